@@ -1,0 +1,14 @@
+// The one clock: a monotonic millisecond tick and the local date-time texts of the logs.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <string>
+
+// Milliseconds since an arbitrary fixed point; never goes back.
+uint64_t GetTickCount64();
+// Local date and time as the logs write it: short date "yyyy/M/d", a blank, long time "H:mm:ss".
+std::string DateTimeText(std::time_t t);
+std::string NowDateTimeText();
+// Local date and time as "yyyyMMddHHmmss" (work-log file names).
+std::string DateTimeStamp(std::time_t t);

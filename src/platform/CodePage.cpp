@@ -1,0 +1,131 @@
+#include "platform/CodePage.h"
+
+#include <iconv.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <stdexcept>
+
+namespace {
+
+// iconv descriptors are not thread-safe; each thread keeps its own pair.
+class Converter {
+ public:
+  Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {
+    if (cd_ == reinterpret_cast<iconv_t>(-1)) {
+      throw std::runtime_error(std::string("iconv cannot convert ") + from + " to " + to);
+    }
+  }
+  ~Converter() { iconv_close(cd_); }
+  Converter(const Converter&) = delete;
+  Converter& operator=(const Converter&) = delete;
+
+  // Converts `in`; on a sequence that cannot be converted, writes "?" and skips `skip(rest)` bytes.
+  template <typename Skip>
+  std::string Run(std::string_view in, Skip skip) {
+    iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+    std::string out;
+    out.resize(in.size() * 2 + 16);
+    char* src = const_cast<char*>(in.data());
+    size_t srcLeft = in.size();
+    size_t used = 0;
+    while (srcLeft > 0) {
+      char* dst = out.data() + used;
+      size_t dstLeft = out.size() - used;
+      size_t rc = iconv(cd_, &src, &srcLeft, &dst, &dstLeft);
+      used = out.size() - dstLeft;
+      if (rc != static_cast<size_t>(-1)) break;
+      if (errno == E2BIG) {
+        out.resize(out.size() * 2);
+        continue;
+      }
+      // EILSEQ or EINVAL: replace one unconvertible unit.
+      if (out.size() - used < 1) out.resize(out.size() * 2);
+      out[used++] = '?';
+      size_t n = skip(std::string_view(src, srcLeft));
+      src += n;
+      srcLeft -= n;
+      iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+    }
+    out.resize(used);
+    return out;
+  }
+
+ private:
+  iconv_t cd_;
+};
+
+size_t Utf8SequenceLength(std::string_view s) {
+  const auto c = static_cast<unsigned char>(s[0]);
+  size_t n = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 1;
+  size_t i = 1;
+  while (i < n && i < s.size() && (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80) ++i;
+  return i;
+}
+
+bool IsAscii(std::string_view s) {
+  for (char c : s) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
+void AppendUtf8(std::string& out, uint32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+}  // namespace
+
+std::string AnsiFromUtf8(std::string_view utf8) {
+  if (IsAscii(utf8)) return std::string(utf8);
+  thread_local Converter conv("CP936", "UTF-8");
+  return conv.Run(utf8, Utf8SequenceLength);
+}
+
+std::string Utf8FromAnsi(std::string_view ansi) {
+  if (IsAscii(ansi)) return std::string(ansi);
+  thread_local Converter conv("UTF-8", "CP936");
+  return conv.Run(ansi, [](std::string_view) { return size_t{1}; });
+}
+
+std::string Utf8FromUtf16Bytes(std::string_view bytes, bool bigEndian) {
+  std::string out;
+  out.reserve(bytes.size());
+  auto unit = [&](size_t i) -> uint32_t {
+    const auto a = static_cast<unsigned char>(bytes[i]);
+    const auto b = static_cast<unsigned char>(bytes[i + 1]);
+    return bigEndian ? (a << 8 | b) : (b << 8 | a);
+  };
+  const size_t n = bytes.size() / 2;
+  for (size_t i = 0; i < n; ++i) {
+    uint32_t u = unit(2 * i);
+    if (u >= 0xD800 && u < 0xDC00 && i + 1 < n) {
+      uint32_t lo = unit(2 * (i + 1));
+      if (lo >= 0xDC00 && lo < 0xE000) {
+        AppendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
+        ++i;
+        continue;
+      }
+    }
+    if (u >= 0xD800 && u < 0xE000) {
+      out += '?';
+    } else {
+      AppendUtf8(out, u);
+    }
+  }
+  return out;
+}

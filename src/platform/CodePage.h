@@ -1,0 +1,13 @@
+// Conversions between the program's text (UTF-8) and the 8-bit code page 936 that files, tokens,
+// keys and response bodies use. The only place that converts; safe from any thread.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// UTF-8 to code page 936; a character without a code-page form becomes "?".
+std::string AnsiFromUtf8(std::string_view utf8);
+// Code page 936 to UTF-8; a byte sequence that is not valid code page 936 becomes "?".
+std::string Utf8FromAnsi(std::string_view ansi);
+// UTF-16 code units (little- or big-endian bytes) to UTF-8; unpaired surrogates become "?".
+std::string Utf8FromUtf16Bytes(std::string_view bytes, bool bigEndian);

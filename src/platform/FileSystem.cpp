@@ -1,0 +1,163 @@
+#include "platform/FileSystem.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+namespace {
+
+std::string ErrorText(const std::string& what, const std::string& path) {
+  return what + " " + path + ": " + std::strerror(errno);
+}
+
+class Fd {
+ public:
+  explicit Fd(int fd) : fd_(fd) {}
+  ~Fd() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  int get() const { return fd_; }
+  int release() {
+    int fd = fd_;
+    fd_ = -1;
+    return fd;
+  }
+
+ private:
+  int fd_;
+};
+
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
+
+char LowerAsciiChar(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+
+bool SameNameNoCase(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (LowerAsciiChar(a[i]) != LowerAsciiChar(b[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool FileExists(const std::string& path) {
+  struct stat st {};
+  return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool DirectoryExists(const std::string& path) {
+  struct stat st {};
+  return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool ForceDirectories(const std::string& path) {
+  if (path.empty()) return false;
+  std::error_code ec;
+  std::filesystem::create_directories(path, ec);
+  return DirectoryExists(path);
+}
+
+int64_t FileSizeOf(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return -1;
+  return static_cast<int64_t>(st.st_size);
+}
+
+std::string ReadFileBytes(const std::string& path) {
+  Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) throw EInOutError(ErrorText("Cannot open file", path));
+  std::string data;
+  struct stat st {};
+  if (::fstat(fd.get(), &st) == 0 && st.st_size > 0) data.reserve(static_cast<size_t>(st.st_size));
+  char buf[65536];
+  for (;;) {
+    ssize_t n = ::read(fd.get(), buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      throw EInOutError(ErrorText("Cannot read file", path));
+    }
+    if (n == 0) break;
+    data.append(buf, static_cast<size_t>(n));
+  }
+  return data;
+}
+
+void AppendFileBytes(const std::string& path, std::string_view bytes) {
+  Fd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
+  if (fd.get() < 0) throw EInOutError(ErrorText("Cannot open file", path));
+  if (!WriteAll(fd.get(), bytes)) throw EInOutError(ErrorText("Cannot write file", path));
+}
+
+void WriteFileAtomic(const std::string& path, std::string_view bytes) {
+  const std::string failure = "Unable to write to " + path;
+  std::string tmpl = path + ".tmpXXXXXX";
+  Fd fd(::mkstemp(tmpl.data()));
+  if (fd.get() < 0) throw EInOutError(failure);
+  struct stat old {};
+  mode_t mode = (::stat(path.c_str(), &old) == 0) ? (old.st_mode & 07777) : 0644;
+  bool ok = ::fchmod(fd.get(), mode) == 0 && WriteAll(fd.get(), bytes) && ::fsync(fd.get()) == 0;
+  ok = (::close(fd.release()) == 0) && ok;
+  if (!ok || ::rename(tmpl.c_str(), path.c_str()) != 0) {
+    ::unlink(tmpl.c_str());
+    throw EInOutError(failure);
+  }
+}
+
+void CreateEmptyFileIfMissing(const std::string& path) {
+  if (FileExists(path)) return;
+  Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
+  if (fd.get() < 0) throw EInOutError(ErrorText("Cannot create file", path));
+}
+
+std::vector<std::string> ListFiles(const std::string& dir) {
+  std::vector<std::string> names;
+  DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());
+  if (!d) return names;
+  while (dirent* e = ::readdir(d)) {
+    std::string name = e->d_name;
+    if (name == "." || name == "..") continue;
+    std::string full = dir.empty() ? name : (dir.back() == '/' ? dir + name : dir + "/" + name);
+    if (FileExists(full)) names.push_back(name);
+  }
+  ::closedir(d);
+  return names;
+}
+
+std::string FindFileNoCase(const std::string& dir, const std::string& name) {
+  std::string base = dir.empty() ? std::string() : (dir.back() == '/' ? dir : dir + "/");
+  if (FileExists(base + name)) return base + name;
+  for (const std::string& candidate : ListFiles(dir)) {
+    if (SameNameNoCase(candidate, name)) return base + candidate;
+  }
+  return {};
+}
+
+std::string ExtractFilePath(const std::string& path) {
+  size_t p = path.find_last_of("/\\:");
+  return p == std::string::npos ? std::string() : path.substr(0, p + 1);
+}
+
+std::string ExecutableDir() {
+  std::error_code ec;
+  auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (ec) return std::filesystem::current_path(ec).string();
+  return exe.parent_path().string();
+}

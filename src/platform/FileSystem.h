@@ -1,0 +1,44 @@
+// File-system access for the whole program: existence tests, directories, whole-file reads,
+// appends and atomic replacement. Paths are UTF-8 as the operator wrote them ("/"-separated).
+// Failures of input/output throw EInOutError; existence tests never throw.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class EInOutError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+bool FileExists(const std::string& path);       // a regular file (or link to one)
+bool DirectoryExists(const std::string& path);
+// Creates the directory with every missing parent; false when it could not be made.
+bool ForceDirectories(const std::string& path);
+// Size of a file in bytes, or -1 when it cannot be examined.
+int64_t FileSizeOf(const std::string& path);
+
+// The whole content of a file. Throws EInOutError when it cannot be opened or read.
+std::string ReadFileBytes(const std::string& path);
+// Appends bytes to a file, creating it when missing. Throws EInOutError on failure.
+void AppendFileBytes(const std::string& path, std::string_view bytes);
+// Replaces a file by writing a temporary file beside it and renaming it over the old one, so a
+// failure leaves the old file whole. Throws EInOutError("Unable to write to <path>") on failure.
+void WriteFileAtomic(const std::string& path, std::string_view bytes);
+// Creates an empty file when none exists. Throws EInOutError on failure.
+void CreateEmptyFileIfMissing(const std::string& path);
+
+// Names of the regular files directly inside a directory (no sub-directories); empty when the
+// directory cannot be read.
+std::vector<std::string> ListFiles(const std::string& dir);
+// `dir` + "/" + `name` when that file exists, else the first file of `dir` whose name equals
+// `name` without regard to ASCII case, else empty.
+std::string FindFileNoCase(const std::string& dir, const std::string& name);
+
+// Directory part of a path with its trailing separator ("a/b/c.txt" -> "a/b/"), "" when none.
+std::string ExtractFilePath(const std::string& path);
+// Directory of the running executable, without a trailing separator.
+std::string ExecutableDir();

@@ -1,0 +1,70 @@
+#include "platform/ReadFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "platform/FileSystem.h"
+
+namespace {
+
+class PosixReadFile final : public TReadFile {
+ public:
+  PosixReadFile(int fd, std::string path) : fd_(fd), path_(std::move(path)) {}
+  ~PosixReadFile() override { ::close(fd_); }
+
+  size_t ReadAt(uint64_t pos, void* buf, size_t len) const override {
+    size_t done = 0;
+    auto* out = static_cast<char*>(buf);
+    while (done < len) {
+      ssize_t n = ::pread(fd_, out + done, len - done, static_cast<off_t>(pos + done));
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        throw EInOutError("Cannot read file " + path_ + ": " + std::strerror(errno));
+      }
+      if (n == 0) break;
+      done += static_cast<size_t>(n);
+    }
+    return done;
+  }
+
+  uint64_t Size() const override {
+    struct stat st {};
+    return ::fstat(fd_, &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
+  }
+
+ private:
+  int fd_;
+  std::string path_;
+};
+
+class MemoryFile final : public TReadFile {
+ public:
+  explicit MemoryFile(std::string bytes) : bytes_(std::move(bytes)) {}
+  size_t ReadAt(uint64_t pos, void* buf, size_t len) const override {
+    if (pos >= bytes_.size()) return 0;
+    size_t n = std::min<uint64_t>(len, bytes_.size() - pos);
+    std::memcpy(buf, bytes_.data() + pos, n);
+    return n;
+  }
+  uint64_t Size() const override { return bytes_.size(); }
+
+ private:
+  std::string bytes_;
+};
+
+}  // namespace
+
+std::unique_ptr<TReadFile> OpenReadFile(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw EInOutError("Cannot open file " + path + ": " + std::strerror(errno));
+  return std::make_unique<PosixReadFile>(fd, path);
+}
+
+std::unique_ptr<TReadFile> MemoryReadFile(std::string bytes) {
+  return std::make_unique<MemoryFile>(std::move(bytes));
+}

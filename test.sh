@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds and runs every test.
+#   ./test.sh          plain build in build/
+#   ./test.sh asan     AddressSanitizer + UndefinedBehaviorSanitizer in build-asan/
+#   ./test.sh tsan     ThreadSanitizer in build-tsan/
+#   ./test.sh fuzz     libFuzzer targets (clang) in build-fuzz/, each run for a bounded time
+set -euo pipefail
+cd "$(dirname "$0")"
+mode="${1:-plain}"
+
+bash scripts/install-deps.sh
+
+jobs=$(nproc)
+case "$mode" in
+  plain) dir=build;      flags=() ;;
+  asan)  dir=build-asan; flags=(-DNUVO_SANITIZE=address -DCMAKE_BUILD_TYPE=Debug) ;;
+  tsan)  dir=build-tsan; flags=(-DNUVO_SANITIZE=thread -DCMAKE_BUILD_TYPE=RelWithDebInfo) ;;
+  fuzz)  dir=build-fuzz; flags=(-DNUVO_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++) ;;
+  *) echo "usage: $0 [plain|asan|tsan|fuzz]" >&2; exit 2 ;;
+esac
+
+cmake -S . -B "$dir" -G Ninja "${flags[@]}" >/dev/null
+cmake --build "$dir" -j "$jobs"
+
+if [ "$mode" = fuzz ]; then
+  exec bash scripts/run-fuzzers.sh "$dir" "${FUZZ_SECONDS:-30}"
+fi
+
+export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
+export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1"
+export QT_QPA_PLATFORM=offscreen
+cd "$dir"
+ctest --output-on-failure -j "$jobs" --timeout 600
