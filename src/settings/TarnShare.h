@@ -1,0 +1,137 @@
+// Process-wide state: the settings and Config.ini, the four resource lists and their files, the
+// operator log queue, the traffic counters, the references to the catalogue and the service; and
+// the request-token decoder with two checksum helpers.
+//
+// Threads: the settings and lists are written by the window thread (dialogs, start-up) and read by
+// the loader thread, which copies what it needs under g_ConfigLock. The counters and the log queue
+// may be used from any thread. g_GameLib and g_NuvoClientServer belong to the program entry (window
+// or daemon), which serialises starting and stopping the service.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <ctime>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+class TGameLib;
+class TNuvoHttpServer;
+
+// ---- Settings kept in Config.ini (section "Setup") ----
+extern std::string g_sTitle;                  // "Varrow微端"
+extern std::atomic<uint16_t> g_nServerPort;   // 8800
+extern std::string g_sSearchDir;              // client installation root; empty
+extern std::string g_sWClientDir;             // "Resources"
+extern std::string g_sWClientPass;            // code page 936 bytes; "418K7_p2593"
+// ---- Kept in memory only ----
+extern std::atomic<uint16_t> g_nMaxBandwidth;  // megabytes per second; 100
+
+// Guards the settings and the four lists while the window thread edits them and the loader thread
+// copies them.
+extern std::mutex g_ConfigLock;
+
+// ---- Derived directories and file names ----
+extern std::string g_ResBaseDir;    // "Resources/"
+extern std::string g_ResHumanDir;   // "Resources/Graphics/Human/"
+extern std::string g_ResWeaponDIr;  // "Resources/Graphics/Weapon/"
+extern std::string g_ResDataDir;    // "Resources/Data/"
+extern std::string g_ResMapDir;     // "Resources/Map/"
+extern std::string g_ResWavDir;     // "Resources/Wav/"
+extern std::string g_MyDir;         // directory of the executable, no trailing separator
+extern std::string g_sWClientUrl;   // address of the open service, for the operator log
+extern const std::string g_sDefaultPassWord;  // default JPK password, 9 characters
+extern const std::string g_sConfigFile;       // "./Config.ini"
+extern const std::string g_sFileJpk;          // "./JpkList.txt"
+extern const std::string g_sFileWzl;          // "./WzlList.txt"
+extern const std::string g_sFileMap;          // "./MapList.txt"
+extern const std::string g_sFileWav;          // "./WavList.txt"
+
+// ---- Lists ----
+struct TNameValue {
+  std::string Name;
+  std::string Value;
+};
+
+// Ordered name/value pairs whose names are unique without regard to ASCII case; a pair keeps the
+// place where its name first appeared.
+class TNameValueList {
+ public:
+  // Adds the pair, or replaces the value of the pair with that name in its old place.
+  void SetValue(const std::string& name, const std::string& value);
+  int IndexOfName(const std::string& name) const;  // -1 when absent
+  void Delete(size_t index);
+  void Clear() { items_.clear(); }
+  size_t Count() const { return items_.size(); }
+  const TNameValue& operator[](size_t i) const { return items_[i]; }
+  const std::vector<TNameValue>& Items() const { return items_; }
+
+ private:
+  std::vector<TNameValue> items_;
+};
+
+extern TNameValueList g_JpkList;            // JPK library path -> password
+extern std::vector<std::string> g_WzlList;  // kind 0
+extern std::vector<std::string> g_MapList;  // kind 1
+extern std::vector<std::string> g_WavList;  // kind 2
+// Client address -> time; shown by the security filter dialog, never filled.
+extern std::unordered_map<int32_t, std::time_t> g_IPaddrList;
+
+// ---- Operator log queue ----
+// Lines queued from any thread, drained in order by the window's timer or the daemon.
+class TLogQueue {
+ public:
+  void Append(std::string line);
+  std::vector<std::string> Drain();
+  // Waits up to `timeout` for a line, then drains.
+  std::vector<std::string> WaitDrain(std::chrono::milliseconds timeout);
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable ready_;
+  std::vector<std::string> lines_;
+};
+extern TLogQueue g_ErrorList;
+
+// Queues "[<date time>] <sMsg>".
+void MainOutMessage(const std::string& sMsg);
+
+// ---- Traffic counters ----
+extern std::atomic<uint64_t> g_nDataMemory;
+extern std::atomic<uint64_t> g_nDataRead;
+extern std::atomic<uint64_t> g_nDataSend;
+extern std::atomic<uint64_t> g_nDataSec;
+extern std::atomic<uint64_t> g_nDataRead404;
+
+// ---- References and flags ----
+extern std::shared_ptr<TGameLib> g_GameLib;
+extern std::shared_ptr<TNuvoHttpServer> g_NuvoClientServer;
+extern std::atomic<bool> g_boStart;
+
+// Puts every variable above back to its initial value (program start; tests).
+void InitSharedState();
+
+// ---- Settings and list files ----
+void LoadConfig();
+// Throws EInOutError("Unable to write to <file>") and leaves the old file whole on failure.
+void SaveConfig();
+void LoadJpkList();
+void SaveJpkList();
+void LoadLibList(uint8_t nType);
+void SaveLibList(uint8_t nType);
+
+// ---- Request token and checksum helpers ----
+// Unscrambles a request token (hexadecimal text) with the 16-byte key.
+std::string SimpleDeStringMsg(std::string_view Src, const std::array<uint8_t, 16>& KeyBytes);
+// The client's inverse: scrambles plain bytes into a token (upper-case hexadecimal).
+std::string SimpleEnStringMsg(std::string_view Plain, const std::array<uint8_t, 16>& KeyBytes);
+// Bytes per bitmap row, rounded up to a multiple of 4.
+int32_t WidthBytes(int32_t nBit, int32_t nWidth);
+// MD5 text of `nCheckSize` bytes starting `nStartPos` bytes after `Input`; empty on failure.
+std::string CheckBufferMd5(const void* Input, int32_t nStartPos, int32_t nCheckSize);
