@@ -82,22 +82,30 @@ int64_t FileSizeOf(const std::string& path) {
 }
 
 std::string ReadFileBytes(const std::string& path) {
+  std::string data;
+  ReadFileInto(path, data);
+  return data;
+}
+
+void ReadFileInto(const std::string& path, std::string& out) {
+  out.clear();
   Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0) throw EInOutError(ErrorText("Cannot open file", path));
-  std::string data;
   struct stat st {};
-  if (::fstat(fd.get(), &st) == 0 && st.st_size > 0) data.reserve(static_cast<size_t>(st.st_size));
-  char buf[65536];
+  size_t expected = (::fstat(fd.get(), &st) == 0 && st.st_size > 0) ? static_cast<size_t>(st.st_size) : 0;
+  out.resize(expected);
+  size_t used = 0;
   for (;;) {
-    ssize_t n = ::read(fd.get(), buf, sizeof buf);
+    if (used == out.size()) out.resize(out.size() + 65536);
+    ssize_t n = ::read(fd.get(), out.data() + used, out.size() - used);
     if (n < 0) {
       if (errno == EINTR) continue;
       throw EInOutError(ErrorText("Cannot read file", path));
     }
     if (n == 0) break;
-    data.append(buf, static_cast<size_t>(n));
+    used += static_cast<size_t>(n);
   }
-  return data;
+  out.resize(used);
 }
 
 void AppendFileBytes(const std::string& path, std::string_view bytes) {

@@ -23,6 +23,8 @@ int64_t FileSizeOf(const std::string& path);
 
 // The whole content of a file. Throws EInOutError when it cannot be opened or read.
 std::string ReadFileBytes(const std::string& path);
+// The same into a caller's buffer, so one buffer can serve many files.
+void ReadFileInto(const std::string& path, std::string& out);
 // Appends bytes to a file, creating it when missing. Throws EInOutError on failure.
 void AppendFileBytes(const std::string& path, std::string_view bytes);
 // Replaces a file by writing a temporary file beside it and renaming it over the old one, so a
