@@ -9,6 +9,8 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/AsciiText.h"
+
 namespace {
 
 std::string ErrorText(const std::string& what, const std::string& path) {
@@ -42,16 +44,6 @@ bool WriteAll(int fd, std::string_view bytes) {
       return false;
     }
     bytes.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
-}
-
-char LowerAsciiChar(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
-
-bool SameNameNoCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (LowerAsciiChar(a[i]) != LowerAsciiChar(b[i])) return false;
   }
   return true;
 }
@@ -153,7 +145,7 @@ std::string FindFileNoCase(const std::string& dir, const std::string& name) {
   std::string base = dir.empty() ? std::string() : (dir.back() == '/' ? dir : dir + "/");
   if (FileExists(base + name)) return base + name;
   for (const std::string& candidate : ListFiles(dir)) {
-    if (SameNameNoCase(candidate, name)) return base + candidate;
+    if (SameTextAscii(candidate, name)) return base + candidate;
   }
   return {};
 }

@@ -1,27 +1,12 @@
 #include "platform/IniFile.h"
 
+#include "platform/AsciiText.h"
 #include "platform/FileSystem.h"
 #include "platform/TextFile.h"
 
 namespace {
 
-std::string Trim(const std::string& s) {
-  size_t b = s.find_first_not_of(" \t");
-  if (b == std::string::npos) return {};
-  size_t e = s.find_last_not_of(" \t");
-  return s.substr(b, e - b + 1);
-}
-
-bool SameTextAscii(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
-    if (x != y) return false;
-  }
-  return true;
-}
+std::string Trim(std::string_view s) { return std::string(TrimBlanks(s)); }
 
 bool IsSectionLine(const std::string& line, std::string* name) {
   std::string t = Trim(line);
@@ -71,6 +56,12 @@ std::string TIniFile::ReadString(const std::string& section, const std::string& 
   if (k < 0) return def;
   const std::string& line = lines_[static_cast<size_t>(k)];
   return Trim(line.substr(line.find('=') + 1));
+}
+
+bool TIniFile::ValueExists(const std::string& section, const std::string& key) const {
+  int s = FindSection(section);
+  int end = 0;
+  return s >= 0 && FindKey(s, key, &end) >= 0;
 }
 
 void TIniFile::WriteString(const std::string& section, const std::string& key,

@@ -14,6 +14,7 @@ class TIniFile {
 
   std::string ReadString(const std::string& section, const std::string& key,
                          const std::string& def) const;
+  bool ValueExists(const std::string& section, const std::string& key) const;
   // Changes the value in memory, adding the key (and the section) when missing.
   void WriteString(const std::string& section, const std::string& key, const std::string& value);
   // Writes the file atomically. Throws EInOutError("Unable to write to <path>") on failure.

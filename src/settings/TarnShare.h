@@ -52,6 +52,8 @@ extern const std::string g_sFileJpk;          // "./JpkList.txt"
 extern const std::string g_sFileWzl;          // "./WzlList.txt"
 extern const std::string g_sFileMap;          // "./MapList.txt"
 extern const std::string g_sFileWav;          // "./WavList.txt"
+// Sets the six g_Res... directories below the resource sub-directory `sResDir`.
+void SetResDirs(const std::string& sResDir);
 
 // ---- Lists ----
 struct TNameValue {
@@ -118,6 +120,10 @@ extern std::atomic<bool> g_boStart;
 void InitSharedState();
 
 // ---- Settings and list files ----
+// The loaders read the file first and then store into the variables under g_ConfigLock, so they
+// must not be called while holding it. The savers read the variables without the lock: call them
+// from the thread that writes the settings. A missing file or key keeps the current values;
+// malformed lines are skipped. Input/output failures throw EInOutError.
 void LoadConfig();
 // Throws EInOutError("Unable to write to <file>") and leaves the old file whole on failure.
 void SaveConfig();
@@ -125,6 +131,13 @@ void LoadJpkList();
 void SaveJpkList();
 void LoadLibList(uint8_t nType);
 void SaveLibList(uint8_t nType);
+
+// One line of the JPK list (UTF-8, as read): false for a comment, or a line whose name or
+// password is empty; else the pair (UTF-8). The fields are cut on "|" and TAB in code page 936.
+bool ParseJpkListLine(const std::string& line, TNameValue& pair);
+// A Port value: hexadecimal after "0x" (any case) when longer than two characters, else
+// decimal; its low 16 bits. False, leaving `port` alone, when it is no integer.
+bool ParsePortValue(std::string_view text, uint16_t& port);
 
 // ---- Request token and checksum helpers ----
 // Unscrambles a request token (hexadecimal text) with the 16-byte key.

@@ -1,0 +1,128 @@
+#include "settings/HashList.h"
+
+#include "platform/AsciiText.h"
+
+namespace {
+
+// Calls `unit` for every UTF-16 code unit of UTF-8 text; a byte that starts no valid sequence
+// counts as one unit of its own value.
+template <typename Unit>
+void ForEachUtf16Unit(std::string_view s, Unit unit) {
+  size_t i = 0;
+  while (i < s.size()) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    size_t len = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+    uint32_t cp = len == 2 ? (c & 0x1F) : len == 3 ? (c & 0x0F) : (c & 0x07);
+    bool valid = len != 0 && i + len <= s.size();
+    for (size_t k = 1; valid && k < len; ++k) {
+      const auto t = static_cast<unsigned char>(s[i + k]);
+      valid = (t & 0xC0) == 0x80;
+      cp = (cp << 6) | (t & 0x3F);
+    }
+    if (!valid) {
+      unit(c);
+      ++i;
+      continue;
+    }
+    if (len == 1) cp = c;
+    if (cp >= 0x10000) {
+      unit(0xD800 + ((cp - 0x10000) >> 10));
+      unit(0xDC00 + ((cp - 0x10000) & 0x3FF));
+    } else {
+      unit(cp);
+    }
+    i += len;
+  }
+}
+
+}  // namespace
+
+TStringHash::TStringHash(uint32_t Size) : Buckets(Size == 0 ? 1 : Size) {}
+
+TStringHash::~TStringHash() { Clear(); }
+
+uint32_t TStringHash::HashOf(std::string_view Key) const {
+  uint32_t h = 0;
+  ForEachUtf16Unit(Key, [&h](uint32_t unit) { h = (h << 7) ^ unit; });
+  return h & 0x7FFFFFFFu;
+}
+
+void TStringHash::Add(std::string_view Key, int32_t Value) {
+  auto& head = Buckets[HashOf(Key) % Buckets.size()];
+  auto item = std::make_unique<THashItem>();
+  item->Key = std::string(Key);
+  item->Value = Value;
+  item->Next = std::move(head);
+  head = std::move(item);
+}
+
+std::unique_ptr<THashItem>* TStringHash::Find(std::string_view Key) {
+  std::unique_ptr<THashItem>* link = &Buckets[HashOf(Key) % Buckets.size()];
+  while (*link && (*link)->Key != Key) link = &(*link)->Next;
+  return link;
+}
+
+int32_t TStringHash::ValueOf(std::string_view Key) {
+  const auto& item = *Find(Key);
+  return item ? item->Value : -1;
+}
+
+bool TStringHash::Modify(std::string_view Key, int32_t Value) {
+  auto& item = *Find(Key);
+  if (!item) return false;
+  item->Value = Value;
+  return true;
+}
+
+void TStringHash::Remove(std::string_view Key) {
+  auto& link = *Find(Key);
+  if (link) link = std::move(link->Next);
+}
+
+void TStringHash::Clear() {
+  // Unlinks item by item: a long chain freed recursively could exhaust the stack.
+  for (auto& head : Buckets) {
+    while (head) head = std::move(head->Next);
+  }
+}
+
+std::string THStringList2::KeyOf(std::string_view s) const {
+  return FCaseSensitive ? std::string(s) : UpperCaseAscii(s);
+}
+
+TStringHash& THStringList2::ValueHash() {
+  if (!FValueHash) FValueHash = std::make_unique<TStringHash>(256);
+  return *FValueHash;
+}
+
+int THStringList2::AddObject(const std::string& s, int64_t AObject) {
+  FItems.push_back({s, AObject});
+  const int position = Count() - 1;
+  ValueHash().Add(KeyOf(s), position);
+  return position;
+}
+
+int THStringList2::IndexOf(std::string_view s) { return ValueHash().ValueOf(KeyOf(s)); }
+
+void THStringList2::Delete(int Index) {
+  if (Index < 0 || Index >= Count()) return;
+  FItems.erase(FItems.begin() + Index);
+  RebuildHash();
+}
+
+void THStringList2::Clear() {
+  if (FValueHash) FValueHash->Clear();
+  FItems.clear();
+}
+
+void THStringList2::SetCaseSensitive(bool value) {
+  if (value == FCaseSensitive) return;
+  FCaseSensitive = value;
+  RebuildHash();
+}
+
+void THStringList2::RebuildHash() {
+  TStringHash& hash = ValueHash();
+  hash.Clear();
+  for (int i = 0; i < Count(); ++i) hash.Add(KeyOf(FItems[static_cast<size_t>(i)].Text), i);
+}
