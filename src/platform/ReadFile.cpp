@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 
 #include "platform/FileSystem.h"
 
@@ -18,6 +19,11 @@ class PosixReadFile final : public TReadFile {
   ~PosixReadFile() override { ::close(fd_); }
 
   size_t ReadAt(uint64_t pos, void* buf, size_t len) const override {
+    // A position past the largest file offset (a corrupt header) reads nothing, like any
+    // position past the end.
+    constexpr uint64_t kMaxOffset = static_cast<uint64_t>(std::numeric_limits<off_t>::max());
+    if (pos >= kMaxOffset) return 0;
+    len = static_cast<size_t>(std::min<uint64_t>(len, kMaxOffset - pos));
     size_t done = 0;
     auto* out = static_cast<char*>(buf);
     while (done < len) {

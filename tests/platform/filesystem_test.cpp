@@ -1,0 +1,125 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/FileSystem.h"
+#include "platform/ReadFile.h"
+#include "support/TempDir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class FileSystemTest : public ::testing::Test {
+ protected:
+  TempDir dir_;
+};
+
+TEST_F(FileSystemTest, AtomicWriteReplacesTheWholeFileAndKeepsItsMode) {
+  dir_.WriteFile("f.txt", "a much longer old content");
+  fs::permissions("f.txt", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  WriteFileAtomic("f.txt", "new");
+  EXPECT_EQ(dir_.ReadFile("f.txt"), "new");
+  EXPECT_EQ(fs::status("f.txt").permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  WriteFileAtomic("created.txt", std::string("\0x", 2));
+  EXPECT_EQ(dir_.ReadFile("created.txt"), std::string("\0x", 2));
+  // No temporary file is left behind.
+  std::vector<std::string> names = ListFiles(".");
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"created.txt", "f.txt"}));
+}
+
+TEST_F(FileSystemTest, FailedAtomicWriteLeavesTheOldFileWhole) {
+  dir_.WriteFile("old.txt", "old content");
+  fs::create_directory("adir");
+  // Failures that happen as root too: no such directory, a file where the directory should be,
+  // a directory where the file should be.
+  for (const std::string path : {"missing/old.txt", "old.txt/x", "adir"}) {
+    try {
+      WriteFileAtomic(path, "new content");
+      ADD_FAILURE() << path;
+    } catch (const EInOutError& e) {
+      EXPECT_EQ(std::string(e.what()), "Unable to write to " + path);
+    }
+  }
+  EXPECT_EQ(dir_.ReadFile("old.txt"), "old content");
+  EXPECT_TRUE(DirectoryExists("adir"));
+  EXPECT_TRUE(fs::is_empty("adir"));
+  EXPECT_EQ(ListFiles("."), std::vector<std::string>{"old.txt"});
+}
+
+TEST_F(FileSystemTest, ExistenceTestsTellFilesFromDirectories) {
+  dir_.WriteFile("f", "x");
+  fs::create_directory("d");
+  EXPECT_TRUE(FileExists("f"));
+  EXPECT_FALSE(FileExists("d"));
+  EXPECT_FALSE(FileExists(""));
+  EXPECT_TRUE(DirectoryExists("d"));
+  EXPECT_FALSE(DirectoryExists("f"));
+  EXPECT_FALSE(DirectoryExists(""));
+  EXPECT_EQ(FileSizeOf("f"), 1);
+  EXPECT_EQ(FileSizeOf("absent"), -1);
+  EXPECT_TRUE(ForceDirectories("a/b/c"));
+  EXPECT_TRUE(DirectoryExists("a/b/c"));
+  EXPECT_FALSE(ForceDirectories("f/sub"));
+  EXPECT_FALSE(ForceDirectories(""));
+}
+
+TEST_F(FileSystemTest, ReadAppendAndCreate) {
+  EXPECT_THROW(ReadFileBytes("absent"), EInOutError);
+  fs::create_directory("d");
+  EXPECT_THROW(ReadFileBytes("d"), EInOutError);
+  AppendFileBytes("log.txt", "a\r\n");
+  AppendFileBytes("log.txt", std::string("b\0", 2));
+  EXPECT_EQ(ReadFileBytes("log.txt"), std::string("a\r\nb\0", 5));
+  EXPECT_THROW(AppendFileBytes("missing/log.txt", "x"), EInOutError);
+  CreateEmptyFileIfMissing("empty.txt");
+  EXPECT_EQ(FileSizeOf("empty.txt"), 0);
+  CreateEmptyFileIfMissing("log.txt");
+  EXPECT_EQ(FileSizeOf("log.txt"), 5);
+  EXPECT_THROW(CreateEmptyFileIfMissing("missing/x.txt"), EInOutError);
+}
+
+TEST_F(FileSystemTest, ListingAndCaseInsensitiveLookup) {
+  fs::create_directory("Data");
+  dir_.WriteFile("Data/Hum.WZX", "x");
+  dir_.WriteFile("Data/hum.wzl", "x");
+  fs::create_directory("Data/Sub.wzx");
+  EXPECT_EQ(FindFileNoCase("Data", "hum.wzl"), "Data/hum.wzl");
+  EXPECT_EQ(FindFileNoCase("Data/", "hum.wzx"), "Data/Hum.WZX");
+  EXPECT_EQ(FindFileNoCase("Data", "sub.wzx"), "");  // directories are not files
+  EXPECT_EQ(FindFileNoCase("Data", "absent"), "");
+  EXPECT_EQ(FindFileNoCase("NoDir", "hum.wzl"), "");
+  std::vector<std::string> names = ListFiles("Data");
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"Hum.WZX", "hum.wzl"}));
+  EXPECT_TRUE(ListFiles("NoDir").empty());
+}
+
+TEST(FilePaths, ExtractFilePathKeepsTheTrailingSeparator) {
+  EXPECT_EQ(ExtractFilePath("a/b/c.txt"), "a/b/");
+  EXPECT_EQ(ExtractFilePath("D:\\data\\hum.wzl"), "D:\\data\\");
+  EXPECT_EQ(ExtractFilePath("c.txt"), "");
+  EXPECT_FALSE(ExecutableDir().empty());
+}
+
+TEST_F(FileSystemTest, ReadFileSeamReadsAtPositionsAndShortAtTheEnd) {
+  dir_.WriteFile("lib.bin", "0123456789");
+  const auto onDisk = OpenReadFile("lib.bin");
+  const auto inMemory = MemoryReadFile("0123456789");
+  for (const TReadFile* f : {onDisk.get(), inMemory.get()}) {
+    EXPECT_EQ(f->Size(), 10u);
+    char buf[8] = {};
+    EXPECT_EQ(f->ReadAt(7, buf, 8), 3u);
+    EXPECT_EQ(std::string(buf, 3), "789");
+    EXPECT_EQ(f->ReadAt(10, buf, 8), 0u);
+    EXPECT_EQ(f->ReadAt(~0ull, buf, 8), 0u);
+  }
+  EXPECT_THROW(OpenReadFile("absent.bin"), EInOutError);
+}
+
+}  // namespace
