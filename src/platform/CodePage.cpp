@@ -2,6 +2,7 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <stdexcept>
@@ -55,9 +56,15 @@ class Converter {
   iconv_t cd_;
 };
 
+// Length of the sequence a UTF-8 lead byte announces; 0 for a byte that starts none.
+size_t Utf8LeadLength(unsigned char c) {
+  return c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+}
+
+// Bytes of the sequence at the start of `s`: the lead byte and the continuation bytes that follow
+// it, as many as it announces.
 size_t Utf8SequenceLength(std::string_view s) {
-  const auto c = static_cast<unsigned char>(s[0]);
-  size_t n = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 1;
+  const size_t n = std::max<size_t>(1, Utf8LeadLength(static_cast<unsigned char>(s[0])));
   size_t i = 1;
   while (i < n && i < s.size() && (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80) ++i;
   return i;
@@ -100,6 +107,30 @@ std::string Utf8FromAnsi(std::string_view ansi) {
   if (IsAscii(ansi)) return std::string(ansi);
   thread_local Converter conv("UTF-8", "CP936");
   return conv.Run(ansi, [](std::string_view) { return size_t{1}; });
+}
+
+std::u16string Utf16FromUtf8(std::string_view utf8) {
+  std::u16string out;
+  out.reserve(utf8.size());
+  while (!utf8.empty()) {
+    const auto c = static_cast<unsigned char>(utf8[0]);
+    const size_t len = Utf8SequenceLength(utf8);
+    const size_t want = Utf8LeadLength(c);
+    if (len != want) {
+      out += u'\uFFFD';
+    } else {
+      uint32_t cp = want == 1 ? c : want == 2 ? (c & 0x1F) : want == 3 ? (c & 0x0F) : (c & 0x07);
+      for (size_t k = 1; k < len; ++k) cp = (cp << 6) | (static_cast<unsigned char>(utf8[k]) & 0x3F);
+      if (cp >= 0x10000) {
+        out += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
+        out += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+      } else {
+        out += static_cast<char16_t>(cp);
+      }
+    }
+    utf8.remove_prefix(len);
+  }
+  return out;
 }
 
 std::string Utf8FromUtf16Bytes(std::string_view bytes, bool bigEndian) {

@@ -9,5 +9,8 @@
 std::string AnsiFromUtf8(std::string_view utf8);
 // Code page 936 to UTF-8; a byte sequence that is not valid code page 936 becomes "?".
 std::string Utf8FromAnsi(std::string_view ansi);
+// UTF-8 to UTF-16 code units, for rules defined on UTF-16 text (hashes, digit positions); each
+// malformed sequence becomes U+FFFD.
+std::u16string Utf16FromUtf8(std::string_view utf8);
 // UTF-16 code units (little- or big-endian bytes) to UTF-8; unpaired surrogates become "?".
 std::string Utf8FromUtf16Bytes(std::string_view bytes, bool bigEndian);

@@ -2,6 +2,8 @@
 
 #include <limits>
 
+#include "platform/CodePage.h"
+
 namespace {
 
 // The field collected so far ends at its first NUL byte.
@@ -68,19 +70,13 @@ int HexDigitValue(char c) {
 }
 
 int32_t Hex_ToInt(std::string_view str) {
-  // Positions count characters as UTF-16 code units: one per UTF-8 sequence, two for a
-  // character beyond U+FFFF. Only ASCII characters can be digits.
-  uint32_t units = 0;
-  for (unsigned char c : str) {
-    if ((c & 0xC0) != 0x80) units += (c >= 0xF0 && c < 0xF8) ? 2 : 1;
-  }
+  // Positions are those of the UTF-16 text; only ASCII characters can be digits.
+  const std::u16string units = Utf16FromUtf8(str);
   uint32_t value = 0;
-  uint32_t remaining = units;
-  for (unsigned char c : str) {
-    if ((c & 0xC0) == 0x80) continue;
-    const uint32_t width = (c >= 0xF0 && c < 0xF8) ? 2 : 1;
-    remaining -= width;
-    value += static_cast<uint32_t>(HexDigitValue(static_cast<char>(c))) << ((4 * remaining) % 32);
+  for (size_t i = 0; i < units.size(); ++i) {
+    const char16_t u = units[i];
+    const int digit = u < 0x80 ? HexDigitValue(static_cast<char>(u)) : 0;
+    value += static_cast<uint32_t>(digit) << ((4 * (units.size() - 1 - i)) % 32);
   }
   return static_cast<int32_t>(value);
 }

@@ -1,41 +1,7 @@
 #include "settings/HashList.h"
 
 #include "platform/AsciiText.h"
-
-namespace {
-
-// Calls `unit` for every UTF-16 code unit of UTF-8 text; a byte that starts no valid sequence
-// counts as one unit of its own value.
-template <typename Unit>
-void ForEachUtf16Unit(std::string_view s, Unit unit) {
-  size_t i = 0;
-  while (i < s.size()) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    size_t len = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
-    uint32_t cp = len == 2 ? (c & 0x1F) : len == 3 ? (c & 0x0F) : (c & 0x07);
-    bool valid = len != 0 && i + len <= s.size();
-    for (size_t k = 1; valid && k < len; ++k) {
-      const auto t = static_cast<unsigned char>(s[i + k]);
-      valid = (t & 0xC0) == 0x80;
-      cp = (cp << 6) | (t & 0x3F);
-    }
-    if (!valid) {
-      unit(c);
-      ++i;
-      continue;
-    }
-    if (len == 1) cp = c;
-    if (cp >= 0x10000) {
-      unit(0xD800 + ((cp - 0x10000) >> 10));
-      unit(0xDC00 + ((cp - 0x10000) & 0x3FF));
-    } else {
-      unit(cp);
-    }
-    i += len;
-  }
-}
-
-}  // namespace
+#include "platform/CodePage.h"
 
 TStringHash::TStringHash(uint32_t Size) : Buckets(Size == 0 ? 1 : Size) {}
 
@@ -43,7 +9,7 @@ TStringHash::~TStringHash() { Clear(); }
 
 uint32_t TStringHash::HashOf(std::string_view Key) const {
   uint32_t h = 0;
-  ForEachUtf16Unit(Key, [&h](uint32_t unit) { h = (h << 7) ^ unit; });
+  for (char16_t unit : Utf16FromUtf8(Key)) h = (h << 7) ^ unit;
   return h & 0x7FFFFFFFu;
 }
 

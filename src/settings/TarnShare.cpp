@@ -80,23 +80,24 @@ void SetResDirs(const std::string& sResDir) {
 // ---- TNameValueList ----
 
 int TNameValueList::IndexOfName(const std::string& name) const {
-  for (size_t i = 0; i < items_.size(); ++i) {
-    if (SameTextAscii(items_[i].Name, name)) return static_cast<int>(i);
-  }
-  return -1;
+  const auto it = index_.find(LowerCaseAscii(name));
+  return it == index_.end() ? -1 : static_cast<int>(it->second);
 }
 
 void TNameValueList::SetValue(const std::string& name, const std::string& value) {
-  const int i = IndexOfName(name);
-  if (i < 0) {
+  const auto [it, added] = index_.try_emplace(LowerCaseAscii(name), items_.size());
+  if (added) {
     items_.push_back({name, value});
   } else {
-    items_[static_cast<size_t>(i)].Value = value;
+    items_[it->second].Value = value;
   }
 }
 
 void TNameValueList::Delete(size_t index) {
-  if (index < items_.size()) items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(index));
+  if (index >= items_.size()) return;
+  index_.erase(LowerCaseAscii(items_[index].Name));
+  items_.erase(items_.begin() + static_cast<std::ptrdiff_t>(index));
+  for (size_t i = index; i < items_.size(); ++i) index_[LowerCaseAscii(items_[i].Name)] = i;
 }
 
 // ---- Log queue ----

@@ -69,13 +69,17 @@ class TNameValueList {
   void SetValue(const std::string& name, const std::string& value);
   int IndexOfName(const std::string& name) const;  // -1 when absent
   void Delete(size_t index);
-  void Clear() { items_.clear(); }
+  void Clear() {
+    items_.clear();
+    index_.clear();
+  }
   size_t Count() const { return items_.size(); }
   const TNameValue& operator[](size_t i) const { return items_[i]; }
   const std::vector<TNameValue>& Items() const { return items_; }
 
  private:
   std::vector<TNameValue> items_;
+  std::unordered_map<std::string, size_t> index_;  // name with A-Z lowered -> position
 };
 
 extern TNameValueList g_JpkList;            // JPK library path -> password
@@ -122,8 +126,9 @@ void InitSharedState();
 // ---- Settings and list files ----
 // The loaders read the file first and then store into the variables under g_ConfigLock, so they
 // must not be called while holding it. The savers read the variables without the lock: call them
-// from the thread that writes the settings. A missing file or key keeps the current values;
-// malformed lines are skipped. Input/output failures throw EInOutError.
+// from the thread that writes the settings. A missing Config.ini or key keeps the current value,
+// a missing JPK list keeps g_JpkList, a missing plain list empties its list; malformed lines are
+// skipped. Input/output failures throw EInOutError.
 void LoadConfig();
 // Throws EInOutError("Unable to write to <file>") and leaves the old file whole on failure.
 void SaveConfig();

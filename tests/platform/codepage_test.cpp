@@ -57,6 +57,13 @@ TEST(CodePage, Utf16BytesInBothOrders) {
   EXPECT_EQ(Utf8FromUtf16Bytes(std::string("\x00\xDC" "B", 3), false), "?");
 }
 
+TEST(CodePage, Utf16UnitsFromUtf8) {
+  EXPECT_EQ(Utf16FromUtf8("A微😀"), u"A微😀");
+  EXPECT_EQ(Utf16FromUtf8(std::string("a\0b", 3)), std::u16string(u"a\0b", 3));
+  // Each malformed sequence is one replacement character.
+  EXPECT_EQ(Utf16FromUtf8("\xFF" "a\xE5\xBE" "b\xE5"), u"\uFFFDa\uFFFDb\uFFFD");
+}
+
 TEST(CodePage, ConvertsFromManyThreadsAtOnce) {
   std::vector<std::thread> threads;
   std::vector<int> failures(4, 0);

@@ -20,6 +20,28 @@ std::vector<std::pair<std::string, std::string>> JpkPairs() {
   return out;
 }
 
+TEST(TNameValueList, NamesAreUniqueWithoutRegardToAsciiCase) {
+  TNameValueList list;
+  list.SetValue("/g/A.jpk", "1");
+  list.SetValue("/g/b.jpk", "2");
+  list.SetValue("/G/a.JPK", "3");  // replaces in place, keeping the first spelling
+  list.SetValue("/g/甲.jpk", "4");
+  ASSERT_EQ(list.Count(), 3u);
+  EXPECT_EQ(list[0].Name, "/g/A.jpk");
+  EXPECT_EQ(list[0].Value, "3");
+  EXPECT_EQ(list.IndexOfName("/G/B.JPK"), 1);
+  EXPECT_EQ(list.IndexOfName("/g/c.jpk"), -1);
+  list.Delete(0);
+  EXPECT_EQ(list.IndexOfName("/g/a.jpk"), -1);
+  EXPECT_EQ(list.IndexOfName("/g/b.jpk"), 0);
+  EXPECT_EQ(list.IndexOfName("/g/甲.jpk"), 1);
+  list.Delete(5);  // out of range: nothing happens
+  list.SetValue("/g/A.jpk", "5");
+  EXPECT_EQ(list.IndexOfName("/g/a.jpk"), 2);
+  list.Clear();
+  EXPECT_EQ(list.IndexOfName("/g/b.jpk"), -1);
+}
+
 TEST(JpkListLine, FieldsAndSkippedLines) {
   struct Case {
     std::string line;
