@@ -76,6 +76,18 @@ TEST_F(FileSystemTest, ReadAppendAndCreate) {
   AppendFileBytes("log.txt", "a\r\n");
   AppendFileBytes("log.txt", std::string("b\0", 2));
   EXPECT_EQ(ReadFileBytes("log.txt"), std::string("a\r\nb\0", 5));
+  // One buffer serves several files: each read replaces what it held.
+  std::string buffer(100000, 'x');
+  ReadFileInto("log.txt", buffer);
+  EXPECT_EQ(buffer, std::string("a\r\nb\0", 5));
+  const std::string big(200000, 'b');
+  dir_.WriteFile("big.bin", big);
+  ReadFileInto("big.bin", buffer);
+  EXPECT_EQ(buffer, big);
+  dir_.WriteFile("empty.bin", "");
+  ReadFileInto("empty.bin", buffer);
+  EXPECT_EQ(buffer, "");
+  EXPECT_THROW(ReadFileInto("absent", buffer), EInOutError);
   EXPECT_THROW(AppendFileBytes("missing/log.txt", "x"), EInOutError);
   CreateEmptyFileIfMissing("empty.txt");
   EXPECT_EQ(FileSizeOf("empty.txt"), 0);
