@@ -1,0 +1,87 @@
+#include "support/HttpClient.h"
+
+#include <utility>
+
+#include <boost/asio.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <zlib.h>
+
+#include <functional>
+#include <stdexcept>
+
+namespace net = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+using tcp = net::ip::tcp;
+
+THttpReply HttpRequest(uint16_t port, const std::string& method, const std::string& target,
+                       const std::vector<std::pair<std::string, std::string>>& headers,
+                       const std::string& body) {
+  net::io_context io;
+  tcp::socket socket(io);
+  socket.connect(tcp::endpoint(net::ip::make_address("127.0.0.1"), port));
+  http::request<http::string_body> req(http::string_to_verb(method), target, 11);
+  req.set(http::field::host, "127.0.0.1");
+  for (const auto& [name, value] : headers) req.insert(name, value);
+  req.body() = body;
+  if (!body.empty()) req.prepare_payload();
+  http::write(socket, req);
+  beast::flat_buffer buffer;
+  http::response_parser<http::string_body> parser;
+  parser.body_limit(64u << 20);
+  if (method == "HEAD") parser.skip(true);
+  http::read(socket, buffer, parser);
+  const auto& res = parser.get();
+  THttpReply reply;
+  reply.Status = res.result_int();
+  reply.Reason = std::string(res.reason());
+  for (const auto& field : res) reply.Headers.emplace(std::string(field.name_string()), std::string(field.value()));
+  reply.Body = res.body();
+  return reply;
+}
+
+TRawReply RawExchange(uint16_t port, const std::string& bytes, std::chrono::milliseconds timeout) {
+  net::io_context io;
+  tcp::socket socket(io);
+  socket.connect(tcp::endpoint(net::ip::make_address("127.0.0.1"), port));
+  TRawReply reply;
+  if (!bytes.empty()) {
+    beast::error_code ec;
+    net::write(socket, net::buffer(bytes), ec);  // the server may close before taking everything
+  }
+  char chunk[4096];
+  std::function<void()> read = [&] {
+    socket.async_read_some(net::buffer(chunk), [&](beast::error_code ec, std::size_t n) {
+      reply.Bytes.append(chunk, n);
+      if (ec) {
+        reply.Closed = true;
+        return;
+      }
+      read();
+    });
+  };
+  read();
+  io.run_for(timeout);
+  return reply;
+}
+
+std::string InflateRaw(const std::string& coded) {
+  z_stream zs{};
+  if (inflateInit2(&zs, -15) != Z_OK) throw std::runtime_error("inflateInit2");
+  std::string out;
+  char chunk[16384];
+  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(coded.data()));
+  zs.avail_in = uInt(coded.size());
+  int rc = Z_OK;
+  while (rc == Z_OK) {
+    zs.next_out = reinterpret_cast<Bytef*>(chunk);
+    zs.avail_out = sizeof chunk;
+    rc = inflate(&zs, Z_NO_FLUSH);
+    out.append(chunk, sizeof chunk - zs.avail_out);
+    if (rc == Z_BUF_ERROR && zs.avail_in == 0) break;
+  }
+  inflateEnd(&zs);
+  if (rc != Z_STREAM_END) throw std::runtime_error("not a raw deflate stream");
+  return out;
+}
