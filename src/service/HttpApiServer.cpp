@@ -128,17 +128,34 @@ struct THttpApiServer::TCore {
   explicit TCore(const THttpServerLimits& limits) : Limits(limits) {}
 
   const THttpServerLimits Limits;
-  std::unique_ptr<net::io_context> Io = std::make_unique<net::io_context>();
+  // One event loop per worker: a connection lives on one worker from accept to close, so its
+  // steps need no strand and a request never wakes another thread. Contexts are created before
+  // IoCount publishes them and live until the server is released. Load counts open connections.
+  std::array<std::unique_ptr<net::io_context>, THttpApiServer::kMaxWorkers> Ios;
+  std::array<std::atomic<int>, THttpApiServer::kMaxWorkers> Load{};
+  std::atomic<int> IoCount{0};
+  // Accepting has a loop and thread of its own, so a worker busy in the callback never holds up
+  // new connections; this thread never runs a request.
+  std::unique_ptr<net::io_context> AcceptIo = std::make_unique<net::io_context>(1);
+  std::thread AcceptThread;
   TBandwidthBucket Bucket;
   std::atomic<bool> Stopping{false};
   std::atomic<std::size_t> Connections{0};
 
   mutable std::mutex ConfigLock;
   std::shared_ptr<const TConfig> Config = std::make_shared<TConfig>();
+  std::atomic<uint64_t> ConfigVersion{0};
 
   std::shared_ptr<const TConfig> Snapshot() const {
     std::lock_guard<std::mutex> hold(ConfigLock);
     return Config;
+  }
+  // Keeps `held` current; takes the lock only when the configuration changed since.
+  void Refresh(std::shared_ptr<const TConfig>& held, uint64_t& version) const {
+    if (held && version == ConfigVersion.load(std::memory_order_acquire)) return;
+    std::lock_guard<std::mutex> hold(ConfigLock);
+    held = Config;
+    version = ConfigVersion.load(std::memory_order_relaxed);
   }
   template <class F>
   void Change(F change) {
@@ -146,6 +163,7 @@ struct THttpApiServer::TCore {
     auto next = std::make_shared<TConfig>(*Config);
     change(*next);
     Config = std::move(next);
+    ConfigVersion.fetch_add(1, std::memory_order_release);
   }
 
   // Owned by the server object; guarded by Lock.
@@ -160,23 +178,30 @@ struct THttpApiServer::TCore {
   std::vector<std::string> Urls;
   uint16_t LastPort = 0;
   std::vector<std::thread> Workers;
+  std::vector<net::executor_work_guard<net::io_context::executor_type>> Work;
   bool Cloned = false;
-  std::optional<net::executor_work_guard<net::io_context::executor_type>> Work;
+
+  // Adds `count` workers, each with its own event loop. Call with Lock held.
+  void AddWorkers(int count);
 };
 
 namespace {
 
 using TCore = THttpApiServer::TCore;
 
-// One connection: reads a request, answers it on the thread that read it, and goes on while the
-// client keeps the connection. Every step runs on the connection's strand.
+// One connection: reads a request, answers it, and goes on while the client keeps the connection.
+// Every step runs on the one worker thread whose event loop owns the socket.
 class THttpSession : public std::enable_shared_from_this<THttpSession> {
  public:
-  THttpSession(tcp::socket socket, std::shared_ptr<TCore> core, uint16_t localPort)
-      : FStream(std::move(socket)), FTimer(FStream.get_executor()), FCore(std::move(core)), FPort(localPort) {
+  THttpSession(tcp::socket socket, std::shared_ptr<TCore> core, int worker, uint16_t localPort)
+      : FStream(std::move(socket)), FTimer(FStream.get_executor()), FCore(std::move(core)), FWorker(worker),
+        FPort(localPort) {
     FRemoteIP = RemoteAddressText(FStream.socket());
   }
-  ~THttpSession() { FCore->Connections.fetch_sub(1); }
+  ~THttpSession() {
+    FCore->Load[FWorker].fetch_sub(1);
+    FCore->Connections.fetch_sub(1);
+  }
 
   void Start() {
     FStream.expires_after(FCore->Limits.HeaderTimeout);
@@ -190,7 +215,7 @@ class THttpSession : public std::enable_shared_from_this<THttpSession> {
       ReadRequest();
       return;
     }
-    FBuffer.shrink_to_fit();  // idle connections keep no buffers
+    if (FBuffer.capacity() > 16 * 1024) FBuffer.shrink_to_fit();  // idle connections keep little
     FStream.expires_after(FCore->Limits.IdleTimeout);
     FStream.async_read_some(FBuffer.prepare(2048),
                             [self = shared_from_this()](beast::error_code ec, std::size_t n) {
@@ -228,8 +253,8 @@ class THttpSession : public std::enable_shared_from_this<THttpSession> {
     }
     FParser.reset();
 
-    auto config = FCore->Snapshot();
-    FConfig = config;
+    FCore->Refresh(FConfig, FConfigVersion);
+    const auto& config = FConfig;
     uint32_t status = 404;
     if (config->OnRequest && !FCore->Stopping.load() && Routed(*config, ctxt.URL)) {
       try {
@@ -264,7 +289,7 @@ class THttpSession : public std::enable_shared_from_this<THttpSession> {
 
   void Answer(uint32_t status, std::string body, std::string contentType, bool close,
               std::string_view acceptEncoding = {}) {
-    if (!FConfig) FConfig = FCore->Snapshot();
+    FCore->Refresh(FConfig, FConfigVersion);
     TResponseHead head;
     head.Status = status;
     head.ContentType = contentType;
@@ -290,7 +315,6 @@ class THttpSession : public std::enable_shared_from_this<THttpSession> {
     FClose = head.Close;
     FSent = 0;
     FPaid = 0;
-    FConfig.reset();
     Send();
   }
 
@@ -380,11 +404,13 @@ class THttpSession : public std::enable_shared_from_this<THttpSession> {
   beast::tcp_stream FStream;
   net::steady_timer FTimer;
   std::shared_ptr<TCore> FCore;
+  const int FWorker;
   const uint16_t FPort;
   std::string FRemoteIP;
   beast::flat_buffer FBuffer;
   std::optional<THttpRequestParser> FParser;
   std::shared_ptr<const TConfig> FConfig;
+  uint64_t FConfigVersion = 0;
   std::string FHead, FBody;
   std::size_t FSent = 0, FPaid = 0, FDrained = 0;
   bool FClose = false, FKeepAlive10 = false, FSkipBody = false;
@@ -394,9 +420,23 @@ class THttpSession : public std::enable_shared_from_this<THttpSession> {
 
 namespace {
 
+// The worker with the fewest connections; the scan starts after the last choice so that ties
+// are spread.
+int LeastLoadedWorker(TCore& core) {
+  static thread_local unsigned start = 0;
+  const int workers = core.IoCount.load(std::memory_order_acquire);
+  int best = int(start++ % unsigned(workers));
+  for (int i = 0; i < workers; ++i) {
+    int k = int((start + unsigned(i)) % unsigned(workers));
+    if (core.Load[k].load(std::memory_order_relaxed) < core.Load[best].load(std::memory_order_relaxed)) best = k;
+  }
+  return best;
+}
+
 void Accept(const std::shared_ptr<TCore>& core, TCore::TListener* listener) {
+  const int worker = LeastLoadedWorker(*core);
   listener->Acceptor.async_accept(
-      net::make_strand(*core->Io), [core, listener](beast::error_code ec, tcp::socket socket) {
+      *core->Ios[worker], [core, listener, worker](beast::error_code ec, tcp::socket socket) {
         if (core->Stopping.load()) return;
         if (ec) {
           if (ec == net::error::operation_aborted) return;
@@ -412,7 +452,11 @@ void Accept(const std::shared_ptr<TCore>& core, TCore::TListener* listener) {
           socket.close(ec);
         } else {
           socket.set_option(tcp::no_delay(true), ec);
-          std::make_shared<THttpSession>(std::move(socket), core, listener->Port)->Start();
+          core->Load[worker].fetch_add(1, std::memory_order_relaxed);
+          auto owner = socket.get_executor();
+          net::post(owner, [session = std::make_shared<THttpSession>(std::move(socket), core, worker, listener->Port)] {
+            session->Start();
+          });
         }
         Accept(core, listener);
       });
@@ -456,23 +500,40 @@ void RunWorker(net::io_context& io) {
 
 }  // namespace
 
+void TCore::AddWorkers(int count) {
+  const int first = IoCount.load();
+  for (int i = first; i < first + count; ++i) {
+    Ios[i] = std::make_unique<net::io_context>(1);
+    Work.push_back(net::make_work_guard(*Ios[i]));
+  }
+  IoCount.store(first + count, std::memory_order_release);
+  for (int i = first; i < first + count; ++i) Workers.emplace_back(RunWorker, std::ref(*Ios[i]));
+}
+
 THttpApiServer::THttpApiServer(THttpServerLimits limits) : FCore(std::make_shared<TCore>(limits)) {
-  FCore->Work.emplace(FCore->Io->get_executor());
-  FCore->Workers.emplace_back(RunWorker, std::ref(*FCore->Io));
+  std::lock_guard<std::mutex> hold(FCore->Lock);
+  FCore->AddWorkers(1);
+  FCore->Work.push_back(net::make_work_guard(*FCore->AcceptIo));
+  FCore->AcceptThread = std::thread(RunWorker, std::ref(*FCore->AcceptIo));
 }
 
 THttpApiServer::~THttpApiServer() {
   FCore->Stopping.store(true);
-  FCore->Work.reset();
-  FCore->Io->stop();
   std::vector<std::thread> workers;
   {
     std::lock_guard<std::mutex> hold(FCore->Lock);
     workers.swap(FCore->Workers);
+    FCore->Work.clear();
+    FCore->AcceptIo->stop();
+    for (int i = 0; i < FCore->IoCount.load(); ++i) FCore->Ios[i]->stop();
   }
+  FCore->AcceptThread.join();
   for (auto& worker : workers) worker.join();
   FCore->Listeners.clear();
-  FCore->Io.reset();  // destroys the pending steps and with them every open connection
+  // Destroying a loop destroys its pending steps and with them its connections. The accepting
+  // loop goes first: its pending accepts hold sockets of the workers' loops.
+  FCore->AcceptIo.reset();
+  for (int i = 0; i < FCore->IoCount.load(); ++i) FCore->Ios[i].reset();
 }
 
 void THttpApiServer::SetMaxBandwidth(uint32_t Value) { FCore->Bucket.SetRate(Value); }
@@ -510,7 +571,7 @@ int THttpApiServer::AddUrl(const std::string& aRoot, const std::string& aPort, b
     }
   }
   if (!listener) {
-    auto fresh = std::make_unique<TCore::TListener>(*FCore->Io);
+    auto fresh = std::make_unique<TCore::TListener>(*FCore->AcceptIo);
     if (auto ec = Listen(fresh->Acceptor, address, port)) return ec.value() ? ec.value() : kErrorInvalidParameter;
     fresh->Port = fresh->Acceptor.local_endpoint().port();
     listener = fresh.get();
@@ -547,8 +608,7 @@ void THttpApiServer::Clone(int ChildThreadCount) {
   std::lock_guard<std::mutex> hold(FCore->Lock);
   if (FCore->Cloned || FCore->Stopping.load()) return;
   FCore->Cloned = true;
-  const int count = std::min(ChildThreadCount, kMaxWorkers - 1);
-  for (int i = 0; i < count; ++i) FCore->Workers.emplace_back(RunWorker, std::ref(*FCore->Io));
+  FCore->AddWorkers(std::min(ChildThreadCount, kMaxWorkers - 1));
 }
 
 std::string THttpApiServer::GetRegisteredUrl() const {
