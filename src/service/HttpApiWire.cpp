@@ -1,7 +1,9 @@
 #include "service/HttpApiWire.h"
 
-#include <zlib.h>
+#include <libdeflate.h>
 
+#include <memory>
+#include <new>
 #include <stdexcept>
 
 namespace http = boost::beast::http;
@@ -31,34 +33,19 @@ void AppendHtmlEscaped(std::string& out, std::string_view text) {
   }
 }
 
-// One deflate state per thread, reset for every body: initialising one costs more than coding
-// a typical body.
-class TRawDeflater {
- public:
-  TRawDeflater() {
-    if (deflateInit2(&FStream, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-      throw std::runtime_error("deflateInit2 failed");
-  }
-  ~TRawDeflater() { deflateEnd(&FStream); }
-  std::string Encode(std::string_view data) {
-    deflateReset(&FStream);
-    std::string out(deflateBound(&FStream, uLong(data.size())), '\0');
-    FStream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-    FStream.avail_in = uInt(data.size());
-    FStream.next_out = reinterpret_cast<Bytef*>(out.data());
-    FStream.avail_out = uInt(out.size());
-    if (deflate(&FStream, Z_FINISH) != Z_STREAM_END) throw std::runtime_error("deflate failed");
-    out.resize(FStream.total_out);
-    return out;
-  }
-
- private:
-  z_stream FStream{};
-};
-
+// One compressor per thread: allocating one costs more than coding a typical body. libdeflate
+// codes a whole buffer about twice as fast as zlib at the same level (bench/deflate_bench).
 std::string RawDeflate(std::string_view data) {
-  thread_local TRawDeflater deflater;
-  return deflater.Encode(data);
+  struct TFree {
+    void operator()(libdeflate_compressor* c) const { libdeflate_free_compressor(c); }
+  };
+  thread_local std::unique_ptr<libdeflate_compressor, TFree> compressor(libdeflate_alloc_compressor(1));
+  if (!compressor) throw std::bad_alloc();
+  std::string out(libdeflate_deflate_compress_bound(compressor.get(), data.size()), '\0');
+  std::size_t n = libdeflate_deflate_compress(compressor.get(), data.data(), data.size(), out.data(), out.size());
+  if (n == 0) throw std::runtime_error("deflate failed");  // cannot happen with the bound's room
+  out.resize(n);
+  return out;
 }
 
 }  // namespace
