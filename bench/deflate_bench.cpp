@@ -5,25 +5,12 @@
 #include <string>
 
 #include "service/HttpApiServer.h"
+#include "support/SampleBody.h"
 
 namespace {
 
-std::string Body(std::size_t size) {
-  static const char* words[] = {"wzl ", "hum ", "0x3f7a ", "map ", "\x01\x02\x03", "tiles ", "\xff\xfe ", "jpk ",
-                                "idx ", "12 ", "mon ", "\r\n", "wav ", "\x10\x20", "obj ", "light "};
-  std::string s;
-  uint32_t x = 12345;
-  while (s.size() < size) {
-    x = x * 1103515245u + 12345u;
-    s += words[(x >> 16) & 15];
-    s += char(x >> 24);
-  }
-  s.resize(size);
-  return s;
-}
-
 void BM_ContentCoder(benchmark::State& state) {
-  const std::string body = Body(state.range(0));
+  const std::string body = SampleResponseBody(state.range(0));
   for (auto _ : state) benchmark::DoNotOptimize(CompressDeflate.Encode(body));
   state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(body.size()));
   state.counters["ratio"] = double(CompressDeflate.Encode(body).size()) / double(body.size());
@@ -32,7 +19,7 @@ BENCHMARK(BM_ContentCoder)->Arg(8 << 10)->Arg(64 << 10);
 
 // zlib's raw deflate at level 1 with one reused stream: the coder it replaced.
 void BM_ZlibRawDeflate(benchmark::State& state) {
-  const std::string body = Body(state.range(0));
+  const std::string body = SampleResponseBody(state.range(0));
   z_stream zs{};
   deflateInit2(&zs, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
   std::string out;

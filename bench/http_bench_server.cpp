@@ -3,6 +3,7 @@
 //   http_bench_server --write-files DIR   writes the same bodies as DIR/wclientdat/{8k,64k}.html
 //   http_bench_server --free-port         prints a free loopback port
 //   http_bench_server PORT                serves on 127.0.0.1:PORT until SIGINT or SIGTERM
+// BENCH_WORKERS=N in the environment serves on N workers instead of 32, for experiments.
 #include <utility>
 
 #include <boost/asio.hpp>
@@ -17,33 +18,15 @@
 
 #include "platform/FileSystem.h"
 #include "service/HttpApiServer.h"
-
-namespace {
-
-// Game payloads compress to roughly a third: words from a small vocabulary in a fixed order.
-std::string Body(std::size_t size) {
-  static const char* words[] = {"wzl ", "hum ", "0x3f7a ", "map ", "\x01\x02\x03", "tiles ", "\xff\xfe ", "jpk ",
-                                "idx ", "12 ", "mon ", "\r\n", "wav ", "\x10\x20", "obj ", "light "};
-  std::string s;
-  uint32_t x = 12345;
-  while (s.size() < size) {
-    x = x * 1103515245u + 12345u;
-    s += words[(x >> 16) & 15];
-    s += char(x >> 24);
-  }
-  s.resize(size);
-  return s;
-}
-
-}  // namespace
+#include "support/SampleBody.h"
 
 int main(int argc, char** argv) {
   namespace net = boost::asio;
   if (argc == 3 && std::strcmp(argv[1], "--write-files") == 0) {
     std::string dir = std::string(argv[2]) + "/wclientdat";
     ForceDirectories(dir);
-    WriteFileAtomic(dir + "/8k.html", Body(8 * 1024));
-    WriteFileAtomic(dir + "/64k.html", Body(64 * 1024));
+    WriteFileAtomic(dir + "/8k.html", SampleResponseBody(8 * 1024));
+    WriteFileAtomic(dir + "/64k.html", SampleResponseBody(64 * 1024));
     return 0;
   }
   if (argc == 2 && std::strcmp(argv[1], "--free-port") == 0) {
@@ -56,7 +39,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: %s PORT | --write-files DIR | --free-port\n", argv[0]);
     return 2;
   }
-  const std::string body8k = Body(8 * 1024), body64k = Body(64 * 1024);
+  const std::string body8k = SampleResponseBody(8 * 1024), body64k = SampleResponseBody(64 * 1024);
   THttpApiServer server;
   if (server.AddUrl("wclientdat", argv[1], false, "127.0.0.1", true, 0) != 0) {
     std::fprintf(stderr, "cannot bind port %s\n", argv[1]);
@@ -69,7 +52,7 @@ int main(int argc, char** argv) {
     c.OutContentType = "text/html; charset=UTF-8";
     return 200;
   });
-  const char* workers = std::getenv("BENCH_WORKERS");  // for experiments only
+  const char* workers = std::getenv("BENCH_WORKERS");
   server.Clone(workers ? std::atoi(workers) - 1 : 31);
   std::printf("serving %s\n", server.GetRegisteredUrl().c_str());
   std::fflush(stdout);

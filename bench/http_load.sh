@@ -81,13 +81,13 @@ wait_port() {
 wait_port "$ours_port"
 wait_port "$nginx_port"
 
-# One wrk run; prints "<requests per second> <p99 in ms>".
+# One wrk run; prints "<requests per second> <p99 in ms>", and any errors to stderr.
 measure() {
-  local url=$1 conns=$2 coded=$3 out
-  local args=(-t"$THREADS" -c"$conns" -d"${DURATION}s" --latency)
+  local name=$1 url=$2 conns=$3 coded=$4 out
+  local args=(-t"$THREADS" -c"$conns" -d"${DURATION}s" --timeout 10s --latency)
   [ "$coded" = yes ] && args+=(-H "Accept-Encoding: gzip, deflate")
   out=$(wrk "${args[@]}" "$url")
-  if echo "$out" | grep -qE "Non-2xx|Socket errors"; then echo "$out" | grep -E "Non-2xx|Socket errors" >&2; fi
+  echo "$out" | grep -E "Non-2xx|Socket errors" | sed "s/^ */  $name: /" >&2 || true
   local rps p99
   rps=$(echo "$out" | awk '/Requests\/sec/ {print $2}')
   p99=$(echo "$out" | awk '$1 == "99%" {v=$2; if (v ~ /us$/) {sub(/us$/,"",v); v/=1000} else if (v ~ /ms$/) {sub(/ms$/,"",v)} else if (v ~ /s$/) {sub(/s$/,"",v); v*=1000}; print v}')
@@ -98,8 +98,8 @@ printf '%-6s %-6s %-6s | %12s %9s | %12s %9s | %6s\n' body conns coded "front rp
 for size in 8k 64k; do
   for coded in no yes; do
     for conns in $CONNECTIONS; do
-      read -r our_rps our_p99 < <(measure "http://127.0.0.1:$ours_port/wclientdat/$size.html" "$conns" "$coded")
-      read -r ng_rps ng_p99 < <(measure "http://127.0.0.1:$nginx_port/wclientdat/$size.html" "$conns" "$coded")
+      read -r our_rps our_p99 < <(measure front "http://127.0.0.1:$ours_port/wclientdat/$size.html" "$conns" "$coded")
+      read -r ng_rps ng_p99 < <(measure nginx "http://127.0.0.1:$nginx_port/wclientdat/$size.html" "$conns" "$coded")
       ratio=$(awk -v a="$our_rps" -v b="$ng_rps" 'BEGIN { printf (b > 0 ? "%.2f" : "-"), a / b }')
       printf '%-6s %-6s %-6s | %12s %9s | %12s %9s | %6s\n' "$size" "$conns" "$coded" "$our_rps" "$our_p99" "$ng_rps" "$ng_p99" "$ratio"
     done

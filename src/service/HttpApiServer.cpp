@@ -268,14 +268,11 @@ class THttpSession : public std::enable_shared_from_this<THttpSession> {
         ctxt.OutContent = InternalErrorPage("unknown error", "");
         ctxt.OutContentType = "text/html; charset=utf-8";
       }
-      if (status == 0 || status > 999) {  // no valid status line for these: a bare 400
+      if (status < 100 || status > 999) {  // 0 and others that make no status line: a bare 400
         status = 400;
         ctxt.OutContent.clear();
         ctxt.OutContentType.clear();
       }
-    } else {
-      ctxt.OutContent.clear();
-      ctxt.OutContentType.clear();
     }
     FSkipBody = head;
     Answer(status, std::move(ctxt.OutContent), std::move(ctxt.OutContentType), !keepAlive, acceptEncoding);

@@ -176,7 +176,9 @@ TEST(HttpApiServer, StatusLinesAndTheAnswersForFailures) {
       {"/wclientdat/s/404", 404, "Not Found"},
       {"/wclientdat/s/418", 418, "Invalid Request"},
       {"/wclientdat/s/299", 299, "Invalid Request"},
-      {"/wclientdat/s/0", 400, "Bad Request"},  // no valid status: a bare 400
+      {"/wclientdat/s/0", 400, "Bad Request"},  // no valid status line: a bare 400
+      {"/wclientdat/s/42", 400, "Bad Request"},
+      {"/wclientdat/s/1000", 400, "Bad Request"},
       {"/wclientdat/throw/io", 500, "Internal Server Error"},
       {"/wclientdat/throw/other", 500, "Internal Server Error"},
   };
