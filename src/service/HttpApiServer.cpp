@@ -18,6 +18,7 @@
 #include <typeinfo>
 #include <vector>
 
+#include "platform/AsciiText.h"
 #include "service/HttpApiWire.h"
 
 namespace net = boost::asio;
@@ -113,13 +114,6 @@ bool ParsePort(const std::string& text, uint16_t& port) {
   if (value > 65535) return false;
   port = uint16_t(value);
   return true;
-}
-
-std::string Trimmed(const std::string& s) {
-  auto begin = s.find_first_not_of(" \t");
-  if (begin == std::string::npos) return {};
-  auto end = s.find_last_not_of(" \t");
-  return s.substr(begin, end - begin + 1);
 }
 
 }  // namespace
@@ -540,8 +534,8 @@ uint32_t THttpApiServer::MaxBandwidth() const { return FCore->Bucket.Rate(); }
 int THttpApiServer::AddUrl(const std::string& aRoot, const std::string& aPort, bool Https,
                            const std::string& aDomainName, bool aRegisterURI, uint64_t aContext) {
   if (Https) return kErrorNotSupported;
-  const std::string host = Trimmed(aDomainName);
-  std::string root = Trimmed(aRoot);
+  const std::string host(TrimBlanks(aDomainName));
+  std::string root(TrimBlanks(aRoot));
   const std::string portText = aPort.empty() ? std::string("80") : aPort;
   uint16_t port = 0;
   if (host.empty() || !ParsePort(portText, port)) return kErrorInvalidParameter;
@@ -563,7 +557,7 @@ int THttpApiServer::AddUrl(const std::string& aRoot, const std::string& aPort, b
     if (listener) {
       auto config = FCore->Snapshot();
       for (const auto& route : config->Routes)
-        if (route.Port == port && TargetUnderRoot(route.Root, root) && route.Root.size() == root.size())
+        if (route.Port == port && SameTextAscii(route.Root, root))
           return kErrorAlreadyExists;
     }
   }

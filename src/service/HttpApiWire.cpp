@@ -1,5 +1,7 @@
 #include "service/HttpApiWire.h"
 
+#include "platform/AsciiText.h"
+
 #include <libdeflate.h>
 
 #include <memory>
@@ -9,15 +11,6 @@
 namespace http = boost::beast::http;
 
 namespace {
-
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (std::size_t i = 0; i < prefix.size(); ++i)
-    if (LowerAscii(text[i]) != LowerAscii(prefix[i])) return false;
-  return true;
-}
 
 std::string_view View(boost::beast::string_view s) { return {s.data(), s.size()}; }
 
@@ -86,7 +79,7 @@ void FillRequestContext(const http::request<http::string_body>& req, std::string
 }
 
 bool TargetUnderRoot(std::string_view target, std::string_view root) {
-  return StartsWithNoCase(target, root);
+  return StartsWithTextAscii(target, root);
 }
 
 std::string_view StatusReason(uint32_t status) {
@@ -151,15 +144,15 @@ bool AcceptEncodingLists(std::string_view acceptEncoding, std::string_view name)
 }
 
 bool IsCompressibleType(std::string_view contentType) {
-  if (StartsWithNoCase(contentType, "text/")) return true;
-  if (StartsWithNoCase(contentType, "image/")) {
+  if (StartsWithTextAscii(contentType, "text/")) return true;
+  if (StartsWithTextAscii(contentType, "image/")) {
     auto rest = contentType.substr(6);
-    return StartsWithNoCase(rest, "svg") || StartsWithNoCase(rest, "x-ico");
+    return StartsWithTextAscii(rest, "svg") || StartsWithTextAscii(rest, "x-ico");
   }
-  if (StartsWithNoCase(contentType, "application/")) {
+  if (StartsWithTextAscii(contentType, "application/")) {
     auto rest = contentType.substr(12);
-    return StartsWithNoCase(rest, "json") || StartsWithNoCase(rest, "xml") ||
-           StartsWithNoCase(rest, "javascript");
+    return StartsWithTextAscii(rest, "json") || StartsWithTextAscii(rest, "xml") ||
+           StartsWithTextAscii(rest, "javascript");
   }
   return false;
 }

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <regex>
 #include <thread>
 #include <vector>
@@ -10,20 +9,13 @@
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
 #include "platform/TextFile.h"
+#include "support/TempDir.h"
 
 namespace {
 
 class WorkLogTest : public testing::Test {
  protected:
-  void SetUp() override {
-    dir = std::filesystem::temp_directory_path() /
-          ("worklog_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
-           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
-  }
-  void TearDown() override { std::filesystem::remove_all(dir); }
-  std::filesystem::path dir;
+  TempDir dir{false};
 };
 
 }  // namespace
@@ -39,7 +31,7 @@ TEST(ErrorPage, TwoOrThreeLinesEachEndingInCrLf) {
 }
 
 TEST_F(WorkLogTest, LinesInOrderWithTimeStampInCodePage936) {
-  TWorkLog log((dir / "20240702134512.log").string());
+  TWorkLog log(dir.PathOf("20240702134512.log"));
   log.LogsOut("错误格式：/other/TOKEN/3.html");
   log.LogsOut("异常访问");
   const std::string bytes = ReadFileBytes(log.FileName());
@@ -57,7 +49,7 @@ TEST_F(WorkLogTest, LinesInOrderWithTimeStampInCodePage936) {
 }
 
 TEST_F(WorkLogTest, ConcurrentWritersLoseAndInterleaveNothing) {
-  TWorkLog log((dir / "w.log").string());
+  TWorkLog log(dir.PathOf("w.log"));
   const int threads = 8, lines = 200;
   std::vector<std::thread> writers;
   for (int t = 0; t < threads; ++t)
@@ -78,6 +70,6 @@ TEST_F(WorkLogTest, ConcurrentWritersLoseAndInterleaveNothing) {
 }
 
 TEST_F(WorkLogTest, AFileThatCannotBeWrittenRaises) {
-  TWorkLog log((dir / "missing" / "x.log").string());
+  TWorkLog log(dir.PathOf("missing/x.log"));
   EXPECT_THROW(log.LogsOut("line"), EInOutError);
 }
