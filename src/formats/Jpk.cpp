@@ -1,0 +1,86 @@
+#include "formats/Jpk.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "formats/MD5.h"
+#include "formats/uEncodeJpk.h"
+#include "platform/CodePage.h"
+#include "platform/FileSystem.h"
+#include "settings/TarnShare.h"
+
+namespace {
+
+void PlaceJpkHeader(TWImage& rec, const uint8_t* header) {
+  std::memcpy(&rec.JpkInfo, header, sizeof rec.JpkInfo);
+}
+
+std::optional<int64_t> JpkDataLength(const uint8_t* header) {
+  TJpkImageInfo info;
+  std::memcpy(&info, header, sizeof info);
+  if (int32_t{info.nWidth} * int32_t{info.nHeight} == 0) return std::nullopt;
+  return int64_t{info.nSize};
+}
+
+}  // namespace
+
+TJpkLib::TJpkLib() : FsPassWord(g_sDefaultPassWord) { FImageMode = TImageMode::Tarn2Jpk; }
+
+void TJpkLib::Initialize() {
+  if (!BeginInitialize()) return;
+  if (!FileExists(FFileName)) return;
+  OpenDataFile();
+  uint8_t raw[sizeof(TJpkHeader)];
+  ReadRecord(0, raw, sizeof raw);
+  const std::optional<std::string> plain = DecodeDcpBuf(AnsiFromUtf8(FsPassWord), raw, sizeof raw);
+  if (!plain) return;  // an empty password opens nothing
+  std::memcpy(&FHeader, plain->data(), sizeof FHeader);
+  // A wrong password deciphers to noise, whose length byte can exceed the field.
+  const std::string_view title(FHeader.Title, std::min<size_t>(FHeader.TitleLen, sizeof FHeader.Title));
+  if (title.find(ANSTRv2) != std::string_view::npos) {
+    FImageMode = TImageMode::Tarn2Jpkv2;
+  } else if (title.find(ANSTR) != std::string_view::npos) {
+    FImageMode = TImageMode::Tarn2Jpk;
+  } else {
+    return;
+  }
+  FboPasswordOk = true;
+  FImageCount = static_cast<int32_t>(FHeader.ImageCount);
+  LoadIndex();
+  if (!FWorkMode) AllocateCacheSlots();
+  FInitized = true;
+}
+
+void TJpkLib::LoadIndex() {
+  m_IndexList.clear();
+  FListStream.clear();
+  FHashTable.Clear();
+  if (FImageMode == TImageMode::Tarn2Jpkv2) FIndexLength = 20;
+  FImageCount = HeldImageCount(FImageCount, FHeader.IndexOffSet, FileSize(),
+                               static_cast<uint32_t>(FIndexLength));
+  const size_t InSize = static_cast<size_t>(FIndexLength) * static_cast<size_t>(FImageCount);
+  if (InSize == 0) return;
+  FListStream.resize(InSize);
+  ReadRecord(FHeader.IndexOffSet, FListStream.data(), InSize);
+  m_IndexList.reserve(static_cast<size_t>(FImageCount));
+  for (size_t at = 0; at < InSize; at += static_cast<size_t>(FIndexLength)) {
+    TIndexHash entry{};
+    std::memcpy(&entry, FListStream.data() + at, static_cast<size_t>(FIndexLength));
+    if (FImageMode == TImageMode::Tarn2Jpkv2) {
+      MD5Digest digest;
+      std::memcpy(digest.data(), entry.HashDigest, digest.size());
+      FHashTable.AddObject(MD5Print(digest), entry.Position);
+    }
+    m_IndexList.push_back(static_cast<int32_t>(entry.Position));
+  }
+  FIndexesHash = CheckBufferMd5(FListStream.data(), 0, static_cast<int32_t>(InSize));
+}
+
+std::optional<std::string> TJpkLib::GetWClientHeader() const {
+  return MakeHeaderBlock(&FHeader, sizeof FHeader, FListStream);
+}
+
+std::optional<TWImage> TJpkLib::GetWClientImage(std::string& Buffer, int32_t nIndex) {
+  static constexpr TEntryFormat kFormat{sizeof(TJpkImageInfo), true, PlaceJpkHeader, JpkDataLength};
+  return ReadClientImage(Buffer, nIndex, kFormat);
+}

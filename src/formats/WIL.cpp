@@ -1,0 +1,191 @@
+#include "formats/WIL.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
+#include "formats/CnCRC32.h"
+#include "formats/Jpk.h"
+#include "formats/Wzl.h"
+#include "platform/Clock.h"
+#include "platform/CodePage.h"
+#include "platform/FileSystem.h"
+
+namespace {
+
+const char kDebugFile[] = "./GameImageDaebug.txt";
+
+std::mutex& DebugFileLock() {
+  static std::mutex lock;
+  return lock;
+}
+
+// Extension with its dot, "" when the name part has none.
+std::string ExtractFileExt(const std::string& path) {
+  size_t p = path.find_last_of(".\\:/");
+  return (p == std::string::npos || path[p] != '.') ? std::string() : path.substr(p);
+}
+
+std::string UpperAscii(std::string s) {
+  for (char& c : s) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+  }
+  return s;
+}
+
+}  // namespace
+
+void Debug_View(const std::string& msg) {
+  const std::string line = AnsiFromUtf8(NowDateTimeText() + " " + msg) + "\r\n";
+  std::lock_guard guard(DebugFileLock());
+  try {
+    AppendFileBytes(kDebugFile, line);
+  } catch (const EInOutError&) {
+  }
+}
+
+TWMImages::TWMImages() : Lock(std::make_unique<TMyLock>("TWMImages")) {}
+
+TWMImages::~TWMImages() = default;
+
+void TWMImages::Finalize() {
+  size_t i = 0;
+  try {
+    for (; i < ImgArr.size(); ++i) ImgArr[i].Buffer.reset();
+    m_FileStream.reset();
+    FDataFileSize = 0;
+  } catch (const std::exception&) {
+    Debug_View(FFileName + " TWMImages.Finalize " + " " + std::to_string(i) + " " +
+               std::to_string(FImageCount));
+  }
+  FInitized = false;
+}
+
+void TWMImages::ClearCache() {
+  for (TDXImage& slot : ImgArr) slot.Buffer.reset();
+}
+
+bool TWMImages::BeginInitialize() {
+  if (FInitized) {
+    Finalize();
+    return false;
+  }
+  if (FFileName.empty()) throw EInOutError("FileName not assigned..");
+  return true;
+}
+
+void TWMImages::OpenDataFile() {
+  if (!m_FileStream) m_FileStream = OpenReadFile(FFileName);
+  FDataFileSize = m_FileStream->Size();
+}
+
+size_t TWMImages::ReadRecord(uint64_t pos, void* buf, size_t len) const {
+  std::memset(buf, 0, len);
+  return m_FileStream ? m_FileStream->ReadAt(pos, buf, len) : 0;
+}
+
+int32_t TWMImages::HeldImageCount(int64_t stored, uint64_t indexStart, uint64_t fileSize,
+                                  uint32_t entrySize) {
+  const uint64_t avail = fileSize > indexStart ? fileSize - indexStart : 0;
+  const uint64_t held = std::min<uint64_t>(avail / entrySize, INT32_MAX / entrySize);
+  if (stored >= 0 && static_cast<uint64_t>(stored) <= held) return static_cast<int32_t>(stored);
+  Debug_View(FFileName + " TWMImages.LoadIndex " + std::to_string(stored) + " " +
+             std::to_string(held));
+  return static_cast<int32_t>(held);
+}
+
+void TWMImages::AllocateCacheSlots() {
+  ImgArr.clear();
+  ImgArr.resize(static_cast<size_t>(FImageCount));
+}
+
+std::string TWMImages::MakeHeaderBlock(const void* header, size_t headerSize,
+                                       std::string_view index) const {
+  const TWMUpdateHeader head{static_cast<int32_t>(FImageMode), WClientVer};
+  std::string block;
+  block.reserve(sizeof head + headerSize + index.size());
+  block.append(reinterpret_cast<const char*>(&head), sizeof head);
+  block.append(static_cast<const char*>(header), headerSize);
+  block.append(index);
+  return block;
+}
+
+void TWMImages::ReportCorruptEntry(int32_t nIndex, int32_t pos, int64_t len) {
+  if (!FReportedEntries.insert(nIndex).second) return;
+  Debug_View(FFileName + " TWMImages.GetWClientImage " + std::to_string(nIndex) + " " +
+             std::to_string(pos) + " " + std::to_string(len));
+}
+
+std::optional<TWImage> TWMImages::ReadClientImage(std::string& Buffer, int32_t nIndex,
+                                                  const TEntryFormat& f) {
+  Buffer.clear();
+  std::lock_guard guard(*Lock);
+  if (nIndex < 0 || static_cast<size_t>(nIndex) >= m_IndexList.size()) return std::nullopt;
+  const int32_t pos = m_IndexList[static_cast<size_t>(nIndex)];
+  TWImage rec{};
+  rec.nType = static_cast<int32_t>(FImageMode);
+  if (pos < static_cast<int32_t>(f.HeaderSize)) {
+    if (f.AbsentKeepsPos) rec.nOffSet = pos;
+    return rec;
+  }
+  uint8_t header[32];
+  ReadRecord(static_cast<uint64_t>(pos), header, f.HeaderSize);
+  rec.nOffSet = pos;
+  f.PlaceHeader(rec, header);
+  const std::optional<int64_t> len = f.DataLength(header);
+  if (!len) return rec;
+  // A length the file cannot hold is a corrupt entry: never allocate or read for it.
+  const uint64_t dataPos = static_cast<uint64_t>(pos) + f.HeaderSize;
+  if (*len < 0 || *len > INT32_MAX || dataPos + static_cast<uint64_t>(*len) > FDataFileSize) {
+    ReportCorruptEntry(nIndex, pos, *len);
+    return std::nullopt;
+  }
+  Buffer.resize(static_cast<size_t>(*len));
+  if (ReadRecord(dataPos, Buffer.data(), Buffer.size()) != Buffer.size()) {
+    // The file shrank after it was opened.
+    Buffer.clear();
+    ReportCorruptEntry(nIndex, pos, *len);
+    return std::nullopt;
+  }
+  const uint32_t crc = CRC32Calc(0, Buffer.data(), static_cast<uint32_t>(Buffer.size()));
+  std::memcpy(&rec.WilInfo, &crc, sizeof crc);
+  rec.nIndex = nIndex;
+  rec.nSize = static_cast<int32_t>(*len);
+  return rec;
+}
+
+std::unique_ptr<TWMImages> InitializeGameImage(const std::string& FileName,
+                                               const std::string& sPassWord, bool WorkMode) {
+  enum class TKind { None, Jpk, Wzl };
+  TKind kind = TKind::None;
+  std::string name = FileName;
+  if (FileExists(FileName)) {
+    // Containment, so ".JPKX" counts as JPK.
+    const std::string ext = UpperAscii(ExtractFileExt(FileName));
+    if (ext.find("JPK") != std::string::npos) {
+      kind = TKind::Jpk;
+    } else if (ext.find("WZL") != std::string::npos) {
+      kind = TKind::Wzl;
+    }
+  } else if (FileExists(FileName + ".JPK")) {
+    kind = TKind::Jpk;
+    name += ".JPK";
+  } else if (FileExists(FileName + ".WZL")) {
+    kind = TKind::Wzl;
+    name += ".WZL";
+  }
+  std::unique_ptr<TWMImages> lib;
+  if (kind == TKind::Jpk) {
+    auto jpk = std::make_unique<TJpkLib>();
+    jpk->SetPassWord(sPassWord);
+    lib = std::move(jpk);
+  } else if (kind == TKind::Wzl) {
+    lib = std::make_unique<TTarn2Wzl>();
+  } else {
+    return nullptr;
+  }
+  lib->SetWorkMode(WorkMode);
+  lib->SetFileName(name);
+  lib->Initialize();
+  return lib;
+}
