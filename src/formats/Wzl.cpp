@@ -59,7 +59,7 @@ void TTarn2Wzl::LoadIndex() {
   // Positions the file no longer holds stay 0: absent.
   index->ReadAt(sizeof(TWzlIndexHeader), raw.data(), raw.size());
   m_IndexList.resize(static_cast<size_t>(FImageCount));
-  std::memcpy(m_IndexList.data(), raw.data(), raw.size());
+  if (!raw.empty()) std::memcpy(m_IndexList.data(), raw.data(), raw.size());
   FIndexesHash = CheckBufferMd5(raw.data(), 0, static_cast<int32_t>(raw.size()));
 }
 
