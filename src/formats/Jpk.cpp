@@ -11,10 +11,6 @@
 
 namespace {
 
-void PlaceJpkHeader(TWImage& rec, const uint8_t* header) {
-  std::memcpy(&rec.JpkInfo, header, sizeof rec.JpkInfo);
-}
-
 std::optional<int64_t> JpkDataLength(const uint8_t* header) {
   TJpkImageInfo info;
   std::memcpy(&info, header, sizeof info);
@@ -81,6 +77,7 @@ std::optional<std::string> TJpkLib::GetWClientHeader() const {
 }
 
 std::optional<TWImage> TJpkLib::GetWClientImage(std::string& Buffer, int32_t nIndex) {
-  static constexpr TEntryFormat kFormat{sizeof(TJpkImageInfo), true, PlaceJpkHeader, JpkDataLength};
+  static constexpr TEntryFormat kFormat{sizeof(TJpkImageInfo), offsetof(TWImage, JpkInfo), true,
+                                        JpkDataLength};
   return ReadClientImage(Buffer, nIndex, kFormat);
 }

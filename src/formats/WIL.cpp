@@ -128,10 +128,10 @@ std::optional<TWImage> TWMImages::ReadClientImage(std::string& Buffer, int32_t n
     if (f.AbsentKeepsPos) rec.nOffSet = pos;
     return rec;
   }
-  uint8_t header[32];
+  uint8_t header[std::max(sizeof(TWzlImageInfo), sizeof(TJpkImageInfo))];
   ReadRecord(static_cast<uint64_t>(pos), header, f.HeaderSize);
   rec.nOffSet = pos;
-  f.PlaceHeader(rec, header);
+  std::memcpy(reinterpret_cast<uint8_t*>(&rec) + f.InfoOffset, header, f.HeaderSize);
   const std::optional<int64_t> len = f.DataLength(header);
   if (!len) return rec;
   // A length the file cannot hold is a corrupt entry: never allocate or read for it.
@@ -141,7 +141,7 @@ std::optional<TWImage> TWMImages::ReadClientImage(std::string& Buffer, int32_t n
     return std::nullopt;
   }
   Buffer.resize(static_cast<size_t>(*len));
-  if (ReadRecord(dataPos, Buffer.data(), Buffer.size()) != Buffer.size()) {
+  if (m_FileStream->ReadAt(dataPos, Buffer.data(), Buffer.size()) != Buffer.size()) {
     // The file shrank after it was opened.
     Buffer.clear();
     ReportCorruptEntry(nIndex, pos, *len);

@@ -160,9 +160,8 @@ class TWMImages {
   // How a reader's entries are stored.
   struct TEntryFormat {
     uint32_t HeaderSize;   // 16 or 20; positions below it mean "no entry"
+    size_t InfoOffset;     // where the stored header goes in the record (WzlInfo or JpkInfo)
     bool AbsentKeepsPos;   // whether the absent-entry record carries the position
-    // Copies the stored header into its field of the record.
-    void (*PlaceHeader)(TWImage& rec, const uint8_t* header);
     // Data length after the header; nothing when width × height is 0 (an empty image).
     std::optional<int64_t> (*DataLength)(const uint8_t* header);
   };

@@ -8,10 +8,6 @@
 
 namespace {
 
-void PlaceWzlHeader(TWImage& rec, const uint8_t* header) {
-  std::memcpy(&rec.WzlInfo, header, sizeof rec.WzlInfo);
-}
-
 std::optional<int64_t> WzlDataLength(const uint8_t* header) {
   TWzlImageInfo info;
   std::memcpy(&info, header, sizeof info);
@@ -69,7 +65,7 @@ std::optional<std::string> TTarn2Wzl::GetWClientHeader() const {
 }
 
 std::optional<TWImage> TTarn2Wzl::GetWClientImage(std::string& Buffer, int32_t nIndex) {
-  static constexpr TEntryFormat kFormat{sizeof(TWzlImageInfo), false, PlaceWzlHeader,
+  static constexpr TEntryFormat kFormat{sizeof(TWzlImageInfo), offsetof(TWImage, WzlInfo), false,
                                         WzlDataLength};
   return ReadClientImage(Buffer, nIndex, kFormat);
 }
