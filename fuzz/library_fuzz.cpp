@@ -11,13 +11,13 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <string>
 
 #include "formats/CnCRC32.h"
 #include "formats/Jpk.h"
 #include "formats/LibraryWriter.h"
 #include "formats/WIL.h"
-#include "support/LibraryFixture.h"
 
 namespace {
 
@@ -62,20 +62,39 @@ void WriteSeeds(const std::filesystem::path& dir) {
   WriteBytes((dir / "jpk-wrong-password").string(), Flagged(3, v1));
 }
 
+// Where the library files of one run go: in memory when /dev/shm exists. Never the current
+// directory, which libFuzzer uses for its corpus.
+const std::string& FileBase() {
+  static const std::string base = [] {
+    const std::filesystem::path dir = std::filesystem::exists("/dev/shm")
+                                          ? std::filesystem::path("/dev/shm")
+                                          : std::filesystem::temp_directory_path();
+    return (dir / ("library_fuzz-" + std::to_string(std::random_device{}()))).string();
+  }();
+  return base;
+}
+
 std::string WriteLibrary(const uint8_t* data, size_t size) {
   const uint8_t flags = data[0];
   const std::string body(reinterpret_cast<const char*>(data) + 1, size - 1);
   if (flags & 1) {
-    WriteBytes("f.jpk", EncipherJpkHeader(body, kPass));
-    return "f.jpk";
+    WriteBytes(FileBase() + ".jpk", EncipherJpkHeader(body, kPass));
+    return FileBase() + ".jpk";
   }
   uint32_t split = 0;
   if (body.size() >= 4) std::memcpy(&split, body.data(), 4);
   const std::string files = body.size() >= 4 ? body.substr(4) : std::string();
   split = files.empty() ? 0 : split % static_cast<uint32_t>(files.size() + 1);
-  WriteBytes("f.wzl", files.substr(0, split));
-  WriteBytes("f.wzx", files.substr(split));
-  return "f.wzl";
+  WriteBytes(FileBase() + ".wzl", files.substr(0, split));
+  WriteBytes(FileBase() + ".wzx", files.substr(split));
+  return FileBase() + ".wzl";
+}
+
+void RemoveFiles() {
+  std::error_code ec;
+  for (const char* ext : {".jpk", ".wzl", ".wzx"}) std::filesystem::remove(FileBase() + ext, ec);
+  // Corrupt entries are reported once per library; keep the debug file from growing run after run.
+  std::filesystem::remove("GameImageDaebug.txt", ec);
 }
 
 void Exercise(TWMImages& lib) {
@@ -103,8 +122,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     WriteSeeds(seeds);
     std::exit(0);
   }
-  // The libraries and the debug file live in memory, in a directory of their own.
-  static TScratchDir scratch;
   return 0;
 }
 
@@ -115,8 +132,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::unique_ptr<TWMImages> lib = InitializeGameImage(path, (flags & 2) ? "wrong" : kPass, !(flags & 4));
   Check(lib != nullptr);
   Exercise(*lib);
-  // Corrupt entries are reported once per library; keep the file from growing run after run.
-  std::error_code ec;
-  std::filesystem::remove("GameImageDaebug.txt", ec);
+  lib.reset();
+  RemoveFiles();
   return 0;
 }

@@ -48,16 +48,11 @@ TWMImages::TWMImages() : Lock(std::make_unique<TMyLock>("TWMImages")) {}
 
 TWMImages::~TWMImages() = default;
 
+// Freeing the slots and closing a read-only file cannot fail, so there is nothing to report.
 void TWMImages::Finalize() {
-  size_t i = 0;
-  try {
-    for (; i < ImgArr.size(); ++i) ImgArr[i].Buffer.reset();
-    m_FileStream.reset();
-    FDataFileSize = 0;
-  } catch (const std::exception&) {
-    Debug_View(FFileName + " TWMImages.Finalize " + " " + std::to_string(i) + " " +
-               std::to_string(FImageCount));
-  }
+  ClearCache();
+  m_FileStream.reset();
+  FDataFileSize = 0;
   FInitized = false;
 }
 

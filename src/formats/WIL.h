@@ -143,6 +143,7 @@ class TWMImages {
   }
 
   TImageMode ImageMode() const { return FImageMode; }
+  // Images served: the header's count, or the index entries the file holds when it holds fewer.
   int32_t ImageCount() const { return FImageCount; }
   const std::string& FileName() const { return FFileName; }
   void SetFileName(std::string value) { FFileName = std::move(value); }
@@ -150,6 +151,7 @@ class TWMImages {
   // MD5 text of the raw index entries; empty until an index is loaded.
   const std::string& IndexesHash() const { return FIndexesHash; }
   bool Initized() const { return FInitized; }
+  // Library files are opened read-only either way; without work mode a JPK library keeps slots.
   bool WorkMode() const { return FWorkMode; }
   void SetWorkMode(bool value) { FWorkMode = value; }
   // Size of the open library file, 0 when none is open.
