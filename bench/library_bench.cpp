@@ -11,7 +11,7 @@
 #include "formats/LibraryWriter.h"
 #include "formats/WIL.h"
 #include "platform/FileSystem.h"
-#include "support/LibraryFixture.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -22,14 +22,14 @@ enum class TKind { Wzl, Jpk };
 // One library per kind and entry size, made once and shared by every thread.
 TWMImages& Library(TKind kind, size_t entrySize) {
   static std::mutex lock;
-  static TScratchDir dir(false);
+  static TempDir dir(false);
   static std::map<std::pair<TKind, size_t>, std::unique_ptr<TWMImages>> libraries;
   std::lock_guard guard(lock);
   std::unique_ptr<TWMImages>& lib = libraries[{kind, entrySize}];
   if (!lib) {
     TLibDesc desc;
     for (uint32_t i = 0; i < kImages; ++i) desc.Images.push_back(PackedImage(64, 32, entrySize, i));
-    const std::string name = dir.Path(std::to_string(entrySize) + (kind == TKind::Jpk ? ".jpk" : ".wzl"));
+    const std::string name = dir.PathOf(std::to_string(entrySize) + (kind == TKind::Jpk ? ".jpk" : ".wzl"));
     if (kind == TKind::Jpk) {
       WriteFileAtomic(name, JpkLibraryBytes(desc, TJpkVersion::V2, "pw").Bytes);
     } else {

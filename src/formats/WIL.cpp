@@ -7,6 +7,7 @@
 #include "formats/CnCRC32.h"
 #include "formats/Jpk.h"
 #include "formats/Wzl.h"
+#include "platform/AsciiText.h"
 #include "platform/Clock.h"
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
@@ -24,13 +25,6 @@ std::mutex& DebugFileLock() {
 std::string ExtractFileExt(const std::string& path) {
   size_t p = path.find_last_of(".\\:/");
   return (p == std::string::npos || path[p] != '.') ? std::string() : path.substr(p);
-}
-
-std::string UpperAscii(std::string s) {
-  for (char& c : s) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-  }
-  return s;
 }
 
 }  // namespace
@@ -156,7 +150,7 @@ std::unique_ptr<TWMImages> InitializeGameImage(const std::string& FileName,
   std::string name = FileName;
   if (FileExists(FileName)) {
     // Containment, so ".JPKX" counts as JPK.
-    const std::string ext = UpperAscii(ExtractFileExt(FileName));
+    const std::string ext = UpperCaseAscii(ExtractFileExt(FileName));
     if (ext.find("JPK") != std::string::npos) {
       kind = TKind::Jpk;
     } else if (ext.find("WZL") != std::string::npos) {

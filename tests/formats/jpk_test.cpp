@@ -9,6 +9,7 @@
 #include "formats/MD5.h"
 #include "platform/FileSystem.h"
 #include "support/LibraryFixture.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -20,10 +21,10 @@ std::string LE32(uint32_t v) {
   return s;
 }
 
-std::unique_ptr<TJpkLib> Open(const TScratchDir& dir, const std::string& bytes,
+std::unique_ptr<TJpkLib> Open(const TempDir& dir, const std::string& bytes,
                               const std::string& password = kPass) {
-  WriteFileAtomic(dir.Path("lib.jpk"), bytes);
-  std::unique_ptr<TWMImages> lib = InitializeGameImage(dir.Path("lib.jpk"), password, true);
+  WriteFileAtomic(dir.PathOf("lib.jpk"), bytes);
+  std::unique_ptr<TWMImages> lib = InitializeGameImage(dir.PathOf("lib.jpk"), password, true);
   return std::unique_ptr<TJpkLib>(dynamic_cast<TJpkLib*>(lib.release()));
 }
 
@@ -43,7 +44,7 @@ TEST_P(JpkVersions, HeaderBlockAndEveryRecordForm) {
   const bool v2 = GetParam() == TJpkVersion::V2;
   const size_t entrySize = v2 ? 20 : 4;
   const int32_t mode = v2 ? 4 : 3;
-  TScratchDir dir;
+  TempDir dir;
   TLibDesc desc;
   desc.Images.push_back(PackedImage(30, 10, 300, 1));
   desc.Images.back().Filler = 0x5A;  // alignment bytes reach the client as stored
@@ -102,7 +103,7 @@ TEST_P(JpkVersions, HeaderBlockAndEveryRecordForm) {
   EXPECT_EQ(Record(*lib, 5, buffer)->substr(44, 4), LE32(0xFFFFFFFF));  // CRC of no bytes
   EXPECT_FALSE(Record(*lib, 8, buffer));
   EXPECT_FALSE(Record(*lib, -1, buffer));
-  EXPECT_EQ(dir.DebugText(), "");
+  EXPECT_EQ(dir.ReadFile(kDebugFileName), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(BothVersions, JpkVersions,
@@ -136,7 +137,7 @@ TEST(JpkLibrary, PasswordAndVersionFromTheTitle) {
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.title + " / " + c.openedWith);
-    TScratchDir dir;
+    TempDir dir;
     TLibDesc desc;
     desc.Title = c.title;
     desc.TitleLen = c.titleLen;
@@ -155,7 +156,7 @@ TEST(JpkLibrary, PasswordAndVersionFromTheTitle) {
   }
 
   // Past 40 characters lie the header's other fields, never title text.
-  TScratchDir dir;
+  TempDir dir;
   TLibDesc desc;
   desc.Title = "abc";
   desc.TitleLen = 200;
@@ -165,7 +166,7 @@ TEST(JpkLibrary, PasswordAndVersionFromTheTitle) {
 }
 
 TEST(JpkLibrary, CorruptEntriesGiveNoRecordAndAreReportedOnce) {
-  TScratchDir dir;
+  TempDir dir;
   TLibDesc desc;
   desc.Images.push_back(PackedImage(2, 2, 10, 1));
   desc.Images.back().StoredLength = -5;
@@ -186,7 +187,7 @@ TEST(JpkLibrary, CorruptEntriesGiveNoRecordAndAreReportedOnce) {
             EmptyRecordBytes(4, std::string(20, '\0'), 5000000));
   EXPECT_TRUE(Record(*lib, 3, buffer));
   EXPECT_EQ(buffer, desc.Images[3].Data);
-  const std::string log = dir.DebugText();
+  const std::string log = dir.ReadFile(kDebugFileName);
   EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 2) << log;
   EXPECT_NE(log.find(" TWMImages.GetWClientImage 0 "), std::string::npos) << log;
   EXPECT_NE(log.find(" TWMImages.GetWClientImage 1 "), std::string::npos) << log;
@@ -205,7 +206,7 @@ TEST(JpkLibrary, ImageCountIsReadAsTheEntriesTheFileHolds) {
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.stored);
-    TScratchDir dir;
+    TempDir dir;
     TLibDesc desc;
     for (uint32_t i = 0; i < 3; ++i) desc.Images.push_back(PackedImage(4, 4, 32, i));
     desc.ImageCount = c.stored;
@@ -221,7 +222,7 @@ TEST(JpkLibrary, ImageCountIsReadAsTheEntriesTheFileHolds) {
     EXPECT_EQ(lib->IndexesHash().empty(), c.count == 0);
     std::string buffer;
     for (int32_t i = 0; i < 3; ++i) EXPECT_EQ(Record(*lib, i, buffer).has_value(), i < c.count);
-    EXPECT_EQ(dir.DebugText().empty(), !c.reported);
+    EXPECT_EQ(dir.ReadFile(kDebugFileName).empty(), !c.reported);
   }
 }
 

@@ -12,6 +12,7 @@
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
 #include "support/LibraryFixture.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -25,12 +26,12 @@ TLibDesc OneImage() {
   return desc;
 }
 
-void WriteJpk(const TScratchDir& dir, const std::string& name) {
-  WriteFileAtomic(dir.Path(name), JpkLibraryBytes(OneImage(), TJpkVersion::V1, kPass).Bytes);
+void WriteJpk(const TempDir& dir, const std::string& name) {
+  WriteFileAtomic(dir.PathOf(name), JpkLibraryBytes(OneImage(), TJpkVersion::V1, kPass).Bytes);
 }
 
-void WriteWzl(const TScratchDir& dir, const std::string& name) {
-  WriteWzlLibrary(dir.Path(name), WzlLibraryBytes(OneImage()));
+void WriteWzl(const TempDir& dir, const std::string& name) {
+  WriteWzlLibrary(dir.PathOf(name), WzlLibraryBytes(OneImage()));
 }
 
 TEST(LibraryFactory, ReaderByExtensionAndFallbacks) {
@@ -55,18 +56,18 @@ TEST(LibraryFactory, ReaderByExtensionAndFallbacks) {
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.asked);
-    TScratchDir dir;
+    TempDir dir;
     for (const std::string& n : c.jpks) WriteJpk(dir, n);
     for (const std::string& n : c.wzls) WriteWzl(dir, n);
-    for (const std::string& n : c.others) WriteFileAtomic(dir.Path(n), "not a library");
-    std::unique_ptr<TWMImages> lib = InitializeGameImage(dir.Path(c.asked), kPass, true);
+    for (const std::string& n : c.others) WriteFileAtomic(dir.PathOf(n), "not a library");
+    std::unique_ptr<TWMImages> lib = InitializeGameImage(dir.PathOf(c.asked), kPass, true);
     if (c.mode == TImageMode::Tarn2Wil) {
       EXPECT_FALSE(lib);
       continue;
     }
     ASSERT_TRUE(lib);
     EXPECT_EQ(lib->ImageMode(), c.mode);
-    EXPECT_EQ(lib->FileName(), dir.Path(c.opened));
+    EXPECT_EQ(lib->FileName(), dir.PathOf(c.opened));
     EXPECT_TRUE(lib->WorkMode());
     if (auto* jpk = dynamic_cast<TJpkLib*>(lib.get())) {
       EXPECT_TRUE(jpk->PasswordOk());
@@ -76,9 +77,9 @@ TEST(LibraryFactory, ReaderByExtensionAndFallbacks) {
 }
 
 TEST(LibraryFactory, WrongPasswordStillGivesTheLibrary) {
-  TScratchDir dir;
+  TempDir dir;
   WriteJpk(dir, "a.jpk");
-  std::unique_ptr<TWMImages> lib = InitializeGameImage(dir.Path("a.jpk"), "other", true);
+  std::unique_ptr<TWMImages> lib = InitializeGameImage(dir.PathOf("a.jpk"), "other", true);
   auto* jpk = dynamic_cast<TJpkLib*>(lib.get());
   ASSERT_TRUE(jpk);
   EXPECT_FALSE(jpk->PasswordOk());
@@ -86,43 +87,43 @@ TEST(LibraryFactory, WrongPasswordStillGivesTheLibrary) {
 }
 
 TEST(LibraryFactory, ReadOnlyFilesOpenAndKeepTheirPermissions) {
-  TScratchDir dir;
+  TempDir dir;
   WriteJpk(dir, "a.jpk");
   WriteWzl(dir, "b.wzl");
   const std::vector<std::string> files = {"a.jpk", "b.wzl", "b.wzx"};
-  for (const std::string& n : files) fs::permissions(dir.Path(n), fs::perms::owner_read | fs::perms::group_read);
+  for (const std::string& n : files) fs::permissions(dir.PathOf(n), fs::perms::owner_read | fs::perms::group_read);
   for (bool workMode : {true, false}) {
     for (const char* n : {"a.jpk", "b.wzl"}) {
-      std::unique_ptr<TWMImages> lib = InitializeGameImage(dir.Path(n), kPass, workMode);
+      std::unique_ptr<TWMImages> lib = InitializeGameImage(dir.PathOf(n), kPass, workMode);
       ASSERT_TRUE(lib) << n;
       std::string buffer;
       EXPECT_TRUE(lib->GetWClientImage(buffer, 0)) << n;
     }
   }
   for (const std::string& n : files)
-    EXPECT_EQ(fs::status(dir.Path(n)).permissions(), fs::perms::owner_read | fs::perms::group_read) << n;
+    EXPECT_EQ(fs::status(dir.PathOf(n)).permissions(), fs::perms::owner_read | fs::perms::group_read) << n;
 }
 
 TEST(LibraryFactory, OpenErrorPropagatesAndLeavesNoLibrary) {
-  TScratchDir dir;
+  TempDir dir;
   WriteJpk(dir, "a.jpk");
-  fs::permissions(dir.Path("a.jpk"), fs::perms::none);
-  if (std::ifstream(dir.Path("a.jpk")).is_open()) {
+  fs::permissions(dir.PathOf("a.jpk"), fs::perms::none);
+  if (std::ifstream(dir.PathOf("a.jpk")).is_open()) {
     // Rights that read any file: a write-only kernel file refuses reading all the same.
-    fs::remove(dir.Path("a.jpk"));
+    fs::remove(dir.PathOf("a.jpk"));
     std::error_code ec;
-    fs::create_symlink("/proc/sys/vm/drop_caches", dir.Path("a.jpk"), ec);
-    if (ec || !FileExists(dir.Path("a.jpk")) || std::ifstream(dir.Path("a.jpk")).is_open())
+    fs::create_symlink("/proc/sys/vm/drop_caches", dir.PathOf("a.jpk"), ec);
+    if (ec || !FileExists(dir.PathOf("a.jpk")) || std::ifstream(dir.PathOf("a.jpk")).is_open())
       GTEST_SKIP() << "no file here refuses to be read";
   }
-  EXPECT_THROW(InitializeGameImage(dir.Path("a.jpk"), kPass, true), EInOutError);
+  EXPECT_THROW(InitializeGameImage(dir.PathOf("a.jpk"), kPass, true), EInOutError);
 }
 
 TEST(DebugView, AppendsOneDatedLineInTheCodePage) {
-  TScratchDir dir;
+  TempDir dir;
   Debug_View("图像 one");
   Debug_View("two");
-  const std::string text = dir.DebugText();
+  const std::string text = dir.ReadFile(kDebugFileName);
   const std::regex line(R"(\d{4}/\d{1,2}/\d{1,2} \d{1,2}:\d{2}:\d{2} (.*)\r\n)");
   std::smatch m;
   std::string rest = text;

@@ -12,6 +12,7 @@
 #include "formats/WIL.h"
 #include "platform/FileSystem.h"
 #include "support/LibraryFixture.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -79,21 +80,21 @@ void ReadFromManyThreads(TWMImages& lib, const std::vector<std::string>& expecte
 }
 
 TEST(LibraryStress, JpkEntriesFromManyThreads) {
-  TScratchDir dir;
+  TempDir dir;
   const TLibDesc desc = MixedLibrary();
   const TJpkFile f = JpkLibraryBytes(desc, TJpkVersion::V2, "pw");
-  WriteFileAtomic(dir.Path("a.jpk"), f.Bytes);
-  std::unique_ptr<TWMImages> lib = InitializeGameImage(dir.Path("a.jpk"), "pw", true);
+  WriteFileAtomic(dir.PathOf("a.jpk"), f.Bytes);
+  std::unique_ptr<TWMImages> lib = InitializeGameImage(dir.PathOf("a.jpk"), "pw", true);
   ASSERT_TRUE(lib);
   ReadFromManyThreads(*lib, ExpectedPayloads(desc, f.Bytes, f.Positions, 4, 20));
 }
 
 TEST(LibraryStress, WzlEntriesFromManyThreads) {
-  TScratchDir dir;
+  TempDir dir;
   const TLibDesc desc = MixedLibrary();
   const TWzlFiles f = WzlLibraryBytes(desc);
-  WriteWzlLibrary(dir.Path("a.wzl"), f);
-  std::unique_ptr<TWMImages> lib = InitializeGameImage(dir.Path("a.wzl"), "", true);
+  WriteWzlLibrary(dir.PathOf("a.wzl"), f);
+  std::unique_ptr<TWMImages> lib = InitializeGameImage(dir.PathOf("a.wzl"), "", true);
   ASSERT_TRUE(lib);
   ReadFromManyThreads(*lib, ExpectedPayloads(desc, f.Wzl, f.Positions, 1, 16));
 }

@@ -9,6 +9,7 @@
 #include "formats/Wzl.h"
 #include "platform/FileSystem.h"
 #include "support/LibraryFixture.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -18,10 +19,10 @@ std::string LE32(uint32_t v) {
   return s;
 }
 
-std::unique_ptr<TWMImages> Open(const TScratchDir& dir, const TWzlFiles& files,
+std::unique_ptr<TWMImages> Open(const TempDir& dir, const TWzlFiles& files,
                                 const std::string& name = "hum.wzl") {
-  WriteWzlLibrary(dir.Path(name), files);
-  return InitializeGameImage(dir.Path(name), "", true);
+  WriteWzlLibrary(dir.PathOf(name), files);
+  return InitializeGameImage(dir.PathOf(name), "", true);
 }
 
 struct TRead {
@@ -47,7 +48,7 @@ std::string Full(const TWzlFiles& f, int32_t i, const std::string& data) {
 }
 
 TEST(WzlLibrary, HeaderBlockAndEveryRecordForm) {
-  TScratchDir dir;
+  TempDir dir;
   TLibDesc desc;
   desc.Images.push_back(UnpackedImage(3, 2, 5, 1));  // rows of 8 bytes: 16
   desc.Images.back().Filler = 0xA5;                   // unused header bytes reach the client as stored
@@ -93,11 +94,11 @@ TEST(WzlLibrary, HeaderBlockAndEveryRecordForm) {
   EXPECT_EQ(Read(*lib, 5).Record->substr(56, 4), LE32(16));  // 16 is an entry, 15 is not
   EXPECT_FALSE(Read(*lib, -1).Record);
   EXPECT_FALSE(Read(*lib, 9).Record);
-  EXPECT_EQ(dir.DebugText(), "");
+  EXPECT_EQ(dir.ReadFile(kDebugFileName), "");
 }
 
 TEST(WzlLibrary, CorruptEntriesGiveNoRecordAndAreReportedOnce) {
-  TScratchDir dir;
+  TempDir dir;
   TLibDesc desc;
   desc.Images.push_back(UnpackedImage(2, 2, 8, 1));
   desc.Images.push_back(UnpackedImage(5, 2, 8, 2));
@@ -120,10 +121,10 @@ TEST(WzlLibrary, CorruptEntriesGiveNoRecordAndAreReportedOnce) {
       EXPECT_EQ(r.Buffer, "") << i;
     }
   }
-  const std::string log = dir.DebugText();
+  const std::string log = dir.ReadFile(kDebugFileName);
   EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 3) << log;
   for (int i : {1, 2, 4})
-    EXPECT_NE(log.find(dir.Path("hum.wzl") + " TWMImages.GetWClientImage " + std::to_string(i) + " "),
+    EXPECT_NE(log.find(dir.PathOf("hum.wzl") + " TWMImages.GetWClientImage " + std::to_string(i) + " "),
               std::string::npos) << log;
 }
 
@@ -140,7 +141,7 @@ TEST(WzlLibrary, ImageCountIsReadAsTheEntriesTheIndexHolds) {
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.stored);
-    TScratchDir dir;
+    TempDir dir;
     TLibDesc desc;
     for (uint32_t i = 0; i < 3; ++i) desc.Images.push_back(UnpackedImage(4, 4, 8, i));
     desc.ImageCount = c.stored;
@@ -153,19 +154,19 @@ TEST(WzlLibrary, ImageCountIsReadAsTheEntriesTheIndexHolds) {
     EXPECT_EQ(lib->IndexesHash(), MD5Print(MD5String(f.Wzx.substr(48, 4 * static_cast<size_t>(c.count)))));
     EXPECT_EQ(lib->GetWClientHeader()->size(), 72 + f.Wzx.size());
     for (int32_t i = 0; i < 3; ++i) EXPECT_EQ(Read(*lib, i).Record.has_value(), i < c.count);
-    EXPECT_EQ(dir.DebugText().empty(), !c.reported);
+    EXPECT_EQ(dir.ReadFile(kDebugFileName).empty(), !c.reported);
   }
 }
 
 TEST(WzlLibrary, IndexFile) {
-  TScratchDir dir;
+  TempDir dir;
   TLibDesc desc;
   desc.Images.push_back(UnpackedImage(4, 4, 8, 1));
   const TWzlFiles f = WzlLibraryBytes(desc);
 
   // Missing: the library serves nothing.
-  WriteFileAtomic(dir.Path("a.wzl"), f.Wzl);
-  auto lib = InitializeGameImage(dir.Path("a.wzl"), "", true);
+  WriteFileAtomic(dir.PathOf("a.wzl"), f.Wzl);
+  auto lib = InitializeGameImage(dir.PathOf("a.wzl"), "", true);
   ASSERT_TRUE(lib);
   EXPECT_EQ(lib->ImageMode(), TImageMode::Tarn2Wzl);
   EXPECT_EQ(lib->ImageCount(), 0);
@@ -174,15 +175,15 @@ TEST(WzlLibrary, IndexFile) {
   EXPECT_FALSE(Read(*lib, 0).Record);
 
   // Found without regard to case, as copied from Windows.
-  WriteFileAtomic(dir.Path("Hum.wzl"), f.Wzl);
-  WriteFileAtomic(dir.Path("HUM.WZX"), f.Wzx);
-  lib = InitializeGameImage(dir.Path("Hum.wzl"), "", true);
-  EXPECT_EQ(lib->IndexFileName(), dir.Path("HUM.WZX"));
+  WriteFileAtomic(dir.PathOf("Hum.wzl"), f.Wzl);
+  WriteFileAtomic(dir.PathOf("HUM.WZX"), f.Wzx);
+  lib = InitializeGameImage(dir.PathOf("Hum.wzl"), "", true);
+  EXPECT_EQ(lib->IndexFileName(), dir.PathOf("HUM.WZX"));
   EXPECT_EQ(*Read(*lib, 0).Record, Full(f, 0, desc.Images[0].Data));
 
   // The header block shows the index file as it is now.
   const std::string replaced = f.Wzx + "tail";
-  WriteFileAtomic(dir.Path("HUM.WZX"), replaced);
+  WriteFileAtomic(dir.PathOf("HUM.WZX"), replaced);
   EXPECT_EQ(lib->GetWClientHeader()->substr(72), replaced);
 
   // No images: the digest of no bytes.
@@ -194,12 +195,12 @@ TEST(WzlLibrary, IndexFile) {
 }
 
 TEST(WzlLibrary, InitializeRules) {
-  TScratchDir dir;
+  TempDir dir;
   TTarn2Wzl unnamed;
   EXPECT_THROW(unnamed.Initialize(), EInOutError);
 
   TTarn2Wzl missing;
-  missing.SetFileName(dir.Path("gone.wzl"));
+  missing.SetFileName(dir.PathOf("gone.wzl"));
   missing.Initialize();
   EXPECT_TRUE(missing.Initized());
   EXPECT_EQ(missing.ImageMode(), TImageMode::Tarn2Wil);
@@ -208,9 +209,9 @@ TEST(WzlLibrary, InitializeRules) {
 
   TLibDesc desc;
   desc.Images.push_back(UnpackedImage(4, 4, 8, 1));
-  WriteWzlLibrary(dir.Path("hum.wzl"), WzlLibraryBytes(desc));
+  WriteWzlLibrary(dir.PathOf("hum.wzl"), WzlLibraryBytes(desc));
   TTarn2Wzl lib;
-  lib.SetFileName(dir.Path("hum.wzl"));
+  lib.SetFileName(dir.PathOf("hum.wzl"));
   lib.Initialize();
   ASSERT_TRUE(lib.Initized());
   lib.Initialize();  // a second call closes the file and keeps the index

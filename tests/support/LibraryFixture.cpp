@@ -2,52 +2,13 @@
 
 #include <zlib.h>
 
-#include <atomic>
-#include <cstring>
-#include <fstream>
-#include <random>
-#include <sstream>
-
 namespace {
-
-std::filesystem::path MakeUniqueDir() {
-  static std::atomic<int> counter{0};
-  const std::filesystem::path base = std::filesystem::exists("/dev/shm")
-                                         ? std::filesystem::path("/dev/shm")
-                                         : std::filesystem::temp_directory_path();
-  for (;;) {
-    std::ostringstream name;
-    name << "nuvo-lib-" << std::hex << std::random_device{}() << "-" << counter++;
-    std::filesystem::path dir = base / name.str();
-    if (std::filesystem::create_directory(dir)) return dir;
-  }
-}
 
 void PutLE(std::string& out, size_t at, uint32_t value) {
   for (int i = 0; i < 4; ++i) out[at + static_cast<size_t>(i)] = static_cast<char>(value >> (8 * i));
 }
 
 }  // namespace
-
-TScratchDir::TScratchDir(bool enter) : dir_(MakeUniqueDir()) {
-  if (enter) {
-    old_ = std::filesystem::current_path();
-    std::filesystem::current_path(dir_);
-  }
-}
-
-TScratchDir::~TScratchDir() {
-  std::error_code ec;
-  if (!old_.empty()) std::filesystem::current_path(old_, ec);
-  std::filesystem::remove_all(dir_, ec);
-}
-
-std::string TScratchDir::DebugText() const {
-  std::ifstream in(dir_ / "GameImageDaebug.txt", std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 std::string AbsentRecordBytes(int32_t nType, int32_t nOffSet) {
   std::string out(64, '\0');

@@ -1,31 +1,15 @@
-// Shared by the library tests, the stress test, the benchmark and the fuzzer: a scratch directory
-// that is the current directory while it lives (the debug file is written there), and the 64
-// record bytes a client must receive, built from the wire layout rather than from the reader.
+// The 64 record bytes a client must receive for an image, built from the wire layout rather than
+// from the reader; shared by the library tests and the stress test.
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
-#include <optional>
 #include <string>
 #include <string_view>
 
 #include "formats/WIL.h"
 
-class TScratchDir {
- public:
-  // Under /dev/shm when it exists, so the files stay in memory.
-  explicit TScratchDir(bool enter = true);
-  ~TScratchDir();
-  TScratchDir(const TScratchDir&) = delete;
-  TScratchDir& operator=(const TScratchDir&) = delete;
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-  // What the debug file holds ("" when there is none).
-  std::string DebugText() const;
-
- private:
-  std::filesystem::path dir_;
-  std::filesystem::path old_;
-};
+// The debug file libraries write in the current directory.
+inline constexpr char kDebugFileName[] = "GameImageDaebug.txt";
 
 // The three forms of the record. `stored` is the entry header as stored in the library file:
 // 16 bytes go to the WZL field, 20 to the JPK field.
