@@ -1,0 +1,119 @@
+// The resource catalogue: the opened image libraries and the map and wav files held as zlib
+// streams, each under its key (the path below the client directory, "\"-separated, A-Z lowered,
+// code page 936), together with the loader thread that fills it from the resource lists.
+//
+// Threads: lookups and payload assembly may run on any number of threads at once while the loader
+// thread clears and refills the maps and the window thread unloads them. A lookup holds the map lock
+// only for the probe; the entry it returns stays alive through shared ownership until the caller
+// drops it, so a released entry is never used.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <shared_mutex>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+class TWMImages;
+
+// One map or wav file as stored: a zlib stream of the whole file.
+struct TNuvoBuffer {
+  int32_t nSize = 0;
+  std::string Buffer;     // the zlib stream, nSize bytes
+  std::string sFileName;  // full path as written in the list
+};
+
+using TBackLoad = std::function<void()>;
+using TBackShow = std::function<void(const std::string& sMsg)>;  // code page 936 text
+
+class TGameLib {
+ public:
+  // Suspended: the thread starts at Resume(). Nothing loads until LoadLib is set.
+  explicit TGameLib(bool CreateSuspended);
+  // Ends the thread (a pass under way runs to its end first), then clears.
+  ~TGameLib();
+  TGameLib(const TGameLib&) = delete;
+  TGameLib& operator=(const TGameLib&) = delete;
+
+  void Resume();
+  void Terminate();
+
+  // Callbacks run on the loader thread. DetachCallbacks returns once no callback runs and none will
+  // start; callbacks therefore must not wait for the thread that detaches them.
+  void SetBackLoad(TBackLoad f);
+  void SetShowLabel(TBackShow f);
+  void DetachCallbacks();
+
+  // Asks for a load pass; several requests during one pass give one further pass.
+  void SetLoadLib(bool value);
+  bool LoadLib() const { return FLoadLib.load(); }
+
+  // Releases every library, map and wav entry (readers still holding one keep it alive). The
+  // index rows stay.
+  void Clear();
+
+  std::shared_ptr<TWMImages> GetLib(const std::string& sFileName) const;
+  std::shared_ptr<const TNuvoBuffer> GetMap(const std::string& sFileName) const;
+  std::shared_ptr<const TNuvoBuffer> GetWav(const std::string& sFileName) const;
+
+  // Response bodies; empty when the catalogue has nothing for the request.
+  std::string GetDataImageBuff(const std::string& sFileName, const std::string& sImage) const;
+  std::string GetMapBuff(const std::string& sFileName) const;
+  std::string GetWavBuff(const std::string& sFileName) const;
+
+  // The index table: rows "key|hash" CR LF in code page 936, as one zlib stream (level 4).
+  std::string GetIndexes() const;
+  // The index rows as "key=hash" text (UTF-8), in order.
+  std::vector<std::string> IndexRows() const;
+
+  // One load pass, on the calling thread; the loader thread calls it after Clear. Throws on an
+  // input/output failure (the thread logs it and abandons the pass).
+  void LoadGameLib();
+
+ private:
+  using TLibMap = std::unordered_map<std::string, std::shared_ptr<TWMImages>>;
+  using TBufferMap = std::unordered_map<std::string, std::shared_ptr<const TNuvoBuffer>>;
+
+  void Execute();
+  void ShowLoadLabel(const std::string& sMsg);
+  void CallBackLoad();
+  std::string KeyText(const std::string& sFileName, const std::string& sSearchDir) const;
+  void StoreLib(const std::string& key, std::shared_ptr<TWMImages> lib);
+  void StoreBuffer(TBufferMap& map, const std::string& key, std::shared_ptr<const TNuvoBuffer> buf);
+  void SetIndexRow(const std::string& sName, const std::string& hash);
+  void LoadJpkPhase(const std::string& searchDir, const std::vector<std::pair<std::string, std::string>>& list);
+  void LoadWzlPhase(const std::string& searchDir, const std::vector<std::string>& list);
+  void LoadBufferPhase(const std::string& searchDir, const std::vector<std::string>& list,
+                       TBufferMap& map, std::string& readBuffer, std::string& zipBuffer);
+  void ShowProgress(const std::string& sName, size_t I, size_t ProgressMax);
+  static std::string CopyBuffer(const std::shared_ptr<const TNuvoBuffer>& entry);
+
+  // Loader state.
+  std::atomic<bool> FLoadLib{false};
+  std::atomic<bool> Terminated{false};
+  std::mutex wakeMutex_;
+  std::condition_variable wake_;
+  std::thread thread_;
+  bool started_ = false;
+
+  // Callbacks; held while one runs so DetachCallbacks can wait for it.
+  std::mutex callbackMutex_;
+  TBackLoad FTBackLoad;
+  TBackShow FTBackShow;
+
+  // Index rows "name=hash", kept across passes and Clear.
+  mutable std::mutex indexMutex_;
+  std::vector<std::string> m_Indexes;
+
+  // The three maps; the lock is held only to probe, insert, or swap a map out.
+  mutable std::shared_mutex mapMutex_;
+  TLibMap m_LibList;
+  TBufferMap m_MapList;
+  TBufferMap m_WavList;
+};

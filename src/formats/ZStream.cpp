@@ -1,0 +1,39 @@
+#include "formats/ZStream.h"
+
+#include <zlib.h>
+
+#include <stdexcept>
+
+std::string ZlibCompress(std::string_view in, int level, std::string* scratch) {
+  std::string local;
+  std::string& buf = scratch ? *scratch : local;
+  const uLongf bound = compressBound(static_cast<uLong>(in.size()));
+  if (buf.size() < bound) buf.resize(bound);
+  uLongf outLen = bound;
+  const int rc = compress2(reinterpret_cast<Bytef*>(buf.data()), &outLen,
+                           reinterpret_cast<const Bytef*>(in.data()), static_cast<uLong>(in.size()), level);
+  if (rc != Z_OK) throw std::runtime_error("zlib compression failed");
+  return buf.substr(0, outLen);
+}
+
+std::optional<std::string> ZlibInflate(std::string_view in, bool raw, size_t limit) {
+  z_stream zs{};
+  if (inflateInit2(&zs, raw ? -15 : 15) != Z_OK) return std::nullopt;
+  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
+  zs.avail_in = static_cast<uInt>(in.size());
+  std::string out;
+  char chunk[65536];
+  int rc = Z_OK;
+  while (rc == Z_OK) {
+    zs.next_out = reinterpret_cast<Bytef*>(chunk);
+    zs.avail_out = sizeof chunk;
+    rc = inflate(&zs, Z_NO_FLUSH);
+    out.append(chunk, sizeof chunk - zs.avail_out);
+    if (out.size() > limit) rc = Z_MEM_ERROR;
+    if (rc == Z_BUF_ERROR && zs.avail_in == 0) break;  // input ended before the stream did
+  }
+  const bool ok = rc == Z_STREAM_END && zs.avail_in == 0;
+  inflateEnd(&zs);
+  if (!ok) return std::nullopt;
+  return out;
+}

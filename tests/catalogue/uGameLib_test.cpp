@@ -1,0 +1,414 @@
+#include "catalogue/uGameLib.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <random>
+#include <thread>
+
+#include "formats/Jpk.h"
+#include "formats/LibraryWriter.h"
+#include "formats/WIL.h"
+#include "formats/ZStream.h"
+#include "platform/CodePage.h"
+#include "platform/FileSystem.h"
+#include "settings/TarnShare.h"
+#include "support/TempDir.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Log lines without their "[date time] " prefix.
+std::vector<std::string> DrainLog() {
+  std::vector<std::string> out;
+  for (std::string& line : g_ErrorList.Drain()) {
+    size_t p = line.find("] ");
+    out.push_back(p == std::string::npos ? line : line.substr(p + 2));
+  }
+  return out;
+}
+
+bool Contains(const std::vector<std::string>& v, const std::string& s) {
+  return std::find(v.begin(), v.end(), s) != v.end();
+}
+
+// A client installation below <tmp>/client with every kind of resource.
+class CatalogueTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    InitSharedState();
+    client = tmp.Path() + "/client";
+    ForceDirectories(client + "/Data");
+    ForceDirectories(client + "/Map/Sub");
+    ForceDirectories(client + "/Wav");
+    g_sSearchDir = client;
+
+    wzlDesc.Images = {UnpackedImage(3, 2, 5, 1), ImageAt(0), PackedImage(40, 30, 5000, 2)};
+    WriteWzlLibrary(client + "/Data/Hum.wzl", WzlLibraryBytes(wzlDesc));
+    jpkDesc.Images = {PackedImage(10, 10, 300, 3), ImageAt(5), PackedImage(8, 8, 2000, 4)};
+    tmp.WriteFile("client/Data/Items.jpk", JpkLibraryBytes(jpkDesc, TJpkVersion::V2, "pw").Bytes);
+    tmp.WriteFile("client/Data/Old.jpk", JpkLibraryBytes(jpkDesc, TJpkVersion::V1, "old").Bytes);
+    mapBytes = PatternBytes(70000, 9);
+    tmp.WriteFile("client/Map/Sub/0.map", mapBytes);
+    tmp.WriteFile("client/Map/Empty.map", "");
+    wavBytes = PatternBytes(5000, 10);
+    tmp.WriteFile("client/Wav/Hit.wav", wavBytes);
+  }
+  void TearDown() override { InitSharedState(); }
+
+  void UseFullLists() {
+    g_JpkList.SetValue(client + "/Data/Items.jpk", "pw");
+    g_JpkList.SetValue(client + "/Data/Old.jpk", "old");
+    g_WzlList = {client + "/Data/Hum.wzl"};
+    g_MapList = {client + "/Map/Sub/0.map", client + "/Map/Empty.map"};
+    g_WavList = {client + "/Wav/Hit.wav"};
+  }
+
+  // Runs one pass on the calling thread, recording progress texts and the load-finished call.
+  void RunPass(TGameLib& lib) {
+    lib.SetShowLabel([this](const std::string& s) { progress.push_back(Utf8FromAnsi(s)); });
+    lib.SetBackLoad([this] { ++loaded; });
+    lib.Clear();
+    lib.LoadGameLib();
+  }
+
+  TempDir tmp;
+  std::string client;
+  TLibDesc wzlDesc, jpkDesc;
+  std::string mapBytes, wavBytes;
+  std::vector<std::string> progress;
+  int loaded = 0;
+};
+
+TEST_F(CatalogueTest, EmptyListsRunEveryPhaseAndFinish) {
+  TGameLib lib(true);
+  g_nDataMemory = 77;
+  RunPass(lib);
+  EXPECT_EQ(DrainLog(), (std::vector<std::string>{
+                            "准备加载 Jpk 资源 [0]", "准备加载 Wzl 资源 [0]", "Data 资源全部加载完成!",
+                            "准备加载 Map 资源 [0]", "Map 资源全部加载完成!", "准备加载 Wav 资源 [0]",
+                            "Wav 资源全部加载完成!", "微端资源加载完毕！"}));
+  EXPECT_EQ(progress, (std::vector<std::string>{"正在加载 map 资源！", "正在加载 Wav 资源！", "微端资源加载完毕！"}));
+  EXPECT_EQ(loaded, 1);
+  EXPECT_EQ(g_nDataMemory, 0u);
+}
+
+TEST_F(CatalogueTest, FullPassStoresEveryKindUnderItsKey) {
+  UseFullLists();
+  TGameLib lib(true);
+  RunPass(lib);
+  EXPECT_NE(lib.GetLib("\\data\\items.jpk"), nullptr);
+  EXPECT_NE(lib.GetLib("\\data\\old.jpk"), nullptr);
+  EXPECT_NE(lib.GetLib("\\data\\hum.wzl"), nullptr);
+  EXPECT_NE(lib.GetMap("\\map\\sub\\0.map"), nullptr);
+  EXPECT_NE(lib.GetWav("\\wav\\hit.wav"), nullptr);
+  for (const char* miss : {"\\Data\\Hum.wzl", "data\\hum.wzl", "/data/hum.wzl", ""}) {
+    EXPECT_EQ(lib.GetLib(miss), nullptr) << miss;
+  }
+  // The two maps are separate.
+  EXPECT_EQ(lib.GetWav("\\map\\sub\\0.map"), nullptr);
+  EXPECT_EQ(lib.GetMapBuff("\\wav\\hit.wav"), "");
+
+  EXPECT_TRUE(Contains(progress, "\\data\\items.jpk [0/2]"));
+  EXPECT_TRUE(Contains(progress, "\\data\\old.jpk [1/2]"));
+  EXPECT_TRUE(Contains(progress, "\\data\\hum.wzl [0/1]"));
+  EXPECT_TRUE(Contains(progress, "\\map\\empty.map [1/2]"));
+  EXPECT_EQ(loaded, 1);
+
+  uint64_t expected = FileSizeOf(client + "/Data/Items.jpk") + FileSizeOf(client + "/Data/Old.jpk") +
+                      FileSizeOf(client + "/Data/Hum.wzl");
+  for (const char* key : {"\\map\\sub\\0.map", "\\map\\empty.map"}) expected += lib.GetMap(key)->nSize;
+  expected += lib.GetWav("\\wav\\hit.wav")->nSize;
+  EXPECT_EQ(g_nDataMemory, expected);
+
+  // Only JPK libraries get index rows.
+  auto rows = lib.IndexRows();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].rfind("\\data\\items.jpk=", 0), 0u);
+  EXPECT_EQ(rows[1].rfind("\\data\\old.jpk=", 0), 0u);
+}
+
+TEST_F(CatalogueTest, RefusedEntriesAreLoggedAndThePassGoesOn) {
+  tmp.WriteFile("client/Data/notes.txt", "not a library");
+  g_JpkList.SetValue(client + "/Data/Missing.jpk", "pw");       // silently skipped
+  g_JpkList.SetValue(client + "/Data/Items.jpk", "");           // empty password
+  g_JpkList.SetValue(client + "/Data/Old.jpk", "wrong");        // wrong password
+  g_JpkList.SetValue(client + "/Data/notes.txt", "pw");         // no library kind
+  g_WzlList = {"", client + "/Data/notes.txt", client + "/Data/Gone.wzl"};
+  g_MapList = {client + "/Map/Sub/0.map"};
+  TGameLib lib(true);
+  RunPass(lib);
+  auto log = DrainLog();
+  EXPECT_TRUE(Contains(log, "\\data\\items.jpk Jpk密码不能为空！"));
+  EXPECT_TRUE(Contains(log, "\\data\\old.jpk Jpk密码错误！"));
+  EXPECT_TRUE(Contains(log, "\\data\\notes.txt Jpk文件不存在！"));
+  EXPECT_TRUE(Contains(log, "\\data\\notes.txt Wzl资源文件异常！"));
+  EXPECT_TRUE(Contains(log, "准备加载 Wzl 资源 [3]"));
+  for (const auto& line : log) EXPECT_EQ(line.find("missing"), std::string::npos) << line;
+  EXPECT_EQ(lib.GetLib("\\data\\items.jpk"), nullptr);
+  EXPECT_EQ(lib.GetLib("\\data\\old.jpk"), nullptr);
+  EXPECT_TRUE(lib.IndexRows().empty());
+  EXPECT_NE(lib.GetMap("\\map\\sub\\0.map"), nullptr);
+  EXPECT_EQ(loaded, 1);
+}
+
+TEST_F(CatalogueTest, WzlLibraryInTheJpkListIsServedWithoutAnIndexRow) {
+  g_JpkList.SetValue(client + "/Data/Hum.wzl", "pw");
+  TGameLib lib(true);
+  RunPass(lib);
+  auto wzl = lib.GetLib("\\data\\hum.wzl");
+  ASSERT_NE(wzl, nullptr);
+  EXPECT_EQ(wzl->ImageMode(), TImageMode::Tarn2Wzl);
+  EXPECT_TRUE(lib.IndexRows().empty());
+  EXPECT_FALSE(lib.GetDataImageBuff("\\data\\hum.wzl", "0").empty());
+}
+
+TEST_F(CatalogueTest, DuplicateKeysReplaceAndOutsidePathsKeepTheirWholePath) {
+  ForceDirectories(client + "/MAP/Sub");
+  tmp.WriteFile("client/MAP/Sub/0.map", "second");  // another file, the same key
+  ForceDirectories(tmp.Path() + "/Other");
+  tmp.WriteFile("Other/X.map", "outside");
+  g_MapList = {client + "/Map/Sub/0.map", client + "/MAP/Sub/0.map", tmp.Path() + "/Other/X.map"};
+  TGameLib lib(true);
+  RunPass(lib);
+  EXPECT_EQ(ZlibInflate(lib.GetMapBuff("\\map\\sub\\0.map")), std::optional<std::string>("second"));
+  std::string outsideKey = tmp.Path() + "/other/x.map";
+  for (char& c : outsideKey) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    if (c == '/') c = '\\';
+  }
+  EXPECT_NE(lib.GetMap(outsideKey), nullptr);
+  uint64_t counted = 0;
+  for (const auto& s : {mapBytes, std::string("second"), std::string("outside")}) counted += ZlibCompress(s, 2).size();
+  EXPECT_EQ(g_nDataMemory, counted);  // both files under one key count
+}
+
+TEST_F(CatalogueTest, SearchDirIsRemovedCaseSensitivelyAndNotAtAllWhenEmpty) {
+  g_MapList = {client + "/Map/Sub/0.map"};
+  g_sSearchDir = "";
+  TGameLib lib(true);
+  RunPass(lib);
+  std::string whole = client + "/map/sub/0.map";
+  for (char& c : whole) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
+    if (c == '/') c = '\\';
+  }
+  EXPECT_NE(lib.GetMap(whole), nullptr);
+  EXPECT_EQ(lib.GetMap("\\map\\sub\\0.map"), nullptr);
+}
+
+TEST_F(CatalogueTest, PayloadsOfEveryRequestForm) {
+  UseFullLists();
+  TGameLib lib(true);
+  RunPass(lib);
+  auto hum = lib.GetLib("\\data\\hum.wzl");
+  ASSERT_NE(hum, nullptr);
+  // Header in any letter case; "Header1" is no header and no integer.
+  const std::string header = *hum->GetWClientHeader();
+  for (const char* name : {"Header", "HEADER", "header"}) EXPECT_EQ(lib.GetDataImageBuff("\\data\\hum.wzl", name), header);
+  EXPECT_EQ(lib.GetDataImageBuff("\\data\\hum.wzl", "Header1"), "");
+  // Images: record then bytes; CRC-32 in bytes 44..47 covers the bytes.
+  std::string body = lib.GetDataImageBuff("\\data\\hum.wzl", "0");
+  ASSERT_EQ(body.size(), 64u + 16u);
+  TWImage rec;
+  std::memcpy(&rec, body.data(), 64);
+  EXPECT_EQ(rec.nSize, 16);
+  EXPECT_EQ(body.substr(64), wzlDesc.Images[0].Data);
+  body = lib.GetDataImageBuff("\\data\\hum.wzl", "1");  // absent entry: the record alone
+  EXPECT_EQ(body.size(), 64u);
+  for (const char* bad : {"3", "-1", "x", "", " 0"}) EXPECT_EQ(lib.GetDataImageBuff("\\data\\hum.wzl", bad), "") << bad;
+  EXPECT_EQ(lib.GetDataImageBuff("\\data\\none.wzl", "0"), "");
+  // JPK image and header.
+  auto items = lib.GetLib("\\data\\items.jpk");
+  std::string jpkBody = lib.GetDataImageBuff("\\data\\items.jpk", "2");
+  EXPECT_EQ(jpkBody.size(), 64u + 2000u);
+  EXPECT_EQ(lib.GetDataImageBuff("\\data\\items.jpk", "header"), *items->GetWClientHeader());
+  // Maps and wavs inflate to the files; an empty file still gives a stream.
+  EXPECT_EQ(ZlibInflate(lib.GetMapBuff("\\map\\sub\\0.map")), mapBytes);
+  const std::string empty = lib.GetMapBuff("\\map\\empty.map");
+  EXPECT_FALSE(empty.empty());
+  EXPECT_EQ(ZlibInflate(empty), std::optional<std::string>(""));
+  EXPECT_EQ(ZlibInflate(lib.GetWavBuff("\\wav\\hit.wav")), wavBytes);
+}
+
+TEST_F(CatalogueTest, IndexRowsOutliveClearAndLaterPasses) {
+  UseFullLists();
+  TGameLib lib(true);
+  RunPass(lib);
+  auto first = lib.IndexRows();
+  lib.Clear();
+  EXPECT_EQ(lib.GetLib("\\data\\items.jpk"), nullptr);
+  EXPECT_EQ(lib.IndexRows(), first);
+
+  // A later pass without Old.jpk, with Items.jpk rebuilt empty (no hash) and a new library.
+  g_JpkList.Clear();
+  TLibDesc none;
+  tmp.WriteFile("client/Data/Items.jpk", JpkLibraryBytes(none, TJpkVersion::V2, "pw").Bytes);
+  tmp.WriteFile("client/Data/New.jpk", JpkLibraryBytes(jpkDesc, TJpkVersion::V1, "n").Bytes);
+  g_JpkList.SetValue(client + "/Data/New.jpk", "n");
+  g_JpkList.SetValue(client + "/Data/Items.jpk", "pw");
+  RunPass(lib);
+  auto rows = lib.IndexRows();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0], first[1]);  // old.jpk keeps its row and hash
+  EXPECT_EQ(rows[1].rfind("\\data\\new.jpk=", 0), 0u);
+
+  const auto table = ZlibInflate(lib.GetIndexes());
+  ASSERT_TRUE(table);
+  const std::string oldHash = first[1].substr(first[1].find('=') + 1);
+  EXPECT_EQ(table->substr(0, table->find("\r\n") + 2), "\\data\\old.jpk|" + oldHash + "\r\n");
+}
+
+TEST_F(CatalogueTest, IndexTableOfNoRowsAndTheEqualsSignQuirk) {
+  TGameLib lib(true);
+  EXPECT_EQ(ZlibInflate(lib.GetIndexes()), std::optional<std::string>(""));
+  tmp.WriteFile("client/Data/a=b.jpk", JpkLibraryBytes(jpkDesc, TJpkVersion::V1, "k").Bytes);
+  g_JpkList.SetValue(client + "/Data/a=b.jpk", "k");
+  RunPass(lib);
+  RunPass(lib);
+  // The row's name ends at the first "=", so the next storing appends rather than updates.
+  auto rows = lib.IndexRows();
+  ASSERT_EQ(rows.size(), 2u);
+  const std::string hash = lib.GetLib("\\data\\a=b.jpk")->IndexesHash();
+  EXPECT_EQ(*ZlibInflate(lib.GetIndexes()), "\\data\\a|b.jpk=" + hash + "\r\n\\data\\a|b.jpk=" + hash + "\r\n");
+}
+
+// A pass on the loader thread that can be held at its first progress text.
+class LoaderThreadTest : public CatalogueTest {
+ protected:
+  void Attach(TGameLib& lib) {
+    lib.SetShowLabel([this](const std::string&) {
+      std::unique_lock lock(m);
+      if (holdFirst && !held) {
+        held = true;
+        cv.notify_all();
+        cv.wait(lock, [this] { return released; });
+      }
+    });
+    lib.SetBackLoad([this] {
+      std::lock_guard lock(m);
+      ++passes;
+      cv.notify_all();
+    });
+  }
+  bool WaitFor(const std::function<bool()>& pred) {
+    std::unique_lock lock(m);
+    return cv.wait_for(lock, 10s, pred);
+  }
+
+  std::mutex m;
+  std::condition_variable cv;
+  bool holdFirst = false, held = false, released = false;
+  int passes = 0;
+};
+
+TEST_F(LoaderThreadTest, TwoRequestsDuringAPassGiveExactlyOneMorePass) {
+  UseFullLists();
+  holdFirst = true;
+  TGameLib lib(true);
+  Attach(lib);
+  lib.Resume();
+  lib.SetLoadLib(true);
+  ASSERT_TRUE(WaitFor([this] { return held; }));
+  lib.SetLoadLib(true);
+  lib.SetLoadLib(true);
+  {
+    std::lock_guard lock(m);
+    released = true;
+  }
+  cv.notify_all();
+  ASSERT_TRUE(WaitFor([this] { return passes == 2; }));
+  std::this_thread::sleep_for(100ms);
+  std::lock_guard lock(m);
+  EXPECT_EQ(passes, 2);
+}
+
+TEST_F(LoaderThreadTest, UnreadableMapAbandonsThePassWithoutTheCallback) {
+  UseFullLists();
+  // Exists as a regular file, but every read fails.
+  g_MapList = {client + "/Map/Sub/0.map", "/proc/self/mem", client + "/Map/Empty.map"};
+  {
+    TGameLib lib(true);
+    Attach(lib);
+    lib.Resume();
+    lib.SetLoadLib(true);
+    std::vector<std::string> log;
+    for (int i = 0; i < 1000 && !Contains(log, "[Exception] TGameLib::Execute Error "); ++i) {
+      for (auto& l : DrainLog()) log.push_back(l);
+      std::this_thread::sleep_for(5ms);
+    }
+    ASSERT_TRUE(Contains(log, "[Exception] TGameLib::Execute Error "));
+    EXPECT_FALSE(Contains(log, "Map 资源全部加载完成!"));
+    EXPECT_NE(lib.GetLib("\\data\\hum.wzl"), nullptr);
+    EXPECT_NE(lib.GetMap("\\map\\sub\\0.map"), nullptr);
+    EXPECT_EQ(lib.GetMap("\\map\\empty.map"), nullptr);
+    EXPECT_EQ(lib.GetWav("\\wav\\hit.wav"), nullptr);
+  }
+  EXPECT_EQ(passes, 0);
+}
+
+TEST_F(LoaderThreadTest, DetachedCallbacksAreNotCalled) {
+  TGameLib lib(true);
+  Attach(lib);
+  lib.DetachCallbacks();
+  lib.Resume();
+  lib.SetLoadLib(true);
+  for (int i = 0; i < 1000 && lib.LoadLib(); ++i) std::this_thread::sleep_for(1ms);
+  // The destructor waits for the pass under way.
+}
+
+// Readers never see a released entry: every payload is empty or exactly right while the loader
+// reloads and the catalogue is cleared again and again.
+TEST_F(LoaderThreadTest, ConcurrentReadersDuringReloadAndClear) {
+  UseFullLists();
+  TGameLib lib(true);
+  RunPass(lib);
+  const std::string img = lib.GetDataImageBuff("\\data\\hum.wzl", "2");
+  const std::string jpk = lib.GetDataImageBuff("\\data\\items.jpk", "0");
+  const std::string hdr = lib.GetDataImageBuff("\\data\\items.jpk", "Header");
+  const std::string map = lib.GetMapBuff("\\map\\sub\\0.map");
+  const std::string wav = lib.GetWavBuff("\\wav\\hit.wav");
+  lib.SetShowLabel(nullptr);
+  lib.SetBackLoad(nullptr);
+  lib.Resume();
+
+  std::atomic<bool> stop{false};
+  std::atomic<int> wrong{0}, served{0};
+  std::vector<std::thread> readers;
+  for (int t = 0; t < 32; ++t) {
+    readers.emplace_back([&, t] {
+      std::mt19937 rng(t);
+      while (!stop) {
+        std::string got, want;
+        switch (rng() % 5) {
+          case 0: got = lib.GetDataImageBuff("\\data\\hum.wzl", "2"), want = img; break;
+          case 1: got = lib.GetDataImageBuff("\\data\\items.jpk", "0"), want = jpk; break;
+          case 2: got = lib.GetDataImageBuff("\\data\\items.jpk", "Header"), want = hdr; break;
+          case 3: got = lib.GetMapBuff("\\map\\sub\\0.map"), want = map; break;
+          default: got = lib.GetWavBuff("\\wav\\hit.wav"), want = wav; break;
+        }
+        if (!got.empty() && got != want) ++wrong;
+        if (!got.empty()) ++served;
+      }
+    });
+  }
+  for (int round = 0; round < 20; ++round) {
+    lib.SetLoadLib(true);
+    std::this_thread::sleep_for(5ms);
+    lib.Clear();
+  }
+  lib.SetLoadLib(true);
+  std::this_thread::sleep_for(50ms);
+  stop = true;
+  for (auto& t : readers) t.join();
+  EXPECT_EQ(wrong, 0);
+  EXPECT_GT(served, 0);
+  g_ErrorList.Drain();
+}
+
+}  // namespace
