@@ -3,6 +3,14 @@
 #include "platform/Clock.h"
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
+#include "platform/AsciiText.h"
+#include "catalogue/uGameLib.h"
+#include "formats/MD5.h"
+#include "formats/ZStream.h"
+#include "settings/HUtil32.h"
+#include "settings/TarnShare.h"
+
+#include <ctime>
 
 void TWorkLog::LogsOut(const std::string& msg) {
   const std::string line = AnsiFromUtf8(NowDateTimeText() + " " + msg + "\r\n");
@@ -15,4 +23,182 @@ std::string GetErrorMsg(int32_t nCode) {
   if (nCode != 0) page += "Error Code: " + std::to_string(nCode) + "\r\n";
   page += std::string("</strong></i> - <a href=") + kVendorUrl + ">" + kVendorUrl + "/</a></p></body></html>\r\n";
   return AnsiFromUtf8(page);
+}
+
+namespace {
+
+constexpr char kContentType[] = "text/html; charset=UTF-8";
+// Entries the throttle map may gain before expired ones are swept out.
+constexpr size_t kSweepGrowth = 4096;
+
+std::string WorkLogText(const std::string& bytes) { return Utf8FromAnsi(EscapeControlBytes(bytes)); }
+
+// Removes the extension: everything from the last "." on, unless a separator follows it.
+std::string StripExtension(const std::string& s) {
+  const size_t p = s.find_last_of(".\\:/");
+  return (p != std::string::npos && s[p] == '.') ? s.substr(0, p) : s;
+}
+
+std::string AfterLastSeparator(const std::string& s) {
+  const size_t p = s.find_last_of("\\:/");
+  return p == std::string::npos ? s : s.substr(p + 1);
+}
+
+}  // namespace
+
+std::string EscapeControlBytes(const std::string& s) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(s.size());
+  for (unsigned char c : s) {
+    if (c < 0x20 || c == 0x7F) {
+      out += "\\x";
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+TNuvoHttpServer::TNuvoHttpServer(std::shared_ptr<TGameLib> GameLib, TTickSource Tick,
+                                 THttpServerLimits Limits)
+    : FGameLib(std::move(GameLib)),
+      FTick(Tick ? std::move(Tick) : TTickSource(GetTickCount64)),
+      FWorkLog("./Logs/" + DateTimeStamp(std::time(nullptr)) + ".log"),
+      FSweepAt(kSweepGrowth) {
+  g_boStart = false;
+  CompressIndexesTables = FGameLib ? FGameLib->GetIndexes() : ZlibCompress("", 4);
+  NuvoServer = std::make_unique<THttpApiServer>(Limits);
+  KeyPassBytes = MD5String(g_sWClientPass);
+  if (!DirectoryExists("./Logs")) ForceDirectories("./Logs");
+}
+
+TNuvoHttpServer::~TNuvoHttpServer() {
+  g_boStart = false;
+  NuvoServer.reset();
+}
+
+bool TNuvoHttpServer::Open() {
+  const uint16_t port = g_nServerPort;
+  try {
+    // Megabytes to bytes per second, in 32 bits as the front end takes it.
+    NuvoServer->SetMaxBandwidth(static_cast<uint32_t>(g_nMaxBandwidth.load()) << 20);
+    const int rc = NuvoServer->AddUrl("wclientdat", std::to_string(port), false, "+", true, 0);
+    NuvoServer->RegisterCompress(CompressDeflate, 1024);
+    NuvoServer->SetOnRequest([this](THttpServerRequest& c) { return Process(c); });
+    NuvoServer->Clone(31);
+    std::string url = NuvoServer->GetRegisteredUrl();
+    for (size_t p = url.find('+'); p != std::string::npos; p = url.find('+', p)) url.replace(p, 1, "127.0.0.1");
+    g_sWClientUrl = url;
+    if (url.empty()) {
+      // Nothing listens: a failed start, not a running service.
+      MainOutMessage("微端服务器启动异常！[port " + std::to_string(port) + ": " + AddUrlErrorText(rc) + "]");
+      return false;
+    }
+    MainOutMessage("微端服务器启动完毕！[" + std::to_string(port) + "]");
+    g_boStart = true;
+    return true;
+  } catch (const std::exception& e) {
+    MainOutMessage(std::string("微端服务器启动异常！[") + e.what() + "]");
+    return g_boStart;
+  }
+}
+
+size_t TNuvoHttpServer::CheckIndexesCount() const {
+  std::lock_guard hold(FCheckLock);
+  return CheckIndexesTime.size();
+}
+
+uint32_t TNuvoHttpServer::Refuse(THttpServerRequest& Ctxt, int32_t nCode, const std::string& logLine) {
+  LogsOut(logLine);  // before the counter: a failed write leaves the request uncounted
+  ++g_nDataRead404;
+  Ctxt.OutContent = GetErrorMsg(nCode);
+  Ctxt.OutContentType = kContentType;
+  return 404;
+}
+
+void TNuvoHttpServer::SweepCheckIndexes(int64_t now) {
+  // An entry older than the interval throttles nothing, so dropping it changes no answer.
+  for (auto it = CheckIndexesTime.begin(); it != CheckIndexesTime.end();) {
+    it = (now - it->second >= kCheckIndexesInterval) ? CheckIndexesTime.erase(it) : std::next(it);
+  }
+  FSweepAt = CheckIndexesTime.size() + kSweepGrowth;
+}
+
+uint32_t TNuvoHttpServer::AnswerCheckIndexes(THttpServerRequest& Ctxt, const std::string& sEncode) {
+  const int64_t now = static_cast<int64_t>(FTick());
+  {
+    std::lock_guard hold(FCheckLock);
+    auto it = CheckIndexesTime.find(sEncode);
+    if (it != CheckIndexesTime.end() && now - it->second < kCheckIndexesInterval) {
+      Ctxt.OutContent = GetErrorMsg(-99);
+      Ctxt.OutContentType = kContentType;
+      return 404;
+    }
+    if (it != CheckIndexesTime.end()) {
+      it->second = now;
+    } else {
+      CheckIndexesTime.emplace(sEncode, now);
+      if (CheckIndexesTime.size() >= FSweepAt) SweepCheckIndexes(now);
+    }
+  }
+  Ctxt.OutContent = CompressIndexesTables;
+  Ctxt.OutContentType = kContentType;
+  return 200;
+}
+
+uint32_t TNuvoHttpServer::Process(THttpServerRequest& Ctxt) {
+  const std::string& url = Ctxt.URL;
+  if (url.empty()) return Refuse(Ctxt, -1, "异常访问");
+
+  std::string sHeader, sEncode, sType;
+  std::string rest = GetValidStr32(url, sHeader, "/");
+  rest = GetValidStr32(rest, sEncode, "/");
+  GetValidStr32(rest, sType, "/");
+
+  const bool isRoot = SameTextAscii(sHeader, "wclientdat");
+  if (isRoot && !sEncode.empty() && sType == "check-indexes") return AnswerCheckIndexes(Ctxt, sEncode);
+
+  if (!isRoot || sEncode.empty() || sType.empty() || sType.find(".html") == std::string::npos) {
+    return Refuse(Ctxt, -2, "错误格式：" + WorkLogText(url));
+  }
+  const int32_t nType = Str_ToInt(StripExtension(sType), 0);
+  if (nType < 1 || nType > 5) {
+    return Refuse(Ctxt, -3, "错误资源：" + WorkLogText(url) + "/" + std::to_string(nType));
+  }
+
+  const std::string sDecrypt = SimpleDeStringMsg(sEncode, KeyPassBytes);
+  std::string sDir, sLib, sImage;
+  rest = GetValidStr32(sDecrypt, sDir, "|");
+  rest = GetValidStr32(rest, sLib, "|");
+  GetValidStr32(rest, sImage, "|");
+  if (sDir.empty() || sLib.empty()) {
+    return Refuse(Ctxt, -4, "解密失败：" + WorkLogText(url) + "/" + WorkLogText(sDecrypt));
+  }
+
+  uint32_t status = 0;
+  std::string sStrBuffer;
+  const std::string key = "\\" + sDir + "\\" + sLib;
+  if (nType <= 2) {
+    if (!sImage.empty()) {
+      sStrBuffer = FGameLib ? FGameLib->GetDataImageBuff(key, AfterLastSeparator(StripExtension(sImage))) : "";
+      status = 200;
+    }
+  } else if (nType == 3) {
+    sStrBuffer = FGameLib ? FGameLib->GetMapBuff(key) : "";
+    status = 200;
+  } else {
+    sStrBuffer = FGameLib ? FGameLib->GetWavBuff(key) : "";
+    status = 200;
+  }
+  g_nDataSec += sStrBuffer.size();
+  g_nDataSend += sStrBuffer.size();
+  ++g_nDataRead;
+  if (status == 200) {
+    Ctxt.OutContent = std::move(sStrBuffer);
+    Ctxt.OutContentType = kContentType;
+  }
+  return status;
 }

@@ -1,10 +1,21 @@
-// The request service's own unit: the work log of refused requests and the error page that answers
-// them. Both may be used from every HTTP worker thread at once.
+// The request service: the service object that owns the HTTP front end and answers every request
+// (index table, images, headers, maps, wavs, refusals), the work log of refused requests and the
+// error page that answers them.
+// Threads: the service object is created, opened and destroyed by the thread that starts and stops
+// the service (the owner serialises those); Process runs on every HTTP worker at once.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
+
+#include "service/HttpApiServer.h"
+
+class TGameLib;
 
 // The vendor's web host, named in the error page and in the start line of the console and daemon.
 inline constexpr char kVendorHost[] = "www.nuvoclient.example";
@@ -28,3 +39,51 @@ class TWorkLog {
 // The body of every refused request, 8-bit text: two lines, or three with "Error Code: <nCode>"
 // when nCode is not 0, each ending in CR LF.
 std::string GetErrorMsg(int32_t nCode);
+
+// Milliseconds of a monotonic clock; replaceable so tests need not wait out the throttle.
+using TTickSource = std::function<uint64_t()>;
+
+// Escapes every control byte (below 0x20, and 0x7F) as \xNN so request text always stays one
+// work-log line.
+std::string EscapeControlBytes(const std::string& s);
+
+class TNuvoHttpServer {
+ public:
+  // The index-table request of one token is answered once per this many milliseconds.
+  static constexpr int64_t kCheckIndexesInterval = 300000;
+
+  // Takes the index table from the catalogue now and the token key from g_sWClientPass, names the
+  // work-log file after the current time and creates ./Logs; the front end runs without an address.
+  explicit TNuvoHttpServer(std::shared_ptr<TGameLib> GameLib, TTickSource Tick = nullptr,
+                           THttpServerLimits Limits = {});
+  // Stops the front end and waits for its workers; g_boStart false.
+  ~TNuvoHttpServer();
+  TNuvoHttpServer(const TNuvoHttpServer&) = delete;
+  TNuvoHttpServer& operator=(const TNuvoHttpServer&) = delete;
+
+  // Registers the address and starts the 32 workers; queues the start line, or the start-failure
+  // line when no address could be registered. True when the service answers requests.
+  bool Open();
+  // The request handler; any worker thread.
+  uint32_t Process(THttpServerRequest& Ctxt);
+  void LogsOut(const std::string& msg) { FWorkLog.LogsOut(msg); }
+
+  const std::string& WorkLogsFile() const { return FWorkLog.FileName(); }
+  uint16_t BoundPort() const { return NuvoServer->BoundPort(); }
+  size_t CheckIndexesCount() const;
+
+ private:
+  uint32_t Refuse(THttpServerRequest& Ctxt, int32_t nCode, const std::string& logLine);
+  uint32_t AnswerCheckIndexes(THttpServerRequest& Ctxt, const std::string& sEncode);
+  void SweepCheckIndexes(int64_t now);
+
+  std::shared_ptr<TGameLib> FGameLib;
+  TTickSource FTick;
+  std::array<uint8_t, 16> KeyPassBytes{};
+  TWorkLog FWorkLog;
+  std::string CompressIndexesTables;
+  mutable std::mutex FCheckLock;
+  std::unordered_map<std::string, int64_t> CheckIndexesTime;
+  size_t FSweepAt;
+  std::unique_ptr<THttpApiServer> NuvoServer;  // last: released first, so no worker outlives the rest
+};

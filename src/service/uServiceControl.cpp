@@ -1,0 +1,134 @@
+#include "service/uServiceControl.h"
+
+#include <cmath>
+
+#include "catalogue/uGameLib.h"
+#include "platform/AsciiText.h"
+#include "platform/CodePage.h"
+#include "platform/FileSystem.h"
+#include "settings/IPAddrFilter.h"
+#include "settings/TarnShare.h"
+
+std::string MainCaption() { return "Ostrel引擎微端服务器【" + g_sTitle + "】"; }
+
+std::string MegabytesText() {
+  const double mb = static_cast<double>(g_nDataMemory.load()) / (1024.0 * 1024.0);
+  return std::to_string(static_cast<long long>(std::nearbyint(mb))) + " M";
+}
+
+void QueueStartLines() {
+  MainOutMessage("程序更新:v2.1 2024/7/2");
+  MainOutMessage("程序开发:" + UpperCaseAscii(kVendorHost));
+  MainOutMessage("程序名称:微端服务器(IIS+HTTP)");
+}
+
+TServiceControl::TServiceControl(TServiceView View, THttpServerLimits Limits, TTickSource Tick)
+    : FView(std::move(View)), FLimits(Limits), FTick(std::move(Tick)) {}
+
+TServiceControl::~TServiceControl() { FormDestroy(); }
+
+void TServiceControl::ShowLabel(const std::string& sMsg) {
+  if (FView.ShowLabel) FView.ShowLabel(sMsg);
+}
+
+void TServiceControl::SetPanels(const std::string& port, const std::string& state) {
+  if (FView.SetPanels) FView.SetPanels(port, state, MegabytesText());
+}
+
+void TServiceControl::FormCreate() {
+  {
+    std::lock_guard hold(g_ConfigLock);
+    LoadConfig();
+    LoadJpkList();
+    LoadLibList(0);
+    LoadLibList(1);
+    LoadLibList(2);
+    while (!g_sSearchDir.empty() && (g_sSearchDir.back() == '\\' || g_sSearchDir.back() == '/')) {
+      g_sSearchDir.pop_back();
+    }
+    g_MyDir = ExecutableDir();
+  }
+  LoadBlockIPList();
+  LoadBlockIPAreaList();
+
+  auto lib = std::make_shared<TGameLib>(true);
+  lib->SetBackLoad([this] { LibLoadok(); });
+  lib->SetShowLabel([this](const std::string& s) { ShowLabel(s); });
+  {
+    std::lock_guard hold(FServiceLock);
+    g_GameLib = lib;
+  }
+  lib->Resume();
+  lib->SetLoadLib(true);
+  if (FView.SetPanels) FView.SetPanels("[-]", "启动中", "[-]");
+  QueueStartLines();
+}
+
+bool TServiceControl::LibLoadok() {
+  bool started = false;
+  {
+    std::lock_guard hold(FServiceLock);
+    if (FClosing) return false;
+    if (!g_NuvoClientServer) {
+      g_NuvoClientServer = std::make_shared<TNuvoHttpServer>(g_GameLib, FTick, FLimits);
+    }
+    started = g_NuvoClientServer->Open();
+    MainOutMessage("微端部署地址: " + g_sWClientUrl);
+    // A service that could not start is shown as stopped, not as running.
+    if (started) {
+      SetPanels(std::to_string(g_nServerPort.load()), "运行中");
+    } else {
+      SetPanels("----", "已停止");
+    }
+  }
+  if (FView.ServiceStarted) FView.ServiceStarted(started);
+  return started;
+}
+
+void TServiceControl::StopLocked() {
+  if (!g_NuvoClientServer) return;
+  g_NuvoClientServer.reset();
+  g_boStart = false;
+  MainOutMessage("微端服务器已停止..");
+  SetPanels("----", "已停止");
+}
+
+void TServiceControl::StopService() {
+  std::lock_guard hold(FServiceLock);
+  if (!FClosing) StopLocked();
+}
+
+void TServiceControl::UnloadResources() {
+  std::shared_ptr<TGameLib> lib;
+  {
+    std::lock_guard hold(FServiceLock);
+    if (FClosing) return;
+    StopLocked();
+    lib = g_GameLib;
+  }
+  if (lib) lib->Clear();
+  MainOutMessage("卸载资源完毕..");
+  ShowLabel(AnsiFromUtf8("微端服务器停止，卸载资源完毕...."));
+}
+
+void TServiceControl::LoadResources() {
+  std::lock_guard hold(FServiceLock);
+  if (!FClosing && g_GameLib) g_GameLib->SetLoadLib(true);
+}
+
+void TServiceControl::FormDestroy() {
+  std::shared_ptr<TGameLib> lib;
+  {
+    std::lock_guard hold(FServiceLock);
+    if (FClosing) return;
+    FClosing = true;
+    g_NuvoClientServer.reset();
+    g_boStart = false;
+    lib = std::move(g_GameLib);
+  }
+  if (!lib) return;
+  // A pass ending now finds FClosing set; detaching waits for a callback already running.
+  lib->DetachCallbacks();
+  lib->Terminate();
+  lib.reset();  // joins the loader thread, waiting for a pass under way
+}

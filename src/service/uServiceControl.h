@@ -1,0 +1,60 @@
+// The program's start sequence and service commands, shared by the console window and the headless
+// program: settings, lists, block lists and the catalogue at start; the service started when a load
+// pass ends; stop, unload and reload; the release at exit.
+// Threads: commands come from the owner's thread; LibLoadok also from the catalogue's loader
+// thread. Starting, stopping and the load-finished call are serialised, and once FormDestroy has
+// begun no command touches the service again. View callbacks run on the thread that made the
+// change; an owner with a window brings them to its own thread without waiting for it.
+#pragma once
+
+#include <functional>
+#include <mutex>
+#include <string>
+
+#include "service/uHttpServer.h"
+
+struct TServiceView {
+  // Status panels 0, 1 and 2: port, state, megabytes held.
+  std::function<void(const std::string& port, const std::string& state, const std::string& megabytes)> SetPanels;
+  // Progress and statistics text for panel 3, code page 936.
+  std::function<void(const std::string& sMsg)> ShowLabel;
+  // After every start attempt: whether the service answers requests.
+  std::function<void(bool started)> ServiceStarted;
+};
+
+class TServiceControl {
+ public:
+  explicit TServiceControl(TServiceView View, THttpServerLimits Limits = {}, TTickSource Tick = nullptr);
+  ~TServiceControl();
+  TServiceControl(const TServiceControl&) = delete;
+  TServiceControl& operator=(const TServiceControl&) = delete;
+
+  // Reads the settings and every list, creates the catalogue and asks for the first pass, queues the
+  // three start lines. Throws EInOutError when a list file exists but cannot be read.
+  void FormCreate();
+  // Creates the service when there is none and opens it. Returns whether it answers requests.
+  bool LibLoadok();
+  void StopService();
+  void UnloadResources();
+  void LoadResources();
+  // Releases the service, then ends and releases the catalogue (waiting for a pass under way).
+  void FormDestroy();
+
+ private:
+  void ShowLabel(const std::string& sMsg);
+  void SetPanels(const std::string& port, const std::string& state);
+  void StopLocked();
+
+  TServiceView FView;
+  THttpServerLimits FLimits;
+  TTickSource FTick;
+  std::mutex FServiceLock;  // held by start, stop and the load-finished call
+  bool FClosing = false;
+};
+
+// "Ostrel引擎微端服务器【" + g_sTitle + "】"
+std::string MainCaption();
+// g_nDataMemory in megabytes, rounded half to even: "2 M".
+std::string MegabytesText();
+// The three lines the program logs at start.
+void QueueStartLines();
