@@ -29,10 +29,10 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-// Error codes of AddUrl besides the socket's own errno values.
-constexpr int kErrorInvalidParameter = 87;
-constexpr int kErrorNotSupported = 50;
-constexpr int kErrorAlreadyExists = 183;
+// Error codes of AddUrl besides the socket's own (positive) error values.
+constexpr int kErrorInvalidParameter = -1;
+constexpr int kErrorNotSupported = -2;
+constexpr int kErrorAlreadyExists = -3;
 
 // One token bucket for all connections. A sender reserves a chunk and waits until the bucket has
 // paid for the chunks reserved before it; the chunk itself is paid while it is on its way.
@@ -623,3 +623,13 @@ int THttpApiServer::WorkerCount() const {
 }
 
 std::size_t THttpApiServer::OpenConnections() const { return FCore->Connections.load(); }
+
+std::string AddUrlErrorText(int code) {
+  switch (code) {
+    case 0: return "no error";
+    case kErrorInvalidParameter: return "invalid address or port";
+    case kErrorNotSupported: return "not supported";
+    case kErrorAlreadyExists: return "address already registered";
+    default: return std::system_category().message(code);
+  }
+}

@@ -46,6 +46,9 @@ struct THttpServerLimits {
   std::size_t MaxConnections = 10000;   // further connections are accepted and closed at once
 };
 
+// The text of an error code returned by THttpApiServer::AddUrl.
+std::string AddUrlErrorText(int code);
+
 class THttpApiServer {
  public:
   static constexpr int kMaxWorkers = 257;  // the first worker and at most 256 clones
