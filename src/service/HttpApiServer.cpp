@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <mutex>
 #include <optional>
+#include <system_error>
 #include <thread>
 #include <typeinfo>
 #include <vector>
