@@ -5,10 +5,11 @@
 #include <boost/asio.hpp>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
-#include <zlib.h>
 
 #include <functional>
 #include <stdexcept>
+
+#include "formats/ZStream.h"
 
 namespace net = boost::asio;
 namespace beast = boost::beast;
@@ -67,21 +68,7 @@ TRawReply RawExchange(uint16_t port, const std::string& bytes, std::chrono::mill
 }
 
 std::string InflateRaw(const std::string& coded) {
-  z_stream zs{};
-  if (inflateInit2(&zs, -15) != Z_OK) throw std::runtime_error("inflateInit2");
-  std::string out;
-  char chunk[16384];
-  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(coded.data()));
-  zs.avail_in = uInt(coded.size());
-  int rc = Z_OK;
-  while (rc == Z_OK) {
-    zs.next_out = reinterpret_cast<Bytef*>(chunk);
-    zs.avail_out = sizeof chunk;
-    rc = inflate(&zs, Z_NO_FLUSH);
-    out.append(chunk, sizeof chunk - zs.avail_out);
-    if (rc == Z_BUF_ERROR && zs.avail_in == 0) break;
-  }
-  inflateEnd(&zs);
-  if (rc != Z_STREAM_END) throw std::runtime_error("not a raw deflate stream");
-  return out;
+  std::optional<std::string> out = ZlibInflate(coded, true);
+  if (!out) throw std::runtime_error("not a raw deflate stream");
+  return *out;
 }
