@@ -20,11 +20,13 @@ case "$mode" in
 esac
 
 cmake -S . -B "$dir" -G Ninja "${flags[@]}" >/dev/null
-cmake --build "$dir" -j "$jobs"
 
 if [ "$mode" = fuzz ]; then
+  targets=$(for f in fuzz/*_fuzz.cpp; do basename "$f" .cpp; done)
+  cmake --build "$dir" -j "$jobs" --target $targets
   exec bash scripts/run-fuzzers.sh "$dir" "${FUZZ_SECONDS:-30}"
 fi
+cmake --build "$dir" -j "$jobs"
 
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1"
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
