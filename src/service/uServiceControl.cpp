@@ -36,13 +36,13 @@ void TServiceControl::SetPanels(const std::string& port, const std::string& stat
 }
 
 void TServiceControl::FormCreate() {
+  LoadConfig();  // the loaders take g_ConfigLock themselves
+  LoadJpkList();
+  LoadLibList(0);
+  LoadLibList(1);
+  LoadLibList(2);
   {
     std::lock_guard hold(g_ConfigLock);
-    LoadConfig();
-    LoadJpkList();
-    LoadLibList(0);
-    LoadLibList(1);
-    LoadLibList(2);
     while (!g_sSearchDir.empty() && (g_sSearchDir.back() == '\\' || g_sSearchDir.back() == '/')) {
       g_sSearchDir.pop_back();
     }
