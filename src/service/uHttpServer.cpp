@@ -10,6 +10,7 @@
 #include "settings/HUtil32.h"
 #include "settings/TarnShare.h"
 
+#include <algorithm>
 #include <ctime>
 
 void TWorkLog::LogsOut(const std::string& msg) {
@@ -31,7 +32,9 @@ constexpr char kContentType[] = "text/html; charset=UTF-8";
 // Entries the throttle map may gain before expired ones are swept out.
 constexpr size_t kSweepGrowth = 4096;
 
-std::string WorkLogText(const std::string& bytes) { return Utf8FromAnsi(EscapeControlBytes(bytes)); }
+// Escaped after the conversion: a lead byte followed by a control byte becomes "?" there, so it
+// cannot swallow the backslash of the escape.
+std::string WorkLogText(const std::string& bytes) { return EscapeControlBytes(Utf8FromAnsi(bytes)); }
 
 // Removes the extension: everything from the last "." on, unless a separator follows it.
 std::string StripExtension(const std::string& s) {
@@ -71,7 +74,10 @@ TNuvoHttpServer::TNuvoHttpServer(std::shared_ptr<TGameLib> GameLib, TTickSource 
   g_boStart = false;
   CompressIndexesTables = FGameLib ? FGameLib->GetIndexes() : ZlibCompress("", 4);
   NuvoServer = std::make_unique<THttpApiServer>(Limits);
-  KeyPassBytes = MD5String(g_sWClientPass);
+  {
+    std::lock_guard hold(g_ConfigLock);  // the settings dialog may be saving a new password
+    KeyPassBytes = MD5String(g_sWClientPass);
+  }
   if (!DirectoryExists("./Logs")) ForceDirectories("./Logs");
 }
 
@@ -124,7 +130,8 @@ void TNuvoHttpServer::SweepCheckIndexes(int64_t now) {
   for (auto it = CheckIndexesTime.begin(); it != CheckIndexesTime.end();) {
     it = (now - it->second >= kCheckIndexesInterval) ? CheckIndexesTime.erase(it) : std::next(it);
   }
-  FSweepAt = CheckIndexesTime.size() + kSweepGrowth;
+  // Growing the threshold with the live entries keeps the sweeps' cost per request constant.
+  FSweepAt = CheckIndexesTime.size() + std::max(CheckIndexesTime.size(), kSweepGrowth);
 }
 
 uint32_t TNuvoHttpServer::AnswerCheckIndexes(THttpServerRequest& Ctxt, const std::string& sEncode) {

@@ -67,6 +67,12 @@ TRawReply RawExchange(uint16_t port, const std::string& bytes, std::chrono::mill
   return reply;
 }
 
+uint16_t FreeLoopbackPort() {
+  net::io_context io;
+  tcp::acceptor probe(io, tcp::endpoint(net::ip::make_address("127.0.0.1"), 0));
+  return probe.local_endpoint().port();
+}
+
 std::string InflateRaw(const std::string& coded) {
   std::optional<std::string> out = ZlibInflate(coded, true);
   if (!out) throw std::runtime_error("not a raw deflate stream");

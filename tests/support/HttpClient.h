@@ -38,5 +38,9 @@ struct TRawReply {
 };
 TRawReply RawExchange(uint16_t port, const std::string& bytes, std::chrono::milliseconds timeout);
 
+// A port that was free on 127.0.0.1 a moment ago (bound to port 0, read, closed); a server that
+// binds it later may still lose a race to another process.
+uint16_t FreeLoopbackPort();
+
 // Decodes a raw DEFLATE stream (no zlib header); throws when it is not one.
 std::string InflateRaw(const std::string& coded);

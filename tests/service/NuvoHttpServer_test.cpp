@@ -1,0 +1,378 @@
+#include <utility>
+
+#include <boost/asio.hpp>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <ctime>
+#include <filesystem>
+#include <optional>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "catalogue/uGameLib.h"
+#include "formats/LibraryWriter.h"
+#include "formats/MD5.h"
+#include "formats/ZStream.h"
+#include "platform/Clock.h"
+#include "platform/CodePage.h"
+#include "platform/FileSystem.h"
+#include "platform/TextFile.h"
+#include "service/uHttpServer.h"
+#include "settings/TarnShare.h"
+#include "support/HttpClient.h"
+#include "support/SharedStateTest.h"
+
+namespace {
+
+const char kHtml[] = "text/html; charset=UTF-8";
+
+// The lines of a work-log file as UTF-8, without their date and time.
+std::vector<std::string> WorkLogLines(const std::string& file) {
+  std::vector<std::string> out;
+  if (!FileExists(file)) return out;
+  for (const std::string& line : SplitTextLines(DecodeTextBytes(ReadFileBytes(file)))) {
+    const size_t p = line.find(' ', line.find(' ') + 1);
+    out.push_back(p == std::string::npos ? line : line.substr(p + 1));
+  }
+  return out;
+}
+
+// Log queue lines without their "[date time] " prefix.
+std::vector<std::string> DrainLog() {
+  std::vector<std::string> out;
+  for (std::string& line : g_ErrorList.Drain()) {
+    const size_t p = line.find("] ");
+    out.push_back(p == std::string::npos ? line : line.substr(p + 2));
+  }
+  return out;
+}
+
+// A small client installation in the catalogue, and a service object on an injected clock.
+class DispatchTest : public SharedStateTest {
+ protected:
+  void SetUp() override {
+    SharedStateTest::SetUp();
+    client = dir_.Path() + "/client";
+    ForceDirectories(client + "/Data");
+    ForceDirectories(client + "/Map/Sub");
+    ForceDirectories(client + "/Wav");
+    TLibDesc wzl;
+    wzl.Images = {UnpackedImage(3, 2, 5, 1), ImageAt(0), PackedImage(40, 30, 5000, 2)};
+    WriteWzlLibrary(client + "/Data/Hum.wzl", WzlLibraryBytes(wzl));
+    WriteJpk(3);
+    WriteFileAtomic(client + "/Map/Sub/0.map", PatternBytes(7000, 9));
+    WriteFileAtomic(client + "/Wav/Hit.wav", PatternBytes(3000, 10));
+    g_sSearchDir = client;
+    g_JpkList.SetValue(client + "/Data/Items.jpk", "pw");
+    g_WzlList = {client + "/Data/Hum.wzl"};
+    g_MapList = {client + "/Map/Sub/0.map"};
+    g_WavList = {client + "/Wav/Hit.wav"};
+    lib = std::make_shared<TGameLib>(true);
+    lib->LoadGameLib();
+    g_ErrorList.Drain();
+    server = std::make_unique<TNuvoHttpServer>(lib, [this] { return tick.load(); });
+    key = MD5String(g_sWClientPass);
+  }
+  void TearDown() override {
+    server.reset();
+    lib.reset();
+    SharedStateTest::TearDown();
+  }
+
+  void WriteJpk(int images) {
+    TLibDesc jpk;
+    for (int i = 0; i < images; ++i) jpk.Images.push_back(PackedImage(10, 10, 300 + i, 3 + i));
+    WriteFileAtomic(client + "/Data/Items.jpk", JpkLibraryBytes(jpk, TJpkVersion::V2, "pw").Bytes);
+  }
+
+  std::string Token(const std::string& plain) const { return SimpleEnStringMsg(plain, key); }
+  std::string Target(const std::string& plain, const std::string& type) const {
+    return "/wclientdat/" + Token(plain) + "/" + type;
+  }
+
+  struct TAnswer {
+    uint32_t Status;
+    THttpServerRequest Ctxt;
+  };
+  TAnswer Ask(const std::string& url) {
+    TAnswer a{0, {}};
+    a.Ctxt.URL = url;
+    a.Ctxt.Method = "GET";
+    a.Status = server->Process(a.Ctxt);
+    return a;
+  }
+
+  std::string client;
+  std::shared_ptr<TGameLib> lib;
+  std::atomic<uint64_t> tick{1000000};
+  std::unique_ptr<TNuvoHttpServer> server;
+  std::array<uint8_t, 16> key{};
+};
+
+TEST_F(DispatchTest, RefusalsAnswerTheirPageWriteTheirLineAndCount) {
+  struct Case {
+    std::string target;
+    int32_t code;
+    std::string line;
+  };
+  const std::string nopipe = Target("nopipe", "1.html");
+  const std::string nulFirst = Target(std::string("\0data|hum.wzl|1", 15), "1.html");
+  const std::string noFile = Target("data||", "3.html");
+  const std::vector<Case> cases = {
+      {"", -1, "异常访问"},
+      {"/other/TOKEN/3.html", -2, "错误格式：/other/TOKEN/3.html"},
+      {"/wclientdat/TOKEN/3.htm", -2, "错误格式：/wclientdat/TOKEN/3.htm"},
+      {"/wclientdat/TOKEN/3.HTML", -2, "错误格式：/wclientdat/TOKEN/3.HTML"},
+      {"/wclientdat/TOKEN/Check-Indexes", -2, "错误格式：/wclientdat/TOKEN/Check-Indexes"},
+      {"/wclientdat/check-indexes", -2, "错误格式：/wclientdat/check-indexes"},
+      {"/wclientdat/TOKEN", -2, "错误格式：/wclientdat/TOKEN"},
+      {"/wclientdatx/TOKEN/3.html", -2, "错误格式：/wclientdatx/TOKEN/3.html"},
+      {"/wclientdat/TOKEN/-4.html", -3, "错误资源：/wclientdat/TOKEN/-4.html/-4"},
+      {"/wclientdat/TOKEN/7.html", -3, "错误资源：/wclientdat/TOKEN/7.html/7"},
+      {"/wclientdat/TOKEN/0.html", -3, "错误资源：/wclientdat/TOKEN/0.html/0"},
+      {"/wclientdat/TOKEN/-1.html", -3, "错误资源：/wclientdat/TOKEN/-1.html/-1"},
+      {"/wclientdat/TOKEN/abc.html", -3, "错误资源：/wclientdat/TOKEN/abc.html/0"},
+      {"/wclientdat/TOKEN/3.html.bak", -3, "错误资源：/wclientdat/TOKEN/3.html.bak/0"},
+      {nopipe, -4, "解密失败：" + nopipe + "/nopipe"},
+      {nulFirst, -4, "解密失败：" + nulFirst + "/\\x00data|hum.wzl|1"},
+      {noFile, -4, "解密失败：" + noFile + "/data||"},
+  };
+  std::vector<std::string> lines;
+  for (const Case& c : cases) {
+    const uint64_t refused = g_nDataRead404;
+    TAnswer a = Ask(c.target);
+    EXPECT_EQ(a.Status, 404u) << c.target;
+    EXPECT_EQ(a.Ctxt.OutContent, GetErrorMsg(c.code)) << c.target;
+    EXPECT_EQ(a.Ctxt.OutContentType, kHtml);
+    EXPECT_EQ(g_nDataRead404, refused + 1) << c.target;
+    lines.push_back(c.line);
+  }
+  EXPECT_EQ(g_nDataRead, 0u);
+  EXPECT_EQ(g_nDataSend, 0u);
+  EXPECT_EQ(g_nDataSec, 0u);
+  EXPECT_EQ(WorkLogLines(server->WorkLogsFile()), lines);
+}
+
+TEST_F(DispatchTest, ResourceRequestsAnswerTheCatalogueBytesAndCountThem) {
+  const std::string hum = "\\data\\hum.wzl", items = "\\data\\items.jpk";
+  struct Case {
+    std::string type, plain, body;
+  };
+  const std::vector<Case> cases = {
+      {"1.html", "data|hum.wzl|0", lib->GetDataImageBuff(hum, "0")},
+      {"2.html", "data|hum.wzl|2.bmp", lib->GetDataImageBuff(hum, "2")},
+      {"1.html", "data|hum.wzl|sub\\2.bmp", lib->GetDataImageBuff(hum, "2")},
+      {"1.html", "data|hum.wzl|c:2", lib->GetDataImageBuff(hum, "2")},
+      {"1.html", "data|hum.wzl|1", lib->GetDataImageBuff(hum, "1")},
+      {"1.html", "data|hum.wzl|header", lib->GetDataImageBuff(hum, "Header")},
+      {"2.html", "data|items.jpk|Header", lib->GetDataImageBuff(items, "Header")},
+      {"2.html", "data|items.jpk|0", lib->GetDataImageBuff(items, "0")},
+      {"3.htmlx", "map\\sub|0.map", lib->GetMapBuff("\\map\\sub\\0.map")},
+      {"4.html", "wav|hit.wav", lib->GetWavBuff("\\wav\\hit.wav")},
+      {"5.html?x=1", "wav|hit.wav", lib->GetWavBuff("\\wav\\hit.wav")},
+      {"0x3.html", "map\\sub|0.map", lib->GetMapBuff("\\map\\sub\\0.map")},
+      // Nothing loaded under these keys: an empty answer, counted all the same.
+      {"3.html", "wav|hit.wav", ""},
+      {"1.html", "data|hum.wzl|3", ""},
+      {"1.html", "Data|Hum.wzl|0", ""},
+      {"1.html", "data|missing.wzl|0", ""},
+  };
+  for (size_t i = 0; i < 10; ++i) ASSERT_FALSE(cases[i].body.empty()) << cases[i].plain;
+  uint64_t sent = 0;
+  for (const Case& c : cases) {
+    TAnswer a = Ask(Target(c.plain, c.type));
+    EXPECT_EQ(a.Status, 200u) << c.plain;
+    EXPECT_TRUE(a.Ctxt.OutContent == c.body) << c.plain;
+    EXPECT_EQ(a.Ctxt.OutContentType, kHtml);
+    sent += c.body.size();
+  }
+  EXPECT_EQ(g_nDataRead, cases.size());
+  EXPECT_EQ(g_nDataSend, sent);
+  EXPECT_EQ(g_nDataSec, sent);
+  EXPECT_EQ(g_nDataRead404, 0u);
+  EXPECT_FALSE(FileExists(server->WorkLogsFile())) << "answers touch no file";
+}
+
+TEST_F(DispatchTest, PathSegmentsAreFoundPastRepeatedSlashesAndInAnyPrefixCase) {
+  const std::string token = Token("map\\sub|0.map");
+  const std::string map = lib->GetMapBuff("\\map\\sub\\0.map");
+  for (const std::string& target : {"//wclientdat//" + token + "//3.html", "/WClientDat/" + token + "/3.html/extra"}) {
+    TAnswer a = Ask(target);
+    EXPECT_EQ(a.Status, 200u) << target;
+    EXPECT_TRUE(a.Ctxt.OutContent == map) << target;
+  }
+}
+
+TEST_F(DispatchTest, ImageRequestWithoutImageFieldSetsNothingButCounts) {
+  for (const char* plain : {"data|hum.wzl", "data|hum.wzl|", "|hum.wzl|0"}) {
+    TAnswer a = Ask(Target(plain, "1.html"));
+    EXPECT_EQ(a.Status, 0u) << plain;
+    EXPECT_EQ(a.Ctxt.OutContent, "") << plain;
+    EXPECT_EQ(a.Ctxt.OutContentType, "") << plain;
+  }
+  EXPECT_EQ(g_nDataRead, 3u);
+  EXPECT_EQ(g_nDataSend, 0u);
+  EXPECT_EQ(g_nDataRead404, 0u);
+}
+
+TEST_F(DispatchTest, IndexTableIsServedOncePer300000MsForEachToken) {
+  const std::string table = lib->GetIndexes();
+  auto ask = [&](const std::string& target, uint64_t at) {
+    tick = at;
+    return Ask(target);
+  };
+  const uint64_t t0 = tick;
+  TAnswer first = ask("/wclientdat/A/check-indexes", t0);
+  EXPECT_EQ(first.Status, 200u);
+  EXPECT_EQ(first.Ctxt.OutContent, table);
+  EXPECT_EQ(first.Ctxt.OutContentType, kHtml);
+
+  TAnswer again = ask("/wclientdat/A/check-indexes", t0 + 299999);
+  EXPECT_EQ(again.Status, 404u);
+  EXPECT_EQ(again.Ctxt.OutContent, GetErrorMsg(-99));
+  EXPECT_EQ(again.Ctxt.OutContentType, kHtml);
+  // Another token, and the prefix in another case, are throttled on their own.
+  EXPECT_EQ(ask("/WClientDat/B/check-indexes", t0 + 299999).Status, 200u);
+  // The wait runs from the last answer, not from the refusals.
+  EXPECT_EQ(ask("/wclientdat/A/check-indexes", t0 + 300000).Status, 200u);
+  EXPECT_EQ(ask("/wclientdat/A/check-indexes", t0 + 300001).Status, 404u);
+  EXPECT_EQ(ask("/wclientdat/A/check-indexes", t0 + 600000).Status, 200u);
+  EXPECT_EQ(ask("//wclientdat//B//check-indexes//x", t0 + 300000).Status, 404u);
+
+  EXPECT_EQ(g_nDataRead + g_nDataRead404 + g_nDataSend, 0u) << "index-table requests count nothing";
+  EXPECT_FALSE(FileExists(server->WorkLogsFile())) << "and log nothing";
+}
+
+TEST_F(DispatchTest, IndexTableIsTheOneTakenWhenTheServiceWasCreated) {
+  const std::string table = lib->GetIndexes();
+  WriteJpk(5);  // another index, so another hash for the row
+  lib->Clear();
+  lib->LoadGameLib();
+  ASSERT_NE(lib->GetIndexes(), table);
+  TAnswer a = Ask("/wclientdat/A/check-indexes");
+  EXPECT_EQ(a.Status, 200u);
+  EXPECT_EQ(a.Ctxt.OutContent, table);
+  EXPECT_EQ(ZlibInflate(a.Ctxt.OutContent).value().substr(0, 16), "\\data\\items.jpk|");
+}
+
+TEST_F(DispatchTest, ThrottleMapStaysBoundedUnderAFloodAndAnswersAsWithoutSweeping) {
+  // The reference: every token ever seen, never forgotten.
+  std::unordered_map<std::string, int64_t> model;
+  const int64_t t0 = static_cast<int64_t>(tick.load());
+  const int kTokens = 30000, kStep = 100;  // 3000 tokens fresh at any time
+  size_t largest = 0;
+  int mismatches = 0;
+  for (int i = 0; i < kTokens; ++i) {
+    const int64_t now = t0 + int64_t{i} * kStep;
+    // Mostly new tokens; every third request repeats one seen up to 400000 ms before.
+    const int j = (i % 3 == 2) ? i - (i * 7919) % 4000 : i;
+    const std::string token = "t" + std::to_string(j < 0 ? i : j);
+    auto it = model.find(token);
+    const bool throttled = it != model.end() && now - it->second < TNuvoHttpServer::kCheckIndexesInterval;
+    if (!throttled) model[token] = now;
+    tick = static_cast<uint64_t>(now);
+    if (Ask("/wclientdat/" + token + "/check-indexes").Status != (throttled ? 404u : 200u)) ++mismatches;
+    largest = std::max(largest, server->CheckIndexesCount());
+  }
+  EXPECT_EQ(mismatches, 0);
+  EXPECT_GT(model.size(), 20000u);
+  EXPECT_LT(largest, 12000u) << "bounded by the tokens of the last 300000 ms, not by all tokens";
+}
+
+TEST_F(DispatchTest, ControlBytesOfRequestTextAreEscapedSoOneRefusalIsOneLine) {
+  const std::string forged = "/x\r\n2024/7/2 13:45:12 forged\t/3.html";
+  const std::string decoded = "\xB0\n\x7F" + AnsiFromUtf8("中") + "\x1F";
+  const std::string target = Target(decoded, "1.html");
+  EXPECT_EQ(Ask(forged).Status, 404u);
+  EXPECT_EQ(Ask(target).Status, 404u);
+  EXPECT_EQ(WorkLogLines(server->WorkLogsFile()),
+            (std::vector<std::string>{"错误格式：/x\\x0D\\x0A2024/7/2 13:45:12 forged\\x09/3.html",
+                                      // The lead byte without its second byte is "?", as any
+                                      // invalid byte; it does not swallow the escape.
+                                      "解密失败：" + target + "/?\\x0A\\x7F中\\x1F"}));
+  EXPECT_EQ(EscapeControlBytes(std::string("a\0\x7f\x80 ~", 6)), "a\\x00\\x7F\x80 ~");
+}
+
+TEST_F(DispatchTest, AWorkLogThatCannotBeWrittenRaisesBeforeTheRequestIsCounted) {
+  ASSERT_TRUE(DirectoryExists("./Logs"));
+  std::filesystem::remove_all("./Logs");
+  WriteFileAtomic("./Logs", "not a directory");
+  EXPECT_THROW(Ask("/other/x"), EInOutError);
+  EXPECT_EQ(g_nDataRead404, 0u);
+}
+
+// ---- Creating, opening and releasing the service object ----
+
+class ServiceObjectTest : public SharedStateTest {
+ protected:
+  void SetUp() override {
+    SharedStateTest::SetUp();
+    g_nServerPort = FreeLoopbackPort();
+  }
+  std::string Url() const { return "http://127.0.0.1:" + std::to_string(g_nServerPort) + "/wclientdat/"; }
+  std::string StartLine() const { return "微端服务器启动完毕！[" + std::to_string(g_nServerPort) + "]"; }
+};
+
+TEST_F(ServiceObjectTest, CreationMakesLogsAndNamesTheWorkLogAfterItsTime) {
+  g_boStart = true;
+  const std::time_t before = std::time(nullptr);
+  TNuvoHttpServer server(nullptr);
+  const std::time_t after = std::time(nullptr);
+  EXPECT_FALSE(g_boStart);
+  EXPECT_TRUE(DirectoryExists("./Logs"));
+  EXPECT_TRUE(server.WorkLogsFile() == "./Logs/" + DateTimeStamp(before) + ".log" ||
+              server.WorkLogsFile() == "./Logs/" + DateTimeStamp(after) + ".log")
+      << server.WorkLogsFile();
+  // With no catalogue the table is the stream of an empty text.
+  THttpServerRequest c;
+  c.URL = "/wclientdat/t/check-indexes";
+  EXPECT_EQ(server.Process(c), 200u);
+  EXPECT_EQ(ZlibInflate(c.OutContent), std::optional<std::string>(""));
+}
+
+TEST_F(ServiceObjectTest, OpenServesTheAddressAndASecondOpenChangesNothing) {
+  {
+    TNuvoHttpServer server(nullptr);
+    EXPECT_TRUE(server.Open());
+    EXPECT_TRUE(g_boStart);
+    EXPECT_EQ(g_sWClientUrl, Url());
+    EXPECT_EQ(DrainLog(), std::vector<std::string>{StartLine()});
+    EXPECT_EQ(HttpGet(g_nServerPort, "/wclientdat/t/check-indexes").Status, 200u);
+
+    EXPECT_TRUE(server.Open());
+    EXPECT_TRUE(g_boStart);
+    EXPECT_EQ(g_sWClientUrl, Url()) << "one registration";
+    EXPECT_EQ(DrainLog(), std::vector<std::string>{StartLine()});
+    EXPECT_EQ(HttpGet(g_nServerPort, "/wclientdat/t/check-indexes").Status, 404u) << "same object, same throttle";
+  }
+  EXPECT_FALSE(g_boStart);
+  EXPECT_THROW(HttpGet(g_nServerPort, "/wclientdat/t/check-indexes"), std::exception) << "port released";
+}
+
+TEST_F(ServiceObjectTest, APortThatCannotBeBoundIsAFailedStartThatALaterOpenRetries) {
+  namespace net = boost::asio;
+  net::io_context io;
+  auto holder = std::make_unique<net::ip::tcp::acceptor>(
+      io, net::ip::tcp::endpoint(net::ip::make_address("127.0.0.1"), g_nServerPort));
+  TNuvoHttpServer server(nullptr);
+  EXPECT_FALSE(server.Open());
+  EXPECT_FALSE(g_boStart);
+  EXPECT_EQ(g_sWClientUrl, "");
+  std::vector<std::string> log = DrainLog();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].rfind("微端服务器启动异常！[", 0), 0u) << log[0];
+  EXPECT_NE(log[0].find(std::to_string(g_nServerPort)), std::string::npos) << log[0];
+  EXPECT_EQ(log[0].back(), ']');
+
+  holder.reset();
+  EXPECT_TRUE(server.Open());
+  EXPECT_TRUE(g_boStart);
+  EXPECT_EQ(g_sWClientUrl, Url());
+  EXPECT_EQ(DrainLog(), std::vector<std::string>{StartLine()});
+  EXPECT_EQ(HttpGet(g_nServerPort, "/wclientdat/t/check-indexes").Status, 200u);
+}
+
+}  // namespace
