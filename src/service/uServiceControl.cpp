@@ -1,6 +1,7 @@
 #include "service/uServiceControl.h"
 
 #include <cmath>
+#include <cstdio>
 
 #include "catalogue/uGameLib.h"
 #include "platform/AsciiText.h"
@@ -14,6 +15,15 @@ std::string MainCaption() { return "Ostrel引擎微端服务器【" + g_sTitle +
 std::string MegabytesText() {
   const double mb = static_cast<double>(g_nDataMemory.load()) / (1024.0 * 1024.0);
   return std::to_string(static_cast<long long>(std::nearbyint(mb))) + " M";
+}
+
+std::string StatisticsText(uint64_t nDataSec) {
+  char text[160];
+  std::snprintf(text, sizeof text, "请求: %llu/错误：%llu/每秒发出: %.2f KB/总发出: %.2f MB",
+                static_cast<unsigned long long>(g_nDataRead.load()),
+                static_cast<unsigned long long>(g_nDataRead404.load()), static_cast<double>(nDataSec) / 1024.0,
+                static_cast<double>(g_nDataSend.load()) / 1024.0 / 1024.0);
+  return text;
 }
 
 void QueueStartLines() {

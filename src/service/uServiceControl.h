@@ -7,6 +7,7 @@
 // change; an owner with a window brings them to its own thread without waiting for it.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -56,5 +57,8 @@ class TServiceControl {
 std::string MainCaption();
 // g_nDataMemory in megabytes, rounded half to even: "2 M".
 std::string MegabytesText();
+// The once-a-second traffic line (UTF-8) from the counters, with `nDataSec` the bytes sent since
+// the last line: "请求: 10/错误：2/每秒发出: 2.00 KB/总发出: 1.00 MB".
+std::string StatisticsText(uint64_t nDataSec);
 // The three lines the program logs at start.
 void QueueStartLines();

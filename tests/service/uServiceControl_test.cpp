@@ -244,4 +244,15 @@ TEST(ServiceControlTexts, MegabytesRoundHalfToEven) {
   InitSharedState();
 }
 
+TEST(ServiceControlTexts, StatisticsLine) {
+  InitSharedState();
+  g_nDataRead = 10;
+  g_nDataRead404 = 2;
+  g_nDataSend = 1048576;
+  EXPECT_EQ(StatisticsText(2048), "请求: 10/错误：2/每秒发出: 2.00 KB/总发出: 1.00 MB");
+  g_nDataRead = 5000000000ull;  // beyond 32 bits
+  EXPECT_EQ(StatisticsText(0), "请求: 5000000000/错误：2/每秒发出: 0.00 KB/总发出: 1.00 MB");
+  InitSharedState();
+}
+
 }  // namespace

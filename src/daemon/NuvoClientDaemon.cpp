@@ -1,0 +1,104 @@
+// The resource server without a window: the console's start sequence in the current directory
+// (Config.ini, the list files, Logs/), the operator log and the traffic line on standard output,
+// and signals in place of the menu:
+//   SIGHUP           load the resources again; the running service keeps its index table and key
+//   SIGUSR1          stop the service and start a fresh one (new index table, key, work log)
+//   SIGTERM, SIGINT  release the service and the catalogue, exit with status 0
+// A service that fails to start ends the program with status 1 after its start-failure line.
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/Clock.h"
+#include "platform/Signals.h"
+#include "service/uServiceControl.h"
+#include "settings/TarnShare.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+void Print(const std::string& line) {
+  std::fwrite(line.data(), 1, line.size(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+void PrintAll(const std::vector<std::string>& lines) {
+  for (const std::string& line : lines) Print(line);
+}
+
+constexpr int kRunning = -1;
+
+// Takes the signals on its own thread and gives the service commands, as the menu would.
+void HandleSignals(TSignalWaiter& signals, TServiceControl& control, std::atomic<int>& exitCode) {
+  while (exitCode.load() == kRunning) {
+    switch (signals.Wait(200ms)) {
+      case TSignal::Hangup:
+        control.LoadResources();
+        break;
+      case TSignal::User1:
+        control.StopService();
+        control.LibLoadok();
+        break;
+      case TSignal::Terminate:
+      case TSignal::Interrupt: {
+        int running = kRunning;
+        exitCode.compare_exchange_strong(running, 0);
+        break;
+      }
+      case TSignal::None:
+        break;
+    }
+  }
+}
+
+}  // namespace
+
+int main() {
+  // Before any thread exists, so that every thread leaves these signals to the waiter.
+  TSignalWaiter signals({TSignal::Hangup, TSignal::User1, TSignal::Terminate, TSignal::Interrupt});
+  IgnoreBrokenPipe();
+
+  std::atomic<int> exitCode{kRunning};
+  TServiceView view;
+  view.ServiceStarted = [&exitCode](bool started) {
+    int running = kRunning;
+    if (!started) exitCode.compare_exchange_strong(running, 1);
+  };
+  TServiceControl control(view);
+  try {
+    control.FormCreate();
+  } catch (const std::exception& e) {
+    PrintAll(g_ErrorList.Drain());
+    std::fprintf(stderr, "%s\n", e.what());
+    return 1;
+  }
+  std::thread signalThread(HandleSignals, std::ref(signals), std::ref(control), std::ref(exitCode));
+
+  // The console's timer: queued lines at once, the traffic line once a second while the service
+  // runs (only when it changed, so an idle server stays quiet).
+  uint64_t dwSecTime = 0;
+  std::string lastStatistics;
+  while (exitCode.load() == kRunning) {
+    PrintAll(g_ErrorList.WaitDrain(100ms));
+    const uint64_t now = GetTickCount64();
+    if (g_boStart && now - dwSecTime >= 1000) {
+      dwSecTime = now;
+      std::string statistics = StatisticsText(g_nDataSec.exchange(0));
+      if (statistics != lastStatistics) {
+        MainOutMessage(statistics);
+        lastStatistics = std::move(statistics);
+      }
+    }
+  }
+
+  control.FormDestroy();
+  signalThread.join();
+  PrintAll(g_ErrorList.Drain());
+  return exitCode.load();
+}
