@@ -145,7 +145,7 @@ void TGameLib::StoreBuffer(TBufferMap& map, const std::string& key,
   lock.unlock();
 }
 
-std::string TGameLib::KeyText(const std::string& sFileName, const std::string& sSearchDir) const {
+std::string CatalogueKeyText(const std::string& sFileName, const std::string& sSearchDir) {
   std::string s;
   size_t from = 0;
   if (!sSearchDir.empty()) {
@@ -198,7 +198,7 @@ void TGameLib::LoadJpkPhase(const std::string& searchDir,
   for (size_t I = 0; I < list.size(); ++I) {
     const auto& [sFileName, sPassWord] = list[I];
     if (sFileName.empty() || !FileExists(sFileName)) continue;
-    const std::string sName = KeyText(sFileName, searchDir);
+    const std::string sName = CatalogueKeyText(sFileName, searchDir);
     if (sPassWord.empty()) {
       MainOutMessage(sName + " Jpk密码不能为空！");
       continue;
@@ -229,7 +229,7 @@ void TGameLib::LoadWzlPhase(const std::string& searchDir, const std::vector<std:
   for (size_t I = 0; I < list.size(); ++I) {
     const std::string& sFileName = list[I];
     if (sFileName.empty() || !FileExists(sFileName)) continue;
-    const std::string sName = KeyText(sFileName, searchDir);
+    const std::string sName = CatalogueKeyText(sFileName, searchDir);
     std::shared_ptr<TWMImages> lib = InitializeGameImage(sFileName, "", true);
     if (!lib) {
       MainOutMessage(sName + " Wzl资源文件异常！");
@@ -247,7 +247,7 @@ void TGameLib::LoadBufferPhase(const std::string& searchDir, const std::vector<s
   for (size_t I = 0; I < list.size(); ++I) {
     const std::string& sFileName = list[I];
     if (sFileName.empty() || !FileExists(sFileName)) continue;
-    const std::string sName = KeyText(sFileName, searchDir);
+    const std::string sName = CatalogueKeyText(sFileName, searchDir);
     ReadFileInto(sFileName, readBuffer);
     auto entry = std::make_shared<TNuvoBuffer>();
     entry->sFileName = sFileName;

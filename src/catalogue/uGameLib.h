@@ -29,6 +29,10 @@ struct TNuvoBuffer {
   std::string sFileName;  // full path as written in the list
 };
 
+// The key text of a listed file (UTF-8, before the conversion to code page 936): the path with
+// every occurrence of the client directory removed, A-Z lowered and "/" written as "\".
+std::string CatalogueKeyText(const std::string& sFileName, const std::string& sSearchDir);
+
 using TBackLoad = std::function<void()>;
 using TBackShow = std::function<void(const std::string& sMsg)>;  // code page 936 text
 
@@ -83,7 +87,6 @@ class TGameLib {
   void Execute();
   void ShowLoadLabel(const std::string& sMsg);
   void CallBackLoad();
-  std::string KeyText(const std::string& sFileName, const std::string& sSearchDir) const;
   void StoreLib(const std::string& key, std::shared_ptr<TWMImages> lib);
   void StoreBuffer(TBufferMap& map, const std::string& key, std::shared_ptr<const TNuvoBuffer> buf);
   void SetIndexRow(const std::string& sName, const std::string& hash);

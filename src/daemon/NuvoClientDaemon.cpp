@@ -84,19 +84,23 @@ int main() {
   // runs (only when it changed, so an idle server stays quiet).
   uint64_t dwSecTime = 0;
   std::string lastStatistics;
+  const auto showStatistics = [&] {
+    std::string statistics = StatisticsText(g_nDataSec.exchange(0));
+    if (statistics != lastStatistics) {
+      MainOutMessage(statistics);
+      lastStatistics = std::move(statistics);
+    }
+  };
   while (exitCode.load() == kRunning) {
     PrintAll(g_ErrorList.WaitDrain(100ms));
     const uint64_t now = GetTickCount64();
     if (g_boStart && now - dwSecTime >= 1000) {
       dwSecTime = now;
-      std::string statistics = StatisticsText(g_nDataSec.exchange(0));
-      if (statistics != lastStatistics) {
-        MainOutMessage(statistics);
-        lastStatistics = std::move(statistics);
-      }
+      showStatistics();
     }
   }
 
+  if (g_boStart) showStatistics();  // the traffic of the last second
   control.FormDestroy();
   signalThread.join();
   PrintAll(g_ErrorList.Drain());
