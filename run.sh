@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds and runs the resource server.
-#   ./run.sh          serves a generated demo client installation from ./demo
+#   ./run.sh          serves a generated demo client installation from ./demo (written when missing)
 #   ./run.sh FOLDER   serves an operator's own folder (Config.ini and the list files live there)
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -9,8 +9,37 @@ bash scripts/install-deps.sh
 cmake -S . -B build -G Ninja >/dev/null
 cmake --build build -j "$(nproc)"
 
-if [ ! -x build/NuvoClientDaemon ]; then
-  echo "The headless server (NuvoClientDaemon) is not built yet: only the core library and its tests exist."
-  exit 0
+if [ $# -gt 1 ]; then
+  echo "usage: $0 [FOLDER]" >&2
+  exit 2
 fi
+if [ $# -eq 0 ]; then
+  folder="$top/demo"
+  [ -f "$folder/Config.ini" ] || "$top/build/NuvoDemoData" "$folder" 8800
+else
+  folder="$1"
+fi
+if [ ! -d "$folder" ]; then
+  echo "no such folder: $folder" >&2
+  exit 2
+fi
+folder=$(cd "$folder" && pwd)
+port=$(tr -d '\r' < "$folder/Config.ini" 2>/dev/null |
+       sed -n 's/^[[:space:]]*[Pp][Oo][Rr][Tt][[:space:]]*=[[:space:]]*//p' | head -n 1 || true)
+url="http://127.0.0.1:${port:-8800}/wclientdat/"
+client="$top/build/NuvoClient"
+
+echo "Serving $folder at $url (Ctrl+C stops; SIGHUP reloads, SIGUSR1 restarts the service)."
+echo "In another terminal:"
+if [ $# -eq 0 ]; then
+  echo "  $client get $url 418K7_p2593 1 data hum.wzl 12        # image 12 of Data/Hum.wzl"
+  echo "  $client get $url 418K7_p2593 1 data items.jpk Header  # header of a JPK library"
+  echo "  $client get $url 418K7_p2593 3 'map\\mir' 0.map -o 0.map --inflate"
+fi
+echo "  $client indexes $url"
+echo "  $client check $folder $url"
+echo
+
+cd "$folder"
+# The operator console takes the headless program's place here when a display is available.
 exec "$top/build/NuvoClientDaemon"
