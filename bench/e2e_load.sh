@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# End-to-end load benchmark of the headless server against nginx on loopback, in one command:
+#   bench/e2e_load.sh            (DURATION=10 CONNECTIONS="64 512" THREADS=2 to change the run)
+# Writes the demo installation into a scratch folder and serves it with NuvoClientDaemon as it
+# starts (bandwidth cap 100 MB/s) and with the same program without a cap (bench/e2e_daemon_nocap,
+# what an operator gets by setting the cap to 0 in the console); the client tool lists the request targets of every image entry, library header and map, and fetches
+# their bodies, which nginx then serves as static files: the very same bytes on both sides. wrk
+# rotates over those targets against both, without and with content coding ("Accept-Encoding:
+# gzip, deflate": deflate from the daemon, gzip level 1 from nginx). Prints requests per second,
+# p99 latency, transfer rate, the ratios to nginx, and each daemon's peak resident memory.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+top=$(pwd)
+DURATION="${DURATION:-10}"
+CONNECTIONS="${CONNECTIONS:-64 512}"
+THREADS="${THREADS:-2}"
+
+bash scripts/install-deps.sh
+cmake -S . -B build -G Ninja -DNUVO_CONSOLE=OFF >/dev/null
+cmake --build build -j2 --target NuvoClientDaemon e2e_daemon_nocap NuvoDemoData NuvoClient http_bench_server >/dev/null
+bin="$top/build"
+
+work=$(mktemp -d)
+chmod 755 "$work"
+capped_pid=""; nocap_pid=""
+source bench/load_common.sh
+cleanup() {
+  for pid in $capped_pid $nocap_pid; do kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null || true; done
+  stop_nginx
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# start_daemon PROGRAM FOLDER: runs it in FOLDER and waits for its address line; sets daemon_pid.
+start_daemon() {
+  (cd "$2" && exec "$1") > "$2/daemon.log" 2>&1 &
+  daemon_pid=$!
+  for _ in $(seq 600); do
+    grep -q "微端部署地址: http" "$2/daemon.log" && return 0
+    kill -0 "$daemon_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  cat "$2/daemon.log" >&2
+  exit 1
+}
+
+capped_port=$("$bin/http_bench_server" --free-port)
+nocap_port=$("$bin/http_bench_server" --free-port)
+"$bin/NuvoDemoData" "$work/demo" "$capped_port"
+mkdir -p "$work/nocap"
+sed "s/^Port=[0-9]*/Port=$nocap_port/" "$work/demo/Config.ini" > "$work/nocap/Config.ini"
+cp "$work/demo/"*List.txt "$work/nocap/"
+start_daemon "$bin/NuvoClientDaemon" "$work/demo"
+capped_pid=$daemon_pid
+start_daemon "$bin/e2e_daemon_nocap" "$work/nocap"
+nocap_pid=$daemon_pid
+url="http://127.0.0.1:$capped_port/wclientdat/"
+
+# Image entries, library headers and maps (the wavs, type 4, stay out).
+"$bin/NuvoClient" targets "$work/demo" "$url" | grep -v '/4\.html$' > "$work/targets.txt"
+"$bin/NuvoClient" mirror "$url" "$work/www" < "$work/targets.txt"
+chmod -R a+rX "$work/www"
+count=$(wc -l < "$work/targets.txt")
+bytes=$(find "$work/www" -type f -printf '%s\n' | awk '{s += $1} END {print s}')
+echo "$count targets, $bytes bytes, $((bytes / count)) bytes per body on average"
+
+nginx_port=$("$bin/http_bench_server" --free-port)
+start_nginx "$work/www" "$nginx_port"
+wait_port "$nginx_port"
+
+script=(-s "$top/bench/e2e_load.lua" -- "$work/targets.txt")
+printf '%-5s %-5s | %10s %8s %9s | %10s %8s %9s | %10s %8s %9s | %5s %5s\n' conns coded \
+  "capped rps" "p99 ms" transfer "no-cap rps" "p99 ms" transfer "nginx rps" "p99 ms" transfer cap/n no/n
+for coded in no yes; do
+  for conns in $CONNECTIONS; do
+    read -r c_rps c_p99 c_tr < <(measure capped "http://127.0.0.1:$capped_port/" "$conns" "$coded" "${script[@]}")
+    read -r d_rps d_p99 d_tr < <(measure no-cap "http://127.0.0.1:$nocap_port/" "$conns" "$coded" "${script[@]}")
+    read -r n_rps n_p99 n_tr < <(measure nginx "http://127.0.0.1:$nginx_port/" "$conns" "$coded" "${script[@]}")
+    r1=$(awk -v a="$c_rps" -v b="$n_rps" 'BEGIN { printf (b > 0 ? "%.2f" : "-"), a / b }')
+    r2=$(awk -v a="$d_rps" -v b="$n_rps" 'BEGIN { printf (b > 0 ? "%.2f" : "-"), a / b }')
+    printf '%-5s %-5s | %10s %8s %9s | %10s %8s %9s | %10s %8s %9s | %5s %5s\n' "$conns" "$coded" \
+      "$c_rps" "$c_p99" "$c_tr" "$d_rps" "$d_p99" "$d_tr" "$n_rps" "$n_p99" "$n_tr" "$r1" "$r2"
+  done
+done
+for d in "capped:$capped_pid:$work/demo" "no-cap:$nocap_pid:$work/nocap"; do
+  IFS=: read -r name pid folder <<< "$d"
+  echo "$name daemon: peak resident memory $(awk '/VmHWM/ {print $2, $3}' "/proc/$pid/status");" \
+       "$(grep -E '请求: ' "$folder/daemon.log" | tail -n 1 | sed 's/^\[[^]]*\] //')"
+done

@@ -1,0 +1,108 @@
+// The headless program's body: the console's start sequence in the current directory, the
+// operator log and the traffic line on standard output, signals in place of the menu. Shared by
+// NuvoClientDaemon and the load benchmark's variant without a bandwidth cap.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/Clock.h"
+#include "platform/Signals.h"
+#include "service/uServiceControl.h"
+#include "settings/TarnShare.h"
+
+namespace headless {
+
+using namespace std::chrono_literals;
+
+inline void Print(const std::string& line) {
+  std::fwrite(line.data(), 1, line.size(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+inline void PrintAll(const std::vector<std::string>& lines) {
+  for (const std::string& line : lines) Print(line);
+}
+
+inline constexpr int kRunning = -1;
+
+// Takes the signals on its own thread and gives the service commands, as the menu would.
+inline void HandleSignals(TSignalWaiter& signals, TServiceControl& control, std::atomic<int>& exitCode) {
+  while (exitCode.load() == kRunning) {
+    switch (signals.Wait(200ms)) {
+      case TSignal::Hangup:
+        control.LoadResources();
+        break;
+      case TSignal::User1:
+        control.StopService();
+        control.LibLoadok();
+        break;
+      case TSignal::Terminate:
+      case TSignal::Interrupt: {
+        int running = kRunning;
+        exitCode.compare_exchange_strong(running, 0);
+        break;
+      }
+      case TSignal::None:
+        break;
+    }
+  }
+}
+
+}  // namespace headless
+
+// The whole program; call it from main before any other thread exists.
+inline int RunHeadlessProgram() {
+  using namespace headless;
+  // Before any thread exists, so that every thread leaves these signals to the waiter.
+  TSignalWaiter signals({TSignal::Hangup, TSignal::User1, TSignal::Terminate, TSignal::Interrupt});
+  IgnoreBrokenPipe();
+
+  std::atomic<int> exitCode{kRunning};
+  TServiceView view;
+  view.ServiceStarted = [&exitCode](bool started) {
+    int running = kRunning;
+    if (!started) exitCode.compare_exchange_strong(running, 1);
+  };
+  TServiceControl control(view);
+  try {
+    control.FormCreate();
+  } catch (const std::exception& e) {
+    PrintAll(g_ErrorList.Drain());
+    std::fprintf(stderr, "%s\n", e.what());
+    return 1;
+  }
+  std::thread signalThread(HandleSignals, std::ref(signals), std::ref(control), std::ref(exitCode));
+
+  // The console's timer: queued lines at once, the traffic line once a second while the service
+  // runs (only when it changed, so an idle server stays quiet).
+  uint64_t dwSecTime = 0;
+  std::string lastStatistics;
+  const auto showStatistics = [&] {
+    std::string statistics = StatisticsText(g_nDataSec.exchange(0));
+    if (statistics != lastStatistics) {
+      MainOutMessage(statistics);
+      lastStatistics = std::move(statistics);
+    }
+  };
+  while (exitCode.load() == kRunning) {
+    PrintAll(g_ErrorList.WaitDrain(100ms));
+    const uint64_t now = GetTickCount64();
+    if (g_boStart && now - dwSecTime >= 1000) {
+      dwSecTime = now;
+      showStatistics();
+    }
+  }
+
+  if (g_boStart) showStatistics();  // the traffic of the last second
+  control.FormDestroy();
+  signalThread.join();
+  PrintAll(g_ErrorList.Drain());
+  return exitCode.load();
+}
