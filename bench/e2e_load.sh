@@ -11,19 +11,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
-DURATION="${DURATION:-10}"
-CONNECTIONS="${CONNECTIONS:-64 512}"
-THREADS="${THREADS:-2}"
-
-bash scripts/install-deps.sh
-cmake -S . -B build -G Ninja -DNUVO_CONSOLE=OFF >/dev/null
-cmake --build build -j2 --target NuvoClientDaemon e2e_daemon_nocap NuvoDemoData NuvoClient http_bench_server >/dev/null
+source bench/load_common.sh
+build_targets NuvoClientDaemon e2e_daemon_nocap NuvoDemoData NuvoClient http_bench_server
 bin="$top/build"
 
 work=$(mktemp -d)
 chmod 755 "$work"
 capped_pid=""; nocap_pid=""
-source bench/load_common.sh
 cleanup() {
   for pid in $capped_pid $nocap_pid; do kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null || true; done
   stop_nginx

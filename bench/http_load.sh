@@ -8,19 +8,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
-DURATION="${DURATION:-10}"
-CONNECTIONS="${CONNECTIONS:-64 512}"
-THREADS="${THREADS:-2}"
-
-bash scripts/install-deps.sh
-cmake -S . -B build -G Ninja -DNUVO_CONSOLE=OFF >/dev/null
-cmake --build build -j2 --target http_bench_server >/dev/null
+source bench/load_common.sh
+build_targets http_bench_server
 server_bin="$top/build/http_bench_server"
 
 work=$(mktemp -d)
 chmod 755 "$work"
 ours_pid=""
-source bench/load_common.sh
 cleanup() {
   [ -n "$ours_pid" ] && kill "$ours_pid" 2>/dev/null && wait "$ours_pid" 2>/dev/null || true
   stop_nginx

@@ -1,6 +1,18 @@
-# Shared pieces of the load benchmarks, sourced by bench/http_load.sh and bench/e2e_load.sh: nginx
-# serving a folder of static files on loopback (gzip level 1), waiting for a port, and one wrk run.
-# The caller sets $work, a scratch directory it removes, and calls stop_nginx when done.
+# Shared pieces of the load benchmarks, sourced from the top folder by bench/http_load.sh and
+# bench/e2e_load.sh: the run's settings, building, nginx serving a folder of static files on
+# loopback (gzip level 1), waiting for a port, and one wrk run. The caller sets $work, a scratch
+# directory it removes, and calls stop_nginx when done.
+
+DURATION="${DURATION:-10}"
+CONNECTIONS="${CONNECTIONS:-64 512}"
+THREADS="${THREADS:-2}"
+
+# build_targets TARGET...: installs what is missing and builds the targets in build/.
+build_targets() {
+  bash scripts/install-deps.sh
+  cmake -S . -B build -G Ninja -DNUVO_CONSOLE=OFF >/dev/null
+  cmake --build build -j2 --target "$@" >/dev/null
+}
 
 nginx_bin=$(command -v nginx || echo /usr/sbin/nginx)
 nginx_pid=""

@@ -69,8 +69,10 @@ void PickSize(TDemoRandom& rnd, int i, int16_t& w, int16_t& h) {
   h = static_cast<int16_t>(large ? rnd.Range(150, 240) : rnd.Range(8, 128));
 }
 
-// A WZL library: 8 or 16 bits per pixel (bitMode 5), every third entry packed with zlib.
-TLibDesc WzlDesc(int count, uint8_t bitMode, uint32_t seed) {
+// `count` entries of varied sizes, a few of them absent or empty; `fill` sets the format's fields
+// of one entry and stores the sprite rows it is given (none for an empty entry).
+template <typename Fill>
+TLibDesc LibraryDesc(int count, uint32_t seed, Fill fill) {
   TDemoRandom rnd(seed);
   TLibDesc desc;
   for (int i = 0; i < count; ++i) {
@@ -80,48 +82,45 @@ TLibDesc WzlDesc(int count, uint8_t bitMode, uint32_t seed) {
       continue;
     }
     TLibImage image;
-    image.BitMode = bitMode;
     PickSize(rnd, i, image.Width, image.Height);
-    image.Px = static_cast<int16_t>(-image.Width / 2);
-    image.Py = static_cast<int16_t>(-image.Height);
-    if (kind == TEntryKind::Empty) {
-      image.Width = 0;
-    } else {
-      const std::string rows = SpriteRows(image.Width, image.Height, bitMode == 5 ? 2 : 1, seed * 1000 + static_cast<uint32_t>(i));
-      image.Packed = i % 3 == 0;
-      image.Data = image.Packed ? ZlibCompress(rows, 6) : rows;
-    }
+    const uint32_t rowsSeed = seed * 1000 + static_cast<uint32_t>(i);
+    fill(image, i, kind == TEntryKind::Empty, [&](int bytesPerPixel) {
+      return SpriteRows(image.Width, image.Height, bytesPerPixel, rowsSeed);
+    });
     desc.Images.push_back(std::move(image));
   }
   return desc;
 }
 
+// A WZL library: 8 or 16 bits per pixel (bitMode 5), every third entry packed with zlib.
+TLibDesc WzlDesc(int count, uint8_t bitMode, uint32_t seed) {
+  return LibraryDesc(count, seed, [bitMode](TLibImage& image, int i, bool empty, auto rows) {
+    image.BitMode = bitMode;
+    image.Px = static_cast<int16_t>(-image.Width / 2);
+    image.Py = static_cast<int16_t>(-image.Height);
+    if (empty) {
+      image.Width = 0;
+      return;
+    }
+    image.Packed = i % 3 == 0;
+    image.Data = image.Packed ? ZlibCompress(rows(bitMode == 5 ? 2 : 1), 6) : rows(bitMode == 5 ? 2 : 1);
+  });
+}
+
 // A JPK library: entries zlib-packed (Zip 1) or plain rows, some with an alpha flag.
 TLibDesc JpkDesc(int count, uint32_t seed) {
-  TDemoRandom rnd(seed);
-  TLibDesc desc;
-  for (int i = 0; i < count; ++i) {
-    const TEntryKind kind = KindOf(i);
-    if (kind == TEntryKind::Absent) {
-      desc.Images.push_back(ImageAt(0));
-      continue;
-    }
-    TLibImage image;
+  return LibraryDesc(count, seed, [](TLibImage& image, int i, bool empty, auto rows) {
     image.BitMode = i % 4 == 1 ? 16 : 8;
-    PickSize(rnd, i, image.Width, image.Height);
     image.Px = static_cast<int16_t>(-image.Width / 2);
     image.Py = static_cast<int16_t>(-image.Height / 2);
     image.Alpha = i % 5 == 0;
-    if (kind == TEntryKind::Empty) {
+    if (empty) {
       image.Height = 0;
-    } else {
-      const std::string rows = SpriteRows(image.Width, image.Height, image.BitMode / 8, seed * 1000 + static_cast<uint32_t>(i));
-      image.Zip = i % 2 == 0 ? 1 : 0;
-      image.Data = image.Zip ? ZlibCompress(rows, 6) : rows;
+      return;
     }
-    desc.Images.push_back(std::move(image));
-  }
-  return desc;
+    image.Zip = i % 2 == 0 ? 1 : 0;
+    image.Data = image.Zip ? ZlibCompress(rows(image.BitMode / 8), 6) : rows(image.BitMode / 8);
+  });
 }
 
 // A map: a 52-byte head (width, height, title, date) and 12 bytes per cell, column by column:

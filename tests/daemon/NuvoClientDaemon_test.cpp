@@ -31,6 +31,7 @@
 #include "settings/TarnShare.h"
 #include "support/ChildProcess.h"
 #include "support/HttpClient.h"
+#include "support/LogLines.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -108,13 +109,7 @@ class DaemonTest : public ::testing::Test {
     std::vector<std::string> names = ListFiles(dir.PathOf("Logs"));
     std::sort(names.begin(), names.end());
     std::vector<std::vector<std::string>> logs;
-    for (const std::string& name : names) {
-      std::vector<std::string> lines;
-      for (const std::string& line : SplitTextLines(DecodeTextBytes(ReadFileBytes(dir.PathOf("Logs/" + name))))) {
-        lines.push_back(line.substr(line.find(' ', line.find(' ') + 1) + 1));
-      }
-      logs.push_back(lines);
-    }
+    for (const std::string& name : names) logs.push_back(WorkLogLines(dir.PathOf("Logs/" + name)));
     return logs;
   }
   // The catalogue as this process loads the demo: the bytes every answer must carry.

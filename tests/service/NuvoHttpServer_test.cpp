@@ -23,32 +23,12 @@
 #include "service/uHttpServer.h"
 #include "settings/TarnShare.h"
 #include "support/HttpClient.h"
+#include "support/LogLines.h"
 #include "support/SharedStateTest.h"
 
 namespace {
 
 const char kHtml[] = "text/html; charset=UTF-8";
-
-// The lines of a work-log file as UTF-8, without their date and time.
-std::vector<std::string> WorkLogLines(const std::string& file) {
-  std::vector<std::string> out;
-  if (!FileExists(file)) return out;
-  for (const std::string& line : SplitTextLines(DecodeTextBytes(ReadFileBytes(file)))) {
-    const size_t p = line.find(' ', line.find(' ') + 1);
-    out.push_back(p == std::string::npos ? line : line.substr(p + 1));
-  }
-  return out;
-}
-
-// Log queue lines without their "[date time] " prefix.
-std::vector<std::string> DrainLog() {
-  std::vector<std::string> out;
-  for (std::string& line : g_ErrorList.Drain()) {
-    const size_t p = line.find("] ");
-    out.push_back(p == std::string::npos ? line : line.substr(p + 2));
-  }
-  return out;
-}
 
 // A small client installation in the catalogue, and a service object on an injected clock.
 class DispatchTest : public SharedStateTest {
@@ -339,13 +319,13 @@ TEST_F(ServiceObjectTest, OpenServesTheAddressAndASecondOpenChangesNothing) {
     EXPECT_TRUE(server.Open());
     EXPECT_TRUE(g_boStart);
     EXPECT_EQ(g_sWClientUrl, Url());
-    EXPECT_EQ(DrainLog(), std::vector<std::string>{StartLine()});
+    EXPECT_EQ(DrainLogQueue(), std::vector<std::string>{StartLine()});
     EXPECT_EQ(HttpGet(g_nServerPort, "/wclientdat/t/check-indexes").Status, 200u);
 
     EXPECT_TRUE(server.Open());
     EXPECT_TRUE(g_boStart);
     EXPECT_EQ(g_sWClientUrl, Url()) << "one registration";
-    EXPECT_EQ(DrainLog(), std::vector<std::string>{StartLine()});
+    EXPECT_EQ(DrainLogQueue(), std::vector<std::string>{StartLine()});
     EXPECT_EQ(HttpGet(g_nServerPort, "/wclientdat/t/check-indexes").Status, 404u) << "same object, same throttle";
   }
   EXPECT_FALSE(g_boStart);
@@ -361,7 +341,7 @@ TEST_F(ServiceObjectTest, APortThatCannotBeBoundIsAFailedStartThatALaterOpenRetr
   EXPECT_FALSE(server.Open());
   EXPECT_FALSE(g_boStart);
   EXPECT_EQ(g_sWClientUrl, "");
-  std::vector<std::string> log = DrainLog();
+  std::vector<std::string> log = DrainLogQueue();
   ASSERT_EQ(log.size(), 1u);
   EXPECT_EQ(log[0].rfind("微端服务器启动异常！[", 0), 0u) << log[0];
   EXPECT_NE(log[0].find(std::to_string(g_nServerPort)), std::string::npos) << log[0];
@@ -371,7 +351,7 @@ TEST_F(ServiceObjectTest, APortThatCannotBeBoundIsAFailedStartThatALaterOpenRetr
   EXPECT_TRUE(server.Open());
   EXPECT_TRUE(g_boStart);
   EXPECT_EQ(g_sWClientUrl, Url());
-  EXPECT_EQ(DrainLog(), std::vector<std::string>{StartLine()});
+  EXPECT_EQ(DrainLogQueue(), std::vector<std::string>{StartLine()});
   EXPECT_EQ(HttpGet(g_nServerPort, "/wclientdat/t/check-indexes").Status, 200u);
 }
 

@@ -19,6 +19,7 @@
 #include "platform/IniFile.h"
 #include "settings/TarnShare.h"
 #include "support/HttpClient.h"
+#include "support/LogLines.h"
 #include "support/SharedStateTest.h"
 
 namespace {
@@ -78,10 +79,7 @@ class TRecordedView {
 class TLog {
  public:
   const std::vector<std::string>& Lines() {
-    for (std::string& line : g_ErrorList.Drain()) {
-      const size_t p = line.find("] ");
-      lines_.push_back(p == std::string::npos ? line : line.substr(p + 2));
-    }
+    for (std::string& line : DrainLogQueue()) lines_.push_back(std::move(line));
     return lines_;
   }
   bool Has(const std::string& line) {
