@@ -3,21 +3,25 @@
 #   ./run.sh          serves a generated demo client installation from ./demo (written when missing)
 #   ./run.sh FOLDER   serves an operator's own folder (Config.ini and the list files live there)
 set -euo pipefail
+if [ $# -gt 1 ]; then
+  echo "usage: $0 [FOLDER]" >&2
+  exit 2
+fi
+caller=$(pwd)
 cd "$(dirname "$0")"
 top=$(pwd)
 bash scripts/install-deps.sh
 cmake -S . -B build -G Ninja >/dev/null
 cmake --build build -j "$(nproc)"
 
-if [ $# -gt 1 ]; then
-  echo "usage: $0 [FOLDER]" >&2
-  exit 2
-fi
 if [ $# -eq 0 ]; then
   folder="$top/demo"
   [ -f "$folder/Config.ini" ] || "$top/build/NuvoDemoData" "$folder" 8800
 else
-  folder="$1"
+  case "$1" in
+    /*) folder="$1" ;;
+    *) folder="$caller/$1" ;;
+  esac
 fi
 if [ ! -d "$folder" ]; then
   echo "no such folder: $folder" >&2

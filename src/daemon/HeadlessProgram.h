@@ -34,24 +34,29 @@ inline void PrintAll(const std::vector<std::string>& lines) {
 inline constexpr int kRunning = -1;
 
 // Takes the signals on its own thread and gives the service commands, as the menu would.
+// A service object that cannot be created (the console's error box) ends the program with status 1.
 inline void HandleSignals(TSignalWaiter& signals, TServiceControl& control, std::atomic<int>& exitCode) {
   while (exitCode.load() == kRunning) {
-    switch (signals.Wait(200ms)) {
-      case TSignal::Hangup:
-        control.LoadResources();
-        break;
-      case TSignal::User1:
-        control.StopService();
-        control.LibLoadok();
-        break;
-      case TSignal::Terminate:
-      case TSignal::Interrupt: {
-        int running = kRunning;
-        exitCode.compare_exchange_strong(running, 0);
-        break;
+    int running = kRunning;
+    try {
+      switch (signals.Wait(200ms)) {
+        case TSignal::Hangup:
+          control.LoadResources();
+          break;
+        case TSignal::User1:
+          control.StopService();
+          control.LibLoadok();
+          break;
+        case TSignal::Terminate:
+        case TSignal::Interrupt:
+          exitCode.compare_exchange_strong(running, 0);
+          break;
+        case TSignal::None:
+          break;
       }
-      case TSignal::None:
-        break;
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "%s\n", e.what());
+      exitCode.compare_exchange_strong(running, 1);
     }
   }
 }
