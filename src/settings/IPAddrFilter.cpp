@@ -34,24 +34,37 @@ uint32_t ReverseIP(uint32_t dwIP) {
   return (dwIP >> 24) | ((dwIP >> 8) & 0xFF00u) | ((dwIP << 8) & 0xFF0000u) | (dwIP << 24);
 }
 
-bool ParseIPArea(const std::string& text, TIPArea& area) {
+TIPAreaError CheckIPArea(const std::string& text, TIPArea& area) {
   std::string low;
   const std::string high = GetValidStr32(AnsiFromUtf8(text), low, "-");
   area.Low = ReverseIP(InetAddr(low));
   area.High = ReverseIP(InetAddr(high));
-  if (area.Low == kNone || area.High == kNone) return false;
+  if (area.Low == kNone) return TIPAreaError::Low;
+  if (area.High == kNone) return TIPAreaError::High;
   if (area.Low > area.High) std::swap(area.Low, area.High);
-  return true;
+  return TIPAreaError::None;
 }
 
+bool ParseIPArea(const std::string& text, TIPArea& area) {
+  return CheckIPArea(text, area) == TIPAreaError::None;
+}
+
+void ClearBlockIPLists() {
+  g_BlockIPList.clear();
+  g_TempBlockIPList.clear();
+  g_BlockIPAreaList.clear();
+}
+
+// Both loaders read the whole file before they touch the list, so a failed read keeps it.
 void LoadBlockIPList() {
   CreateEmptyFileIfMissing(g_sFileBlockIP);
-  g_BlockIPList.clear();
-  for (const std::string& line : ReadTextLines(g_sFileBlockIP)) {
+  std::vector<TBlockIP> list;
+  for (std::string& line : ReadTextLines(g_sFileBlockIP)) {
     if (line.empty()) continue;
     const uint32_t value = InetAddr(AnsiFromUtf8(line));
-    if (value != kNone) g_BlockIPList.push_back({line, static_cast<int32_t>(value)});
+    if (value != kNone) list.push_back({std::move(line), static_cast<int32_t>(value)});
   }
+  g_BlockIPList = std::move(list);
 }
 
 void SaveBlockIPList() {
@@ -60,12 +73,13 @@ void SaveBlockIPList() {
 
 void LoadBlockIPAreaList() {
   CreateEmptyFileIfMissing(g_sFileBlockIPArea);
-  g_BlockIPAreaList.clear();
-  for (const std::string& line : ReadTextLines(g_sFileBlockIPArea)) {
+  std::vector<TBlockIPArea> list;
+  for (std::string& line : ReadTextLines(g_sFileBlockIPArea)) {
     TIPArea area{};
     if (line.empty() || !ParseIPArea(line, area)) continue;
-    g_BlockIPAreaList.push_back({line, std::make_shared<TIPArea>(area)});
+    list.push_back({std::move(line), std::make_shared<TIPArea>(area)});
   }
+  g_BlockIPAreaList = std::move(list);
 }
 
 void SaveBlockIPAreaList() {

@@ -34,8 +34,16 @@ extern const std::string g_sFileBlockIPArea;  // "./BlockIPAreaList.txt"
 
 // Byte reversal: turns an inet_addr value into the host-order number and back.
 uint32_t ReverseIP(uint32_t dwIP);
-// Parses "low-high" as the range file does; false when either bound is no address.
+// Which bound of a range text is no address, the low one being looked at first.
+enum class TIPAreaError { None, Low, High };
+// Parses "low-high" (UTF-8) as the range file does: the bounds are cut in code page 936 on the
+// first run of "-", read with inet_addr and put in order. `area` is valid only for None.
+TIPAreaError CheckIPArea(const std::string& text, TIPArea& area);
+// The same; false when either bound is no address.
 bool ParseIPArea(const std::string& text, TIPArea& area);
+
+// Empties the three lists (program start; tests).
+void ClearBlockIPLists();
 
 // Missing files are created empty. File errors throw EInOutError.
 void LoadBlockIPList();

@@ -8,6 +8,7 @@
 #include "platform/IniFile.h"
 #include "platform/TextFile.h"
 #include "settings/HUtil32.h"
+#include "settings/IPAddrFilter.h"
 
 namespace {
 
@@ -154,6 +155,7 @@ void InitSharedState() {
   g_GameLib.reset();
   g_NuvoClientServer.reset();
   g_boStart = false;
+  ClearBlockIPLists();
 }
 
 // ---- Config.ini ----

@@ -120,7 +120,8 @@ extern std::shared_ptr<TGameLib> g_GameLib;
 extern std::shared_ptr<TNuvoHttpServer> g_NuvoClientServer;
 extern std::atomic<bool> g_boStart;
 
-// Puts every variable above back to its initial value (program start; tests).
+// Puts every variable above back to its initial value and empties the address block lists
+// (program start; tests).
 void InitSharedState();
 
 // ---- Settings and list files ----
