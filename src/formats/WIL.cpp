@@ -21,12 +21,6 @@ std::mutex& DebugFileLock() {
   return lock;
 }
 
-// Extension with its dot, "" when the name part has none.
-std::string ExtractFileExt(const std::string& path) {
-  size_t p = path.find_last_of(".\\:/");
-  return (p == std::string::npos || path[p] != '.') ? std::string() : path.substr(p);
-}
-
 }  // namespace
 
 void Debug_View(const std::string& msg) {

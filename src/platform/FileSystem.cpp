@@ -150,6 +150,11 @@ std::string FindFileNoCase(const std::string& dir, const std::string& name) {
   return {};
 }
 
+std::string ExtractFileExt(const std::string& path) {
+  const size_t p = path.find_last_of(".\\:/");
+  return (p == std::string::npos || path[p] != '.') ? std::string() : path.substr(p);
+}
+
 std::string ExtractFilePath(const std::string& path) {
   size_t p = path.find_last_of("/\\:");
   return p == std::string::npos ? std::string() : path.substr(0, p + 1);

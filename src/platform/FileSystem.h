@@ -42,5 +42,8 @@ std::string FindFileNoCase(const std::string& dir, const std::string& name);
 
 // Directory part of a path with its trailing separator ("a/b/c.txt" -> "a/b/"), "" when none.
 std::string ExtractFilePath(const std::string& path);
+// Extension of the name part with its dot ("a/b.c.wzl" -> ".wzl"), "" when it has none; "\",
+// ":" and "/" end the directory part.
+std::string ExtractFileExt(const std::string& path);
 // Directory of the running executable, without a trailing separator.
 std::string ExecutableDir();

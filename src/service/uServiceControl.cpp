@@ -68,10 +68,11 @@ void TServiceControl::FormCreate() {
     std::lock_guard hold(FServiceLock);
     g_GameLib = lib;
   }
-  lib->Resume();
-  lib->SetLoadLib(true);
+  // Shown before the loader runs, so the end of a quick first pass cannot come before them.
   if (FView.SetPanels) FView.SetPanels("[-]", "启动中", "[-]");
   QueueStartLines();
+  lib->Resume();
+  lib->SetLoadLib(true);
 }
 
 bool TServiceControl::LibLoadok() {

@@ -119,6 +119,13 @@ TEST(FilePaths, ExtractFilePathKeepsTheTrailingSeparator) {
   EXPECT_FALSE(ExecutableDir().empty());
 }
 
+TEST(FilePaths, ExtractFileExtLooksAtTheNamePartOnly) {
+  EXPECT_EQ(ExtractFileExt("a/b.c.wzl"), ".wzl");
+  EXPECT_EQ(ExtractFileExt("D:\\data.d\\hum"), "");
+  EXPECT_EQ(ExtractFileExt("dir.x/name"), "");
+  EXPECT_EQ(ExtractFileExt("name."), ".");
+}
+
 TEST_F(FileSystemTest, ReadFileSeamReadsAtPositionsAndShortAtTheEnd) {
   dir_.WriteFile("lib.bin", "0123456789");
   const auto onDisk = OpenReadFile("lib.bin");
