@@ -18,8 +18,6 @@
 #include "settings/IPAddrFilter.h"
 #include "settings/TarnShare.h"
 
-Q_DECLARE_METATYPE(std::shared_ptr<TIPArea>)
-
 namespace {
 
 using TAddressList = std::vector<TBlockIP>;

@@ -7,7 +7,14 @@
 #pragma once
 
 #include <QDialog>
+#include <QMetaType>
 #include <QPoint>
+#include <memory>
+
+#include "settings/IPAddrFilter.h"
+
+// A range list box item's data: the record it shares with its g_BlockIPAreaList entry.
+Q_DECLARE_METATYPE(std::shared_ptr<TIPArea>)
 
 class QAction;
 class QListWidget;

@@ -134,7 +134,9 @@ class MainFormTest : public QObject {
     QCOMPARE(FetchImage(port_).value_or(""), ImageInCatalogue());
 
     // Unloading with no service still empties the catalogue and says so.
+    MemoLog(form)->clear();
     Trigger(form, "N6");
+    QTRY_VERIFY(LogTexts(form).contains("微端服务器已停止.."));
     MemoLog(form)->clear();
     form.ShowLoadLabel("");
     Trigger(form, "N8");
