@@ -30,7 +30,6 @@ constexpr int kPanelWidths[4] = {60, 60, 60, 50};
 constexpr int kMaxLogLines = 2000;
 constexpr uint64_t kTrafficInterval = 1000;
 
-
 // Two decimals with the locale's decimal separator and no grouping.
 std::string Decimal2(double value) {
   QString text = QString::number(value, 'f', 2);
@@ -148,7 +147,8 @@ void TMainForm::SetPanels(const std::string& port, const std::string& state, con
   if (QThread::currentThread() == thread()) {
     ApplyPanels(seq, p, s, m);
   } else {
-    QMetaObject::invokeMethod(this, [this, seq, p, s, m] { ApplyPanels(seq, p, s, m); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, seq, p, s, m] { ApplyPanels(seq, p, s, m); }, Qt::QueuedConnection);
   }
 }
 
@@ -158,7 +158,8 @@ void TMainForm::ShowLoadLabel(const std::string& sMsg) {
   if (QThread::currentThread() == thread()) {
     ApplyLabel(seq, text);
   } else {
-    QMetaObject::invokeMethod(this, [this, seq, text] { ApplyLabel(seq, text); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, seq, text] { ApplyLabel(seq, text); }, Qt::QueuedConnection);
   }
 }
 

@@ -174,9 +174,9 @@ TfrmPacketRule::TfrmPacketRule(QWidget* parent) : QDialog(parent) {
   setFont(ConsoleFont());
 
   ListBoxActiveList = ListBox("ListBoxActiveList", "当前连接的IP地址列表", true);
-  ListBoxTempList = ListBox("ListBoxTempList",
-                            "动态过滤列表，在此列表中的IP将无法建立连接，但在程序重新启动时此列表的信息将被清空",
-                            true);
+  ListBoxTempList =
+      ListBox("ListBoxTempList",
+              "动态过滤列表，在此列表中的IP将无法建立连接，但在程序重新启动时此列表的信息将被清空", true);
   ListBoxBlockList = ListBox(
       "ListBoxBlockList",
       "永久过滤列表，在此列表中的IP将无法建立连接，此列表将保存于配置文件中，在程序重新启动时会重新加载此列表",
@@ -236,7 +236,8 @@ TfrmPacketRule::TfrmPacketRule(QWidget* parent) : QDialog(parent) {
   MenuAction(temp, "TPOPMENU_DELETE", "删除(&D)", &TfrmPacketRule::TPOPMENU_DELETEClick);
   MenuAction(temp, "TPOPMENU_DELETE_ALL", "全部删除(&C)", &TfrmPacketRule::TPOPMENU_DELETE_ALLClick);
   temp->addSeparator();
-  MenuAction(temp, "TPOPMENU_ADDTOBLOCKLIST", "加入永久过滤列表(&A)", &TfrmPacketRule::TPOPMENU_ADDTOBLOCKLISTClick);
+  MenuAction(temp, "TPOPMENU_ADDTOBLOCKLIST", "加入永久过滤列表(&A)",
+             &TfrmPacketRule::TPOPMENU_ADDTOBLOCKLISTClick);
   MenuAction(temp, "TPOPMENU_ALLTOBLOCKLIST", "全部加入永久过滤列表(&B)",
              &TfrmPacketRule::TPOPMENU_ALLTOBLOCKLISTClick);
 
@@ -307,7 +308,8 @@ void TfrmPacketRule::FillLists() {
   FillAddresses(ListBoxTempList, g_TempBlockIPList);
   FillAddresses(ListBoxBlockList, g_BlockIPList);
   ListBoxIPAreaFilter->clear();
-  for (const TBlockIPArea& e : g_BlockIPAreaList) AddAreaItem(ListBoxIPAreaFilter, QString::fromStdString(e.sText), e.Area);
+  for (const TBlockIPArea& e : g_BlockIPAreaList)
+    AddAreaItem(ListBoxIPAreaFilter, QString::fromStdString(e.sText), e.Area);
 }
 
 void TfrmPacketRule::ListChanged() { btnSave->setEnabled(true); }
@@ -315,42 +317,35 @@ void TfrmPacketRule::ListChanged() { btnSave->setEnabled(true); }
 // ---- Enable rules ----
 
 void TfrmPacketRule::ActiveListPopupMenuPopup() {
-  const bool items = ListBoxActiveList->count() > 0;
-  const bool selected = Selection(ListBoxActiveList) >= 0;
-  findChild<QAction*>("APOPMENU_REFLIST")->setEnabled(true);
-  findChild<QAction*>("APOPMENU_SORT")->setEnabled(items);
-  for (const char* name : {"APOPMENU_ADDTEMPLIST", "APOPMENU_BLOCKLIST", "APOPMENU_AllToTempBLOCKLIST",
-                           "APOPMENU_AllToBLOCKLIST"}) {
-    findChild<QAction*>(name)->setEnabled(selected);
-  }
+  EnableActions({"APOPMENU_REFLIST"}, true);
+  EnableActions({"APOPMENU_SORT"}, ListBoxActiveList->count() > 0);
+  EnableActions(
+      {"APOPMENU_ADDTEMPLIST", "APOPMENU_BLOCKLIST", "APOPMENU_AllToTempBLOCKLIST", "APOPMENU_AllToBLOCKLIST"},
+      Selection(ListBoxActiveList) >= 0);
 }
 
 void TfrmPacketRule::TempBlockListPopupMenuPopup() {
-  const bool items = ListBoxTempList->count() > 0;
-  const bool selected = Selection(ListBoxTempList) >= 0;
-  for (const char* name : {"TPOPMENU_REFLIST", "TPOPMENU_ADD"}) findChild<QAction*>(name)->setEnabled(true);
-  for (const char* name : {"TPOPMENU_SORT", "TPOPMENU_DELETE_ALL"}) findChild<QAction*>(name)->setEnabled(items);
-  for (const char* name : {"TPOPMENU_DELETE", "TPOPMENU_ADDTOBLOCKLIST", "TPOPMENU_ALLTOBLOCKLIST"}) {
-    findChild<QAction*>(name)->setEnabled(selected);
-  }
+  EnableActions({"TPOPMENU_REFLIST", "TPOPMENU_ADD"}, true);
+  EnableActions({"TPOPMENU_SORT", "TPOPMENU_DELETE_ALL"}, ListBoxTempList->count() > 0);
+  EnableActions({"TPOPMENU_DELETE", "TPOPMENU_ADDTOBLOCKLIST", "TPOPMENU_ALLTOBLOCKLIST"},
+                Selection(ListBoxTempList) >= 0);
 }
 
 void TfrmPacketRule::BlockListPopupMenuPopup() {
-  const bool items = ListBoxBlockList->count() > 0;
-  const bool selected = Selection(ListBoxBlockList) >= 0;
-  for (const char* name : {"BPOPMENU_REFLIST", "BPOPMENU_ADD"}) findChild<QAction*>(name)->setEnabled(true);
-  for (const char* name : {"BPOPMENU_SORT", "BPOPMENU_DELETE_ALL"}) findChild<QAction*>(name)->setEnabled(items);
-  for (const char* name : {"BPOPMENU_DELETE", "BPOPMENU_ADDTEMPLIST", "BPOPMENU_ALLTOTEMPLIST"}) {
-    findChild<QAction*>(name)->setEnabled(selected);
-  }
+  EnableActions({"BPOPMENU_REFLIST", "BPOPMENU_ADD"}, true);
+  EnableActions({"BPOPMENU_SORT", "BPOPMENU_DELETE_ALL"}, ListBoxBlockList->count() > 0);
+  EnableActions({"BPOPMENU_DELETE", "BPOPMENU_ADDTEMPLIST", "BPOPMENU_ALLTOTEMPLIST"},
+                Selection(ListBoxBlockList) >= 0);
 }
 
 void TfrmPacketRule::PopupMenu_IPAreaFilterPopup() {
-  const bool selected = Selection(ListBoxIPAreaFilter) >= 0;
-  findChild<QAction*>("MenuItem_IPAreaAdd")->setEnabled(true);
-  findChild<QAction*>("MenuItem_IPAreaDelAll")->setEnabled(ListBoxIPAreaFilter->count() > 0);
-  findChild<QAction*>("MenuItem_IPAreaDel")->setEnabled(selected);
-  findChild<QAction*>("MenuItem_IPAreaMod")->setEnabled(selected);
+  EnableActions({"MenuItem_IPAreaAdd"}, true);
+  EnableActions({"MenuItem_IPAreaDelAll"}, ListBoxIPAreaFilter->count() > 0);
+  EnableActions({"MenuItem_IPAreaDel", "MenuItem_IPAreaMod"}, Selection(ListBoxIPAreaFilter) >= 0);
+}
+
+void TfrmPacketRule::EnableActions(std::initializer_list<const char*> names, bool enabled) {
+  for (const char* name : names) findChild<QAction*>(name)->setEnabled(enabled);
 }
 
 // ---- Connected addresses ----
@@ -507,7 +502,8 @@ void TfrmPacketRule::MenuItem_IPAreaModClick() {
   if (row < 0) return;
   QListWidgetItem* item = ListBoxIPAreaFilter->item(row);
   QString text = item->text();
-  if (!InputQuery(this, "IP段过滤修改", "请注意输入格式(192.168.1.1-192.168.1.255)", text) || text.isEmpty()) return;
+  if (!InputQuery(this, "IP段过滤修改", "请注意输入格式(192.168.1.1-192.168.1.255)", text) || text.isEmpty())
+    return;
   TIPArea area{};
   if (!ReadTypedArea(this, text, area)) return;
   const std::shared_ptr<TIPArea> record = ItemArea(item);

@@ -9,6 +9,7 @@
 #include <QDialog>
 #include <QMetaType>
 #include <QPoint>
+#include <initializer_list>
 #include <memory>
 
 #include "settings/IPAddrFilter.h"
@@ -78,6 +79,7 @@ class TfrmPacketRule : public QDialog {
  private:
   QMenu* PopupMenu(QListWidget* list, const char* name);
   QAction* MenuAction(QMenu* menu, const char* name, const QString& caption, void (TfrmPacketRule::*handler)());
+  void EnableActions(std::initializer_list<const char*> names, bool enabled);
   // An edit of the permanent or range list: it can now be saved.
   void ListChanged();
 

@@ -52,7 +52,6 @@ void SetTextIfChanged(QLineEdit* edit, const QString& text) {
   if (edit->text() != text) edit->setText(text);
 }
 
-
 }  // namespace
 
 TFormConfig::TFormConfig(QWidget* parent) : QDialog(parent) {
@@ -75,7 +74,8 @@ TFormConfig::TFormConfig(QWidget* parent) : QDialog(parent) {
   QLabel* bandwidth = RowLabel(group, 2, kBandwidthLabel);
   const QFontMetrics metrics(bandwidth->font());
   const int captionWidth = metrics.horizontalAdvance(kBandwidthCaption);
-  const int blanksWidth = metrics.horizontalAdvance(kBandwidthLabel) - captionWidth - metrics.horizontalAdvance("MB");
+  const int blanksWidth =
+      metrics.horizontalAdvance(kBandwidthLabel) - captionWidth - metrics.horizontalAdvance("MB");
   EditMaxBandwidth = Field<QSpinBox>(group, "EditMaxBandwidth", 2, 12 + captionWidth, qMax(blanksWidth - 4, 56));
   EditMaxBandwidth->setRange(0, 1000);
 

@@ -109,12 +109,13 @@ TFrmFileRulesDlg::TFrmFileRulesDlg(QWidget* parent) : QDialog(parent) {
   red.setColor(QPalette::WindowText, Qt::red);
   rules->setPalette(red);
   auto* rulesLayout = new QVBoxLayout(rules);
-  auto* text = new QLabel("1、当使用微端时，且读取规则列表中有Jpk，微端直接请求更新Jpk，而不再读 Wzl\n"
-                          "2、不使用微端时，读取按配置的规则进行");
+  auto* text = new QLabel(
+      "1、当使用微端时，且读取规则列表中有Jpk，微端直接请求更新Jpk，而不再读 Wzl\n"
+      "2、不使用微端时，读取按配置的规则进行");
   text->setObjectName("lbl1");
   rulesLayout->addWidget(text);
-  for (QWidget* hidden : {static_cast<QWidget*>(ButtonLoadFile), static_cast<QWidget*>(ButtonSave),
-                          static_cast<QWidget*>(order)}) {
+  for (QWidget* hidden :
+       {static_cast<QWidget*>(ButtonLoadFile), static_cast<QWidget*>(ButtonSave), static_cast<QWidget*>(order)}) {
     panelLayout->addWidget(hidden);
     hidden->setVisible(false);
   }

@@ -87,7 +87,8 @@ class TConsoleTestBed {
   TClientInstall WriteClient(uint16_t port) {
     TClientInstall c;
     c.Root = Dir.PathOf("client");
-    for (const char* sub : {"/Data", "/Data/sub", "/Map", "/Wav"}) std::filesystem::create_directories(c.Root + sub);
+    for (const char* sub : {"/Data", "/Data/sub", "/Map", "/Wav"})
+      std::filesystem::create_directories(c.Root + sub);
     c.Ok = c.Root + "/Data/ok.jpk";
     c.Bad = c.Root + "/Data/bad.jpk";
     c.Gone = c.Root + "/Data/gone.jpk";
@@ -119,7 +120,8 @@ class TConsoleTestBed {
     TLibDesc desc;
     desc.Images = {PackedImage(4, 4, 40, 7), PackedImage(2, 2, 12, 8)};
     const std::string bytes = JpkLibraryBytes(desc, TJpkVersion::V2, password).Bytes;
-    std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   }
 
   TempDir Dir;
@@ -128,7 +130,7 @@ class TConsoleTestBed {
   std::vector<TAskedInput> Inputs;
   std::deque<std::optional<QString>> Typed;  // answers to input boxes; nothing for Cancel
   std::vector<TAskedInput> Pickers;
-  std::optional<QString> Picked;             // the folder picker's answer; nothing for Cancel
+  std::optional<QString> Picked;  // the folder picker's answer; nothing for Cancel
 };
 
 // Runs `body` on the modal window the next step opens, once its event loop runs, and closes the

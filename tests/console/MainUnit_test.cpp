@@ -259,7 +259,8 @@ class MainFormTest : public QObject {
       items << texts;
     }
     QCOMPARE(titles, (QStringList{"控制", "选项", "帮助"}));
-    QCOMPARE(items.value(0), (QStringList{"启动服务", "停止服务", "-", "卸载微端资源", "加载微端资源", "-", "退出"}));
+    QCOMPARE(items.value(0),
+             (QStringList{"启动服务", "停止服务", "-", "卸载微端资源", "加载微端资源", "-", "退出"}));
     QCOMPARE(items.value(1), (QStringList{"基本设置(&B)", "安全过滤(&S)", "查看资源(&V)"}));
     QCOMPARE(items.value(2), QStringList{"关于"});
     QVERIFY(!form.findChild<QAction*>("S1")->isVisible());

@@ -128,18 +128,22 @@ class PacketRuleTest : public QObject {
     g_BlockIPList = {{"2.2.2.2", Value("2.2.2.2")}};
     TfrmPacketRule dialog;
     WhenModal([&](QWidget* d) {
-      QCOMPARE(EnabledItems(List(d, "ListBoxTempList")), (QStringList{"刷新(&R)", "排序(&S)", "增加(&A)", "全部删除(&C)"}));
+      QCOMPARE(EnabledItems(List(d, "ListBoxTempList")),
+               (QStringList{"刷新(&R)", "排序(&S)", "增加(&A)", "全部删除(&C)"}));
       Select(List(d, "ListBoxTempList"), "1.1.1.1");
       QCOMPARE(EnabledItems(List(d, "ListBoxTempList")),
                (QStringList{"刷新(&R)", "排序(&S)", "增加(&A)", "删除(&D)", "全部删除(&C)", "加入永久过滤列表(&A)",
                             "全部加入永久过滤列表(&B)"}));
-      QCOMPARE(EnabledItems(List(d, "ListBoxBlockList")), (QStringList{"刷新(&R)", "排序(&S)", "增加(&A)", "全部删除(&C)"}));
+      QCOMPARE(EnabledItems(List(d, "ListBoxBlockList")),
+               (QStringList{"刷新(&R)", "排序(&S)", "增加(&A)", "全部删除(&C)"}));
       QCOMPARE(EnabledItems(List(d, "ListBoxIPAreaFilter")), QStringList{"增加(&A)"});
       List(d, "ListBoxTempList")->clearSelection();
-      QCOMPARE(EnabledItems(List(d, "ListBoxTempList")), (QStringList{"刷新(&R)", "排序(&S)", "增加(&A)", "全部删除(&C)"}));
+      QCOMPARE(EnabledItems(List(d, "ListBoxTempList")),
+               (QStringList{"刷新(&R)", "排序(&S)", "增加(&A)", "全部删除(&C)"}));
 
       QStringList all;
-      for (QAction* a : PopUp(List(d, "ListBoxIPAreaFilter"))->actions()) all << (a->isSeparator() ? "-" : a->text());
+      for (QAction* a : PopUp(List(d, "ListBoxIPAreaFilter"))->actions())
+        all << (a->isSeparator() ? "-" : a->text());
       QCOMPARE(all, (QStringList{"修改(&M)", "-", "增加(&A)", "删除(&D)", "-", "全部删除(&C)"}));
     });
     dialog.Open(QPoint(0, 0));
@@ -297,7 +301,8 @@ class PacketRuleTest : public QObject {
   }
 
   void movingAllSkipsAddressesAlreadyThere() {
-    g_TempBlockIPList = {{"3.3.3.3", Value("3.3.3.3")}, {"1.1.1.1", Value("1.1.1.1")}, {"2.2.2.2", Value("2.2.2.2")}};
+    g_TempBlockIPList = {
+        {"3.3.3.3", Value("3.3.3.3")}, {"1.1.1.1", Value("1.1.1.1")}, {"2.2.2.2", Value("2.2.2.2")}};
     g_BlockIPList = {{"2.2.2.2", Value("2.2.2.2")}};
     TfrmPacketRule dialog;
     WhenModal([&](QWidget* d) {

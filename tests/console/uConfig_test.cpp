@@ -32,10 +32,13 @@ W* Child(QWidget* parent, const char* name) {
 template <typename Field>
 void Type(Field* field, const QString& text) {
   field->selectAll();
-  for (const QChar ch : text) QTest::sendKeyEvent(QTest::Click, field, Qt::Key_unknown, QString(ch), Qt::NoModifier);
+  for (const QChar ch : text)
+    QTest::sendKeyEvent(QTest::Click, field, Qt::Key_unknown, QString(ch), Qt::NoModifier);
 }
 
-std::string IniValue(const std::string& key) { return TIniFile("./Config.ini").ReadString("Setup", key, "<none>"); }
+std::string IniValue(const std::string& key) {
+  return TIniFile("./Config.ini").ReadString("Setup", key, "<none>");
+}
 
 QStringList GridRow(QTableWidget* grid, int row) {
   QStringList cells;

@@ -14,9 +14,7 @@ namespace {
 
 using IPFilterTest = SharedStateTest;
 
-constexpr uint32_t Host(uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
-  return a << 24 | b << 16 | c << 8 | d;
-}
+constexpr uint32_t Host(uint32_t a, uint32_t b, uint32_t c, uint32_t d) { return a << 24 | b << 16 | c << 8 | d; }
 
 std::vector<std::string> Texts(const std::vector<TBlockIP>& list) {
   std::vector<std::string> out;
@@ -99,13 +97,14 @@ TEST_F(IPFilterTest, AddressFileKeepsValidLinesWithTheirTextAndValue) {
 }
 
 TEST_F(IPFilterTest, RangeFileKeepsLineTextAndOrderedRecords) {
-  dir_.WriteFile("BlockIPAreaList.txt", "\xEF\xBB\xBF"
-                                        "10.0.0.9-10.0.0.1\r\n"
-                                        "10.0.0.1\r\n"
-                                        "-10.0.0.1\r\n"
-                                        "10.0.0.1-nope\r\n"
-                                        "192.168.1.1-192.168.1.255 机房\n"
-                                        "10.0.0.9-10.0.0.1\r\n");
+  dir_.WriteFile("BlockIPAreaList.txt",
+                 "\xEF\xBB\xBF"
+                 "10.0.0.9-10.0.0.1\r\n"
+                 "10.0.0.1\r\n"
+                 "-10.0.0.1\r\n"
+                 "10.0.0.1-nope\r\n"
+                 "192.168.1.1-192.168.1.255 机房\n"
+                 "10.0.0.9-10.0.0.1\r\n");
   LoadBlockIPAreaList();
   ASSERT_EQ(g_BlockIPAreaList.size(), 3u);
   EXPECT_EQ(g_BlockIPAreaList[0].sText, "10.0.0.9-10.0.0.1");
