@@ -30,13 +30,6 @@ constexpr int kPanelWidths[4] = {60, 60, 60, 50};
 constexpr int kMaxLogLines = 2000;
 constexpr uint64_t kTrafficInterval = 1000;
 
-// Two decimals with the locale's decimal separator and no grouping.
-std::string Decimal2(double value) {
-  QString text = QString::number(value, 'f', 2);
-  text.replace(QLatin1Char('.'), QLocale().decimalPoint());
-  return text.toStdString();
-}
-
 }  // namespace
 
 TMainForm::TMainForm(THttpServerLimits Limits, QWidget* parent) : QMainWindow(parent) {
@@ -181,20 +174,14 @@ QString TMainForm::PanelText(int index) const { return FPanels[index]->text(); }
 
 int TMainForm::LogLineCount() const { return MemoLog->document()->isEmpty() ? 0 : MemoLog->blockCount(); }
 
-std::string TMainForm::TrafficLine() {
-  // Taking the per-second count and zeroing it in one step loses no bytes sent in between.
-  const uint64_t sec = g_nDataSec.exchange(0);
-  return "请求: " + std::to_string(g_nDataRead.load()) + "/错误：" + std::to_string(g_nDataRead404.load()) +
-         "/每秒发出: " + Decimal2(static_cast<double>(sec) / 1024) +
-         " KB/总发出: " + Decimal2(static_cast<double>(g_nDataSend.load()) / 1024 / 1024) + " MB";
-}
-
 void TMainForm::Timer1Timer() {
   if (g_boStart) {
     const uint64_t now = TickCount();
     if (now - dwSecTime >= kTrafficInterval) {
       dwSecTime = now;
-      ShowLoadLabel(AnsiFromUtf8(TrafficLine()));
+      // Taking the per-second count and zeroing it in one step loses no bytes sent in between.
+      const uint64_t sec = g_nDataSec.exchange(0);
+      ShowLoadLabel(AnsiFromUtf8(StatisticsText(sec, QLocale().decimalPoint().toStdString())));
     }
   }
   const std::vector<std::string> lines = g_ErrorList.Drain();

@@ -67,7 +67,6 @@ class TMainForm : public QMainWindow {
   void SetPanels(const std::string& port, const std::string& state, const std::string& megabytes);
   void ApplyPanels(uint64_t seq, const QString& port, const QString& state, const QString& megabytes);
   void ApplyLabel(uint64_t seq, const QString& text);
-  std::string TrafficLine();
 
   QPlainTextEdit* MemoLog = nullptr;
   QObject* FLogViewport = nullptr;  // compared only, never used after the window goes

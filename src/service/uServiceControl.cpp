@@ -1,7 +1,7 @@
 #include "service/uServiceControl.h"
 
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 
 #include "catalogue/uGameLib.h"
 #include "platform/AsciiText.h"
@@ -17,13 +17,25 @@ std::string MegabytesText() {
   return std::to_string(static_cast<long long>(std::nearbyint(mb))) + " M";
 }
 
-std::string StatisticsText(uint64_t nDataSec) {
-  char text[160];
-  std::snprintf(text, sizeof text, "请求: %llu/错误：%llu/每秒发出: %.2f KB/总发出: %.2f MB",
-                static_cast<unsigned long long>(g_nDataRead.load()),
-                static_cast<unsigned long long>(g_nDataRead404.load()), static_cast<double>(nDataSec) / 1024.0,
-                static_cast<double>(g_nDataSend.load()) / 1024.0 / 1024.0);
-  return text;
+namespace {
+
+// Two decimals, written the same whatever C locale the program runs under.
+std::string TwoDecimals(double value, const std::string& decimalPoint) {
+  char text[64];
+  const auto end = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, 2).ptr;
+  std::string out(text, end);
+  const size_t point = out.find('.');
+  if (point != std::string::npos) out.replace(point, 1, decimalPoint);
+  return out;
+}
+
+}  // namespace
+
+std::string StatisticsText(uint64_t nDataSec, const std::string& decimalPoint) {
+  return "请求: " + std::to_string(g_nDataRead.load()) + "/错误：" + std::to_string(g_nDataRead404.load()) +
+         "/每秒发出: " + TwoDecimals(static_cast<double>(nDataSec) / 1024.0, decimalPoint) +
+         " KB/总发出: " + TwoDecimals(static_cast<double>(g_nDataSend.load()) / 1024.0 / 1024.0, decimalPoint) +
+         " MB";
 }
 
 void QueueStartLines() {

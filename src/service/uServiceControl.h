@@ -58,7 +58,8 @@ std::string MainCaption();
 // g_nDataMemory in megabytes, rounded half to even: "2 M".
 std::string MegabytesText();
 // The once-a-second traffic line (UTF-8) from the counters, with `nDataSec` the bytes sent since
-// the last line: "请求: 10/错误：2/每秒发出: 2.00 KB/总发出: 1.00 MB".
-std::string StatisticsText(uint64_t nDataSec);
+// the last line: "请求: 10/错误：2/每秒发出: 2.00 KB/总发出: 1.00 MB". The decimals are separated by
+// `decimalPoint` (the window passes its locale's), whatever the C locale.
+std::string StatisticsText(uint64_t nDataSec, const std::string& decimalPoint = ".");
 // The three lines the program logs at start.
 void QueueStartLines();

@@ -250,6 +250,8 @@ TEST(ServiceControlTexts, StatisticsLine) {
   EXPECT_EQ(StatisticsText(2048), "请求: 10/错误：2/每秒发出: 2.00 KB/总发出: 1.00 MB");
   g_nDataRead = 5000000000ull;  // beyond 32 bits
   EXPECT_EQ(StatisticsText(0), "请求: 5000000000/错误：2/每秒发出: 0.00 KB/总发出: 1.00 MB");
+  g_nDataSend = 3 * 1048576 + 524288;
+  EXPECT_EQ(StatisticsText(1535, ","), "请求: 5000000000/错误：2/每秒发出: 1,50 KB/总发出: 3,50 MB");
   InitSharedState();
 }
 
