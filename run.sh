@@ -2,6 +2,8 @@
 # Builds and runs the resource server.
 #   ./run.sh          serves a generated demo client installation from ./demo (written when missing)
 #   ./run.sh FOLDER   serves an operator's own folder (Config.ini and the list files live there)
+#   With a display (DISPLAY or WAYLAND_DISPLAY set) the operator console runs it in a window;
+#   without one, the headless program does.
 set -euo pipefail
 if [ $# -gt 1 ]; then
   echo "usage: $0 [FOLDER]" >&2
@@ -33,7 +35,15 @@ port=$(tr -d '\r' < "$folder/Config.ini" 2>/dev/null |
 url="http://127.0.0.1:${port:-8800}/wclientdat/"
 client="$top/build/NuvoClient"
 
-echo "Serving $folder at $url (Ctrl+C stops; SIGHUP reloads, SIGUSR1 restarts the service)."
+# With a display, the operator console serves the folder in its window instead of the headless program.
+program="$top/build/NuvoClientDaemon"
+controls="Ctrl+C stops; SIGHUP reloads, SIGUSR1 restarts the service"
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -x "$top/build/NuvoClientServer" ]; then
+  program="$top/build/NuvoClientServer"
+  controls="the window's menu stops, starts and reloads; closing it ends the server"
+fi
+
+echo "Serving $folder at $url ($controls)."
 echo "In another terminal:"
 if [ $# -eq 0 ]; then
   echo "  $client get $url 418K7_p2593 1 data hum.wzl 12        # image 12 of Data/Hum.wzl"
@@ -45,5 +55,4 @@ echo "  $client check $folder $url"
 echo
 
 cd "$folder"
-# The operator console takes the headless program's place here when a display is available.
-exec "$top/build/NuvoClientDaemon"
+exec "$program"

@@ -13,13 +13,13 @@ out=$(cd "$out" && pwd)
 
 bash scripts/install-deps.sh
 cmake -S . -B build -G Ninja >/dev/null
-cmake --build build -j 2 --target NuvoClientServer NuvoDemoData
+cmake --build build -j 2 --target NuvoClientServer NuvoDemoData NuvoClient
 
 # A port nothing answers on.
 port=18800
 while (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; do port=$((port + 1)); done
 
-work=$(mktemp -d)
+work=$(mktemp -d -t nuvo-XXXXXX)
 trap 'rm -rf "$work"' EXIT
 "$top/build/NuvoDemoData" "$work/demo" "$port" >/dev/null
 jpk=$(grep -m1 -i '\.jpk|' "$work/demo/JpkList.txt" | cut -d'|' -f1)
@@ -30,5 +30,11 @@ printf '%s|%s\r\n' "$(dirname "$jpk")/locked.jpk" "not-the-password" >> "$work/d
 rm -f "$out/main.png" "$out/filerules.png"
 cd "$work/demo"
 NUVO_SCREENSHOT_DIR="$out" QT_QPA_PLATFORM=xcb timeout 120 \
-  xvfb-run -a -s "-screen 0 1280x800x24" "$top/build/NuvoClientServer"
+  xvfb-run -a -s "-screen 0 1280x800x24" "$top/build/NuvoClientServer" &
+program=$!
+# Clients at work while the program waits to take its pictures, for the traffic line.
+url="http://127.0.0.1:$port/wclientdat/"
+for _ in $(seq 300); do "$top/build/NuvoClient" indexes "$url" >/dev/null 2>&1 && break; sleep 0.1; done
+while kill -0 "$program" 2>/dev/null; do "$top/build/NuvoClient" check "$work/demo" "$url" >/dev/null 2>&1 || true; done
+wait "$program"
 ls -l "$out/main.png" "$out/filerules.png"

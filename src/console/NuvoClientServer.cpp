@@ -23,7 +23,7 @@ void TakeScreenshots(TMainForm& form, const QString& dir) {
     if (!g_boStart || form.PanelText(1) != "运行中") return;
     poll->stop();
     // Let the traffic line and the last log lines arrive first.
-    QTimer::singleShot(1500, &form, [&form, dir] {
+    QTimer::singleShot(3000, &form, [&form, dir] {
       form.grab().save(QDir(dir).filePath("main.png"));
       QTimer::singleShot(500, &form, [dir] {
         if (QWidget* dialog = QApplication::activeModalWidget()) {
