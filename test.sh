@@ -19,6 +19,8 @@ case "$mode" in
   *) echo "usage: $0 [plain|asan|tsan|fuzz]" >&2; exit 2 ;;
 esac
 
+# A compiler cache, when the machine has one, makes rebuilds across build folders cheap.
+command -v ccache >/dev/null && flags+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 cmake -S . -B "$dir" -G Ninja "${flags[@]}" >/dev/null
 
 if [ "$mode" = fuzz ]; then
