@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/FileSystem.h"
-#include "service/WClientProbe.h"
+#include "client/WClientProbe.h"
 #include "service/uHttpServer.h"
 #include "settings/TarnShare.h"
 

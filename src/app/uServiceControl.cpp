@@ -1,4 +1,4 @@
-#include "service/uServiceControl.h"
+#include "app/uServiceControl.h"
 
 #include <charconv>
 #include <cmath>
@@ -9,6 +9,7 @@
 #include "platform/FileSystem.h"
 #include "settings/IPAddrFilter.h"
 #include "settings/TarnShare.h"
+#include "service/ServiceState.h"
 
 std::string MainCaption() { return "Ostrel引擎微端服务器【" + g_sTitle + "】"; }
 

@@ -10,8 +10,10 @@
 #include "platform/AsciiText.h"
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
-#include "settings/HUtil32.h"
+#include "platform/HUtil32.h"
 #include "settings/TarnShare.h"
+
+std::atomic<uint64_t> g_nDataMemory{0};
 
 namespace {
 

@@ -22,6 +22,9 @@
 
 class TWMImages;
 
+// Bytes of the library files, maps and wavs the last load pass took in (any thread).
+extern std::atomic<uint64_t> g_nDataMemory;
+
 // One map or wav file as stored: a zlib stream of the whole file.
 struct TNuvoBuffer {
   int32_t nSize = 0;

@@ -1,4 +1,4 @@
-#include "service/WClientProbe.h"
+#include "client/WClientProbe.h"
 
 #include <utility>
 
@@ -26,6 +26,7 @@
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
 #include "settings/TarnShare.h"
+#include "service/RequestToken.h"
 
 namespace net = boost::asio;
 namespace beast = boost::beast;

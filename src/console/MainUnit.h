@@ -14,7 +14,7 @@
 #include <memory>
 #include <string>
 
-#include "service/uServiceControl.h"
+#include "app/uServiceControl.h"
 
 class QLabel;
 class QPlainTextEdit;

@@ -7,8 +7,10 @@
 #include "catalogue/uGameLib.h"
 #include "formats/MD5.h"
 #include "formats/ZStream.h"
-#include "settings/HUtil32.h"
+#include "platform/HUtil32.h"
 #include "settings/TarnShare.h"
+#include "service/ServiceState.h"
+#include "service/RequestToken.h"
 
 #include <algorithm>
 #include <ctime>

@@ -1,13 +1,12 @@
 #include "settings/TarnShare.h"
 
-#include "formats/MD5.h"
 #include "platform/AsciiText.h"
 #include "platform/Clock.h"
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 #include "platform/TextFile.h"
-#include "settings/HUtil32.h"
+#include "platform/HUtil32.h"
 #include "settings/IPAddrFilter.h"
 
 namespace {
@@ -38,7 +37,6 @@ std::string g_ResMapDir;
 std::string g_ResWavDir;
 std::string g_MyDir;
 std::string g_sWClientUrl;
-const std::string g_sDefaultPassWord = "vW9#k2Lq7";
 const std::string g_sConfigFile = "./Config.ini";
 const std::string g_sFileJpk = "./JpkList.txt";
 const std::string g_sFileWzl = "./WzlList.txt";
@@ -52,15 +50,8 @@ std::vector<std::string> g_WavList;
 std::unordered_map<int32_t, std::time_t> g_IPaddrList;
 TLogQueue g_ErrorList;
 
-std::atomic<uint64_t> g_nDataMemory{0};
-std::atomic<uint64_t> g_nDataRead{0};
-std::atomic<uint64_t> g_nDataSend{0};
-std::atomic<uint64_t> g_nDataSec{0};
-std::atomic<uint64_t> g_nDataRead404{0};
-
 std::shared_ptr<TGameLib> g_GameLib;
 std::shared_ptr<TNuvoHttpServer> g_NuvoClientServer;
-std::atomic<bool> g_boStart{false};
 
 namespace {
 
@@ -149,12 +140,8 @@ void InitSharedState() {
     g_IPaddrList.clear();
   }
   g_ErrorList.Drain();
-  for (auto* counter : {&g_nDataMemory, &g_nDataRead, &g_nDataSend, &g_nDataSec, &g_nDataRead404}) {
-    *counter = 0;
-  }
   g_GameLib.reset();
   g_NuvoClientServer.reset();
-  g_boStart = false;
   ClearBlockIPLists();
 }
 
@@ -278,55 +265,4 @@ void SaveLibList(uint8_t nType) {
   const TLibListFile lib = LibListOf(nType);
   if (lib.List == nullptr || lib.List->empty()) return;
   WriteTextLines(*lib.FileName, *lib.List);
-}
-
-// ---- Request token ----
-
-namespace {
-
-// The whole key acts through one byte.
-uint8_t TokenKeyByte(const std::array<uint8_t, 16>& k) {
-  const uint8_t param1 = k[4] ^ k[2] ^ (k[3] & k[1]);
-  const uint8_t param2 = k[6] ^ k[5] ^ (k[7] & k[8]);
-  return param1 ^ param2;
-}
-
-}  // namespace
-
-std::string SimpleDeStringMsg(std::string_view Src, const std::array<uint8_t, 16>& KeyBytes) {
-  std::string result;
-  if (Src.empty()) return result;
-  const uint8_t key = TokenKeyByte(KeyBytes);
-  result.resize(Src.size() / 2);
-  for (size_t i = 0; i < result.size(); ++i) {
-    const int pair = 16 * HexDigitValue(Src[2 * i]) + HexDigitValue(Src[2 * i + 1]);
-    result[i] = static_cast<char>(static_cast<uint8_t>(pair - 3) ^ key);
-  }
-  return result;
-}
-
-std::string SimpleEnStringMsg(std::string_view Plain, const std::array<uint8_t, 16>& KeyBytes) {
-  static const char kHex[] = "0123456789ABCDEF";
-  const uint8_t key = TokenKeyByte(KeyBytes);
-  std::string token;
-  token.reserve(Plain.size() * 2);
-  for (char c : Plain) {
-    const uint8_t v = static_cast<uint8_t>((static_cast<uint8_t>(c) ^ key) + 3);
-    token += kHex[v >> 4];
-    token += kHex[v & 15];
-  }
-  return token;
-}
-
-// ---- Checksum helpers ----
-
-int32_t WidthBytes(int32_t nBit, int32_t nWidth) {
-  const uint32_t bits = static_cast<uint32_t>(nWidth) * static_cast<uint32_t>(nBit) + 31u;
-  return static_cast<int32_t>((bits >> 5) << 2);
-}
-
-std::string CheckBufferMd5(const void* Input, int32_t nStartPos, int32_t nCheckSize) {
-  if (Input == nullptr || nStartPos < 0 || nCheckSize < 0) return {};
-  return MD5Print(MD5Input(static_cast<const uint8_t*>(Input) + nStartPos,
-                           static_cast<uint32_t>(nCheckSize)));
 }

@@ -1,4 +1,4 @@
-#include "service/uServiceControl.h"
+#include "app/uServiceControl.h"
 
 #include <utility>
 
@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "catalogue/uGameLib.h"
-#include "formats/DemoData.h"
+#include "support/DemoData.h"
 #include "formats/MD5.h"
 #include "platform/CodePage.h"
 #include "platform/IniFile.h"
@@ -21,6 +21,8 @@
 #include "support/HttpClient.h"
 #include "support/LogLines.h"
 #include "support/SharedStateTest.h"
+#include "service/ServiceState.h"
+#include "service/RequestToken.h"
 
 namespace {
 
@@ -233,17 +235,17 @@ TEST_F(ServiceControlTest, ClosingWhileThePassRunsEndsCleanlyAndCommandsDoNothin
 }
 
 TEST(ServiceControlTexts, MegabytesRoundHalfToEven) {
-  InitSharedState();
+  ResetSharedState();
   for (auto [bytes, text] : std::vector<std::pair<uint64_t, std::string>>{
            {0, "0 M"}, {1572864, "2 M"}, {2621440, "2 M"}, {3670016, "4 M"}, {1048575, "1 M"}}) {
     g_nDataMemory = bytes;
     EXPECT_EQ(MegabytesText(), text) << bytes;
   }
-  InitSharedState();
+  ResetSharedState();
 }
 
 TEST(ServiceControlTexts, StatisticsLine) {
-  InitSharedState();
+  ResetSharedState();
   g_nDataRead = 10;
   g_nDataRead404 = 2;
   g_nDataSend = 1048576;
@@ -252,7 +254,7 @@ TEST(ServiceControlTexts, StatisticsLine) {
   EXPECT_EQ(StatisticsText(0), "请求: 5000000000/错误：2/每秒发出: 0.00 KB/总发出: 1.00 MB");
   g_nDataSend = 3 * 1048576 + 524288;
   EXPECT_EQ(StatisticsText(1535, ","), "请求: 5000000000/错误：2/每秒发出: 1,50 KB/总发出: 3,50 MB");
-  InitSharedState();
+  ResetSharedState();
 }
 
 }  // namespace

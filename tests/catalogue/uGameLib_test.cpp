@@ -11,13 +11,14 @@
 #include <thread>
 
 #include "formats/Jpk.h"
-#include "formats/LibraryWriter.h"
+#include "support/LibraryWriter.h"
 #include "formats/WIL.h"
 #include "formats/ZStream.h"
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
 #include "settings/TarnShare.h"
 #include "support/TempDir.h"
+#include "support/SharedStateTest.h"
 
 namespace {
 
@@ -41,7 +42,7 @@ bool Contains(const std::vector<std::string>& v, const std::string& s) {
 class CatalogueTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    InitSharedState();
+    ResetSharedState();
     client = tmp.Path() + "/client";
     ForceDirectories(client + "/Data");
     ForceDirectories(client + "/Map/Sub");
@@ -59,7 +60,7 @@ class CatalogueTest : public ::testing::Test {
     wavBytes = PatternBytes(5000, 10);
     tmp.WriteFile("client/Wav/Hit.wav", wavBytes);
   }
-  void TearDown() override { InitSharedState(); }
+  void TearDown() override { ResetSharedState(); }
 
   void UseFullLists() {
     g_JpkList.SetValue(client + "/Data/Items.jpk", "pw");

@@ -16,6 +16,8 @@
 #include "formats/MD5.h"
 #include "platform/CodePage.h"
 #include "support/HttpClient.h"
+#include "service/ServiceState.h"
+#include "service/RequestToken.h"
 
 namespace {
 

@@ -18,21 +18,22 @@
 #include <vector>
 
 #include "catalogue/uGameLib.h"
-#include "formats/DemoData.h"
-#include "formats/LibraryWriter.h"
+#include "support/DemoData.h"
+#include "support/LibraryWriter.h"
 #include "formats/MD5.h"
 #include "platform/AsciiText.h"
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 #include "platform/TextFile.h"
-#include "service/WClientProbe.h"
+#include "client/WClientProbe.h"
 #include "service/uHttpServer.h"
 #include "settings/TarnShare.h"
 #include "support/ChildProcess.h"
 #include "support/HttpClient.h"
 #include "support/LogLines.h"
 #include "support/TempDir.h"
+#include "support/SharedStateTest.h"
 
 namespace {
 
@@ -47,7 +48,7 @@ bool Contains(const std::string& line, const std::string& part) { return line.fi
 class DaemonTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    InitSharedState();
+    ResetSharedState();
     demo = WriteDemoData(dir.Path(), 0);
   }
   void TearDown() override {
@@ -55,7 +56,7 @@ class DaemonTest : public ::testing::Test {
       daemon->Signal(SIGTERM);
       EXPECT_EQ(daemon->Wait(30s), std::optional<int>(0)) << daemon->Output();
     }
-    InitSharedState();
+    ResetSharedState();
   }
 
   void SetPort(uint16_t p) {

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "catalogue/uGameLib.h"
-#include "formats/LibraryWriter.h"
+#include "support/LibraryWriter.h"
 #include "formats/MD5.h"
 #include "formats/ZStream.h"
 #include "platform/Clock.h"
@@ -25,6 +25,8 @@
 #include "support/HttpClient.h"
 #include "support/LogLines.h"
 #include "support/SharedStateTest.h"
+#include "service/ServiceState.h"
+#include "service/RequestToken.h"
 
 namespace {
 
