@@ -62,12 +62,13 @@ void TGameLib::DetachCallbacks() {
   FTBackShow = nullptr;
 }
 
-void TGameLib::SetLoadLib(bool value) {
+void TGameLib::SetLoadLib(TLoadLists Lists) {
   {
     std::lock_guard lock(wakeMutex_);
-    FLoadLib = value;
+    FPendingLists = std::move(Lists);
+    FLoadLib = true;
   }
-  if (value) wake_.notify_all();
+  wake_.notify_all();
 }
 
 void TGameLib::ShowLoadLabel(const std::string& sMsg) {
@@ -82,16 +83,18 @@ void TGameLib::CallBackLoad() {
 
 void TGameLib::Execute() {
   for (;;) {
+    TLoadLists lists;
     {
       std::unique_lock lock(wakeMutex_);
       // Waiting on the flag instead of polling every millisecond keeps an idle loader at no cost.
       wake_.wait(lock, [this] { return Terminated.load() || FLoadLib.load(); });
       if (Terminated) return;
       FLoadLib = false;
+      lists = std::move(FPendingLists);
     }
     try {
       Clear();
-      LoadGameLib();
+      LoadGameLib(lists);
     } catch (...) {
       MainOutMessage("[Exception] TGameLib::Execute Error ");
     }
@@ -262,21 +265,24 @@ void TGameLib::LoadBufferPhase(const std::string& searchDir, const std::vector<s
   }
 }
 
-void TGameLib::LoadGameLib() {
-  std::string searchDir;
-  std::vector<std::pair<std::string, std::string>> jpk;
-  std::vector<std::string> wzl, maps, wavs;
-  {
-    std::lock_guard lock(g_ConfigLock);
-    searchDir = g_sSearchDir;
-    for (const TNameValue& p : g_JpkList.Items()) jpk.emplace_back(p.Name, p.Value);
-    wzl = g_WzlList;
-    maps = g_MapList;
-    wavs = g_WavList;
-  }
+TLoadLists CurrentLoadLists() {
+  TLoadLists lists;
+  std::lock_guard lock(g_ConfigLock);
+  lists.SearchDir = g_sSearchDir;
+  for (const TNameValue& p : g_JpkList.Items()) lists.Jpk.emplace_back(p.Name, p.Value);
+  lists.Wzl = g_WzlList;
+  lists.Maps = g_MapList;
+  lists.Wavs = g_WavList;
+  return lists;
+}
+
+void TGameLib::LoadGameLib(const TLoadLists& Lists) {
+  const std::string& searchDir = Lists.SearchDir;
+  const auto& maps = Lists.Maps;
+  const auto& wavs = Lists.Wavs;
   g_nDataMemory = 0;
-  LoadJpkPhase(searchDir, jpk);
-  LoadWzlPhase(searchDir, wzl);
+  LoadJpkPhase(searchDir, Lists.Jpk);
+  LoadWzlPhase(searchDir, Lists.Wzl);
   MainOutMessage("Data 资源全部加载完成!");
   ShowLoadLabel(AnsiFromUtf8("正在加载 map 资源！"));
 

@@ -67,19 +67,23 @@ std::string EscapeControlBytes(const std::string& s) {
   return out;
 }
 
-TNuvoHttpServer::TNuvoHttpServer(std::shared_ptr<TGameLib> GameLib, TTickSource Tick,
-                                 THttpServerLimits Limits)
+TServiceSettings CurrentServiceSettings() {
+  std::lock_guard hold(g_ConfigLock);
+  return {g_sWClientPass, g_nServerPort.load(), g_nMaxBandwidth.load()};
+}
+
+TNuvoHttpServer::TNuvoHttpServer(std::shared_ptr<TGameLib> GameLib, const TServiceSettings& Settings,
+                                 TTickSource Tick, THttpServerLimits Limits)
     : FGameLib(std::move(GameLib)),
+      FPort(Settings.Port),
+      FMaxBandwidth(Settings.MaxBandwidth),
       FTick(Tick ? std::move(Tick) : TTickSource(GetTickCount64)),
       FWorkLog("./Logs/" + DateTimeStamp(std::time(nullptr)) + ".log"),
       FSweepAt(kSweepGrowth) {
   g_boStart = false;
   CompressIndexesTables = FGameLib ? FGameLib->GetIndexes() : ZlibCompress("", 4);
   NuvoServer = std::make_unique<THttpApiServer>(Limits);
-  {
-    std::lock_guard hold(g_ConfigLock);  // the settings dialog may be saving a new password
-    KeyPassBytes = MD5String(g_sWClientPass);
-  }
+  KeyPassBytes = MD5String(Settings.WClientPass);
   if (!DirectoryExists("./Logs")) ForceDirectories("./Logs");
 }
 
@@ -88,29 +92,29 @@ TNuvoHttpServer::~TNuvoHttpServer() {
   NuvoServer.reset();
 }
 
-bool TNuvoHttpServer::Open() {
-  const uint16_t port = g_nServerPort;
+std::string TNuvoHttpServer::Open() {
+  const uint16_t port = FPort;
   try {
     // Megabytes to bytes per second, in 32 bits as the front end takes it.
-    NuvoServer->SetMaxBandwidth(static_cast<uint32_t>(g_nMaxBandwidth.load()) << 20);
+    NuvoServer->SetMaxBandwidth(static_cast<uint32_t>(FMaxBandwidth) << 20);
     const int rc = NuvoServer->AddUrl("wclientdat", std::to_string(port), false, "+", true, 0);
     NuvoServer->RegisterCompress(CompressDeflate, 1024);
     NuvoServer->SetOnRequest([this](THttpServerRequest& c) { return Process(c); });
     NuvoServer->Clone(31);
     std::string url = NuvoServer->GetRegisteredUrl();
     for (size_t p = url.find('+'); p != std::string::npos; p = url.find('+', p)) url.replace(p, 1, "127.0.0.1");
-    g_sWClientUrl = url;
     if (url.empty()) {
       // Nothing listens: a failed start, not a running service.
       MainOutMessage("微端服务器启动异常！[port " + std::to_string(port) + ": " + AddUrlErrorText(rc) + "]");
-      return false;
+      return {};
     }
     MainOutMessage("微端服务器启动完毕！[" + std::to_string(port) + "]");
+    FUrl = std::move(url);
     g_boStart = true;
-    return true;
+    return FUrl;
   } catch (const std::exception& e) {
     MainOutMessage(std::string("微端服务器启动异常！[") + e.what() + "]");
-    return g_boStart;
+    return g_boStart ? FUrl : std::string();
   }
 }
 

@@ -36,7 +36,6 @@ std::string g_ResDataDir;
 std::string g_ResMapDir;
 std::string g_ResWavDir;
 std::string g_MyDir;
-std::string g_sWClientUrl;
 const std::string g_sConfigFile = "./Config.ini";
 const std::string g_sFileJpk = "./JpkList.txt";
 const std::string g_sFileWzl = "./WzlList.txt";
@@ -50,8 +49,6 @@ std::vector<std::string> g_WavList;
 std::unordered_map<int32_t, std::time_t> g_IPaddrList;
 TLogQueue g_ErrorList;
 
-std::shared_ptr<TGameLib> g_GameLib;
-std::shared_ptr<TNuvoHttpServer> g_NuvoClientServer;
 
 namespace {
 
@@ -132,7 +129,6 @@ void InitSharedState() {
     g_nMaxBandwidth = kInitialBandwidth;
     SetResDirs(kInitialWClientDir);
     g_MyDir.clear();
-    g_sWClientUrl.clear();
     g_JpkList.Clear();
     g_WzlList.clear();
     g_MapList.clear();
@@ -140,8 +136,6 @@ void InitSharedState() {
     g_IPaddrList.clear();
   }
   g_ErrorList.Drain();
-  g_GameLib.reset();
-  g_NuvoClientServer.reset();
   ClearBlockIPLists();
 }
 
@@ -161,19 +155,38 @@ bool ParsePortValue(std::string_view text, uint16_t& port) {
   return true;
 }
 
+namespace {
+
+// Overwrites the values whose keys the file has.
+void ReadSetup(const TIniFile& ini, TSetupValues& v) {
+  v.Title = ini.ReadString(kSetup, "Title", v.Title);
+  ParsePortValue(ini.ReadString(kSetup, "Port", std::to_string(v.Port)), v.Port);
+  v.SearchDir = ini.ReadString(kSetup, "SearchDir", v.SearchDir);
+  v.WClientDir = ini.ReadString(kSetup, "WClientDir", v.WClientDir);
+  // A missing key keeps the password's bytes exactly, even ones with no UTF-8 form.
+  if (ini.ValueExists(kSetup, "WClientPass")) {
+    v.WClientPass = AnsiFromUtf8(ini.ReadString(kSetup, "WClientPass", {}));
+  }
+}
+
+}  // namespace
+
 void LoadConfig() {
   const TIniFile ini(g_sConfigFile);
   std::lock_guard<std::mutex> lock(g_ConfigLock);
-  g_sTitle = ini.ReadString(kSetup, "Title", g_sTitle);
-  uint16_t port = g_nServerPort;
-  ParsePortValue(ini.ReadString(kSetup, "Port", std::to_string(port)), port);
-  g_nServerPort = port;
-  g_sSearchDir = ini.ReadString(kSetup, "SearchDir", g_sSearchDir);
-  g_sWClientDir = ini.ReadString(kSetup, "WClientDir", g_sWClientDir);
-  // A missing key keeps the password's bytes exactly, even ones with no UTF-8 form.
-  if (ini.ValueExists(kSetup, "WClientPass")) {
-    g_sWClientPass = AnsiFromUtf8(ini.ReadString(kSetup, "WClientPass", {}));
-  }
+  TSetupValues v{g_sTitle, g_nServerPort.load(), g_sSearchDir, g_sWClientDir, g_sWClientPass};
+  ReadSetup(ini, v);
+  g_sTitle = v.Title;
+  g_nServerPort = v.Port;
+  g_sSearchDir = v.SearchDir;
+  g_sWClientDir = v.WClientDir;
+  g_sWClientPass = v.WClientPass;
+}
+
+TSetupValues ReadConfigFile(const std::string& fileName) {
+  TSetupValues v{kInitialTitle, kInitialPort, {}, kInitialWClientDir, kInitialWClientPass};
+  ReadSetup(TIniFile(fileName), v);
+  return v;
 }
 
 namespace {
@@ -215,13 +228,23 @@ bool ParseJpkListLine(const std::string& line, TNameValue& pair) {
   return true;
 }
 
-void LoadJpkList() {
-  if (!FileExists(g_sFileJpk)) return;
+std::vector<TNameValue> ReadJpkListFile(const std::string& fileName) {
   std::vector<TNameValue> pairs;
+  if (!FileExists(fileName)) return pairs;
   TNameValue pair;
-  for (const std::string& line : ReadTextLines(g_sFileJpk)) {
+  for (const std::string& line : ReadTextLines(fileName)) {
     if (ParseJpkListLine(line, pair)) pairs.push_back(pair);
   }
+  return pairs;
+}
+
+std::vector<std::string> ReadLibListFile(const std::string& fileName) {
+  return FileExists(fileName) ? ReadTextLines(fileName) : std::vector<std::string>();
+}
+
+void LoadJpkList() {
+  if (!FileExists(g_sFileJpk)) return;
+  const std::vector<TNameValue> pairs = ReadJpkListFile(g_sFileJpk);
   std::lock_guard<std::mutex> lock(g_ConfigLock);
   for (const TNameValue& p : pairs) g_JpkList.SetValue(p.Name, p.Value);
 }
@@ -255,8 +278,7 @@ TLibListFile LibListOf(uint8_t nType) {
 void LoadLibList(uint8_t nType) {
   const TLibListFile lib = LibListOf(nType);
   if (lib.List == nullptr) return;
-  std::vector<std::string> lines;
-  if (FileExists(*lib.FileName)) lines = ReadTextLines(*lib.FileName);
+  std::vector<std::string> lines = ReadLibListFile(*lib.FileName);
   std::lock_guard<std::mutex> lock(g_ConfigLock);
   lib.List->swap(lines);
 }

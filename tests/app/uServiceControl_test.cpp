@@ -158,7 +158,7 @@ TEST_F(ServiceControlTest, StopStartUnloadAndLoadCommands) {
 
   control.StopService();
   EXPECT_FALSE(g_boStart);
-  EXPECT_EQ(g_NuvoClientServer, nullptr);
+  EXPECT_EQ(control.NuvoClientServer(), nullptr);
   EXPECT_EQ(view.LastPanels(), (TPanels{"----", "已停止", MegabytesText()}));
   EXPECT_THROW(HttpGet(port, MapTarget()), std::exception);
   control.StopService();  // nothing to stop
@@ -166,7 +166,7 @@ TEST_F(ServiceControlTest, StopStartUnloadAndLoadCommands) {
 
   EXPECT_TRUE(control.LibLoadok());  // the start command: a new service object
   EXPECT_TRUE(g_boStart);
-  EXPECT_NE(g_NuvoClientServer, nullptr);
+  EXPECT_NE(control.NuvoClientServer(), nullptr);
   EXPECT_EQ(HttpGet(port, MapTarget()).Status, 200u);
 
   control.UnloadResources();
@@ -174,12 +174,12 @@ TEST_F(ServiceControlTest, StopStartUnloadAndLoadCommands) {
   EXPECT_EQ(log.Count("微端服务器已停止.."), 2u);
   EXPECT_TRUE(log.Has("卸载资源完毕.."));
   EXPECT_EQ(view.LastLabel(), "微端服务器停止，卸载资源完毕....");
-  EXPECT_EQ(g_GameLib->GetMapBuff("\\map\\mir\\0.map"), "");
+  EXPECT_EQ(control.GameLib()->GetMapBuff("\\map\\mir\\0.map"), "");
 
   control.LoadResources();  // the pass ends by starting the service again
   ASSERT_TRUE(view.WaitStart(3, started));
   EXPECT_TRUE(started);
-  EXPECT_NE(g_GameLib->GetMapBuff("\\map\\mir\\0.map"), "");
+  EXPECT_NE(control.GameLib()->GetMapBuff("\\map\\mir\\0.map"), "");
   EXPECT_EQ(HttpGet(port, MapTarget()).Status, 200u);
 }
 
@@ -188,11 +188,11 @@ TEST_F(ServiceControlTest, ReloadKeepsTheRunningServiceObject) {
   control.FormCreate();
   bool started = false;
   ASSERT_TRUE(view.WaitStart(1, started) && started);
-  const auto running = g_NuvoClientServer;
+  const auto running = control.NuvoClientServer();
   control.LoadResources();
   ASSERT_TRUE(view.WaitStart(2, started));
   EXPECT_TRUE(started);
-  EXPECT_EQ(g_NuvoClientServer, running);
+  EXPECT_EQ(control.NuvoClientServer(), running);
   EXPECT_EQ(log.Count("微端服务器启动完毕！[" + Port() + "]"), 2u) << "Open runs again on the same object";
 }
 
@@ -210,12 +210,12 @@ TEST_F(ServiceControlTest, AFailedStartIsReportedAndShownStoppedAndTheStartComma
   EXPECT_EQ(view.LastPanels(), (TPanels{"----", "已停止", MegabytesText()}));
   EXPECT_TRUE(log.Has("微端部署地址: "));
   EXPECT_FALSE(log.Has("微端服务器启动完毕！[" + Port() + "]"));
-  const auto failed = g_NuvoClientServer;
+  const auto failed = control.NuvoClientServer();
   ASSERT_NE(failed, nullptr);
 
   holder.reset();
   EXPECT_TRUE(control.LibLoadok());
-  EXPECT_EQ(g_NuvoClientServer, failed) << "the start command retries Open on the same object";
+  EXPECT_EQ(control.NuvoClientServer(), failed) << "the start command retries Open on the same object";
   EXPECT_TRUE(log.Has("微端服务器启动完毕！[" + Port() + "]"));
   EXPECT_EQ(HttpGet(port, MapTarget()).Status, 200u);
 }
@@ -224,14 +224,14 @@ TEST_F(ServiceControlTest, ClosingWhileThePassRunsEndsCleanlyAndCommandsDoNothin
   TServiceControl control(view.View());
   control.FormCreate();
   control.FormDestroy();
-  EXPECT_EQ(g_GameLib, nullptr);
-  EXPECT_EQ(g_NuvoClientServer, nullptr);
+  EXPECT_EQ(control.GameLib(), nullptr);
+  EXPECT_EQ(control.NuvoClientServer(), nullptr);
   EXPECT_FALSE(g_boStart);
   EXPECT_FALSE(control.LibLoadok());
   control.StopService();
   control.UnloadResources();
   control.LoadResources();
-  EXPECT_EQ(g_NuvoClientServer, nullptr);
+  EXPECT_EQ(control.NuvoClientServer(), nullptr);
 }
 
 TEST(ServiceControlTexts, MegabytesRoundHalfToEven) {

@@ -75,7 +75,7 @@ class CatalogueTest : public ::testing::Test {
     lib.SetShowLabel([this](const std::string& s) { progress.push_back(Utf8FromAnsi(s)); });
     lib.SetBackLoad([this] { ++loaded; });
     lib.Clear();
-    lib.LoadGameLib();
+    lib.LoadGameLib(CurrentLoadLists());
   }
 
   TempDir tmp;
@@ -314,10 +314,10 @@ TEST_F(LoaderThreadTest, TwoRequestsDuringAPassGiveExactlyOneMorePass) {
   TGameLib lib(true);
   Attach(lib);
   lib.Resume();
-  lib.SetLoadLib(true);
+  lib.SetLoadLib(CurrentLoadLists());
   ASSERT_TRUE(WaitFor([this] { return held; }));
-  lib.SetLoadLib(true);
-  lib.SetLoadLib(true);
+  lib.SetLoadLib(CurrentLoadLists());
+  lib.SetLoadLib(CurrentLoadLists());
   {
     std::lock_guard lock(m);
     released = true;
@@ -337,7 +337,7 @@ TEST_F(LoaderThreadTest, UnreadableMapAbandonsThePassWithoutTheCallback) {
     TGameLib lib(true);
     Attach(lib);
     lib.Resume();
-    lib.SetLoadLib(true);
+    lib.SetLoadLib(CurrentLoadLists());
     std::vector<std::string> log;
     for (int i = 0; i < 1000 && !Contains(log, "[Exception] TGameLib::Execute Error "); ++i) {
       for (auto& l : DrainLog()) log.push_back(l);
@@ -358,7 +358,7 @@ TEST_F(LoaderThreadTest, DetachedCallbacksAreNotCalled) {
   Attach(lib);
   lib.DetachCallbacks();
   lib.Resume();
-  lib.SetLoadLib(true);
+  lib.SetLoadLib(CurrentLoadLists());
   for (int i = 0; i < 1000 && lib.LoadLib(); ++i) std::this_thread::sleep_for(1ms);
   // The destructor waits for the pass under way.
 }
@@ -399,11 +399,11 @@ TEST_F(LoaderThreadTest, ConcurrentReadersDuringReloadAndClear) {
     });
   }
   for (int round = 0; round < 20; ++round) {
-    lib.SetLoadLib(true);
+    lib.SetLoadLib(CurrentLoadLists());
     std::this_thread::sleep_for(5ms);
     lib.Clear();
   }
-  lib.SetLoadLib(true);
+  lib.SetLoadLib(CurrentLoadLists());
   std::this_thread::sleep_for(50ms);
   stop = true;
   for (auto& t : readers) t.join();

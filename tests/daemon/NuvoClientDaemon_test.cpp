@@ -123,7 +123,7 @@ class DaemonTest : public ::testing::Test {
     for (const TDemoFile& f : demo.Maps) g_MapList.push_back(f.Path);
     for (const TDemoFile& f : demo.Wavs) g_WavList.push_back(f.Path);
     auto lib = std::make_shared<TGameLib>(true);
-    lib->LoadGameLib();
+    lib->LoadGameLib(CurrentLoadLists());
     g_ErrorList.Drain();
     return lib;
   }

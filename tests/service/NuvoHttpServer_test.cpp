@@ -53,9 +53,9 @@ class DispatchTest : public SharedStateTest {
     g_MapList = {client + "/Map/Sub/0.map"};
     g_WavList = {client + "/Wav/Hit.wav"};
     lib = std::make_shared<TGameLib>(true);
-    lib->LoadGameLib();
+    lib->LoadGameLib(CurrentLoadLists());
     g_ErrorList.Drain();
-    server = std::make_unique<TNuvoHttpServer>(lib, [this] { return tick.load(); });
+    server = std::make_unique<TNuvoHttpServer>(lib, CurrentServiceSettings(), [this] { return tick.load(); });
     key = MD5String(g_sWClientPass);
   }
   void TearDown() override {
@@ -232,7 +232,7 @@ TEST_F(DispatchTest, IndexTableIsTheOneTakenWhenTheServiceWasCreated) {
   const std::string table = lib->GetIndexes();
   WriteJpk(5);  // another index, so another hash for the row
   lib->Clear();
-  lib->LoadGameLib();
+  lib->LoadGameLib(CurrentLoadLists());
   ASSERT_NE(lib->GetIndexes(), table);
   TAnswer a = Ask("/wclientdat/A/check-indexes");
   EXPECT_EQ(a.Status, 200u);
@@ -301,7 +301,7 @@ class ServiceObjectTest : public SharedStateTest {
 TEST_F(ServiceObjectTest, CreationMakesLogsAndNamesTheWorkLogAfterItsTime) {
   g_boStart = true;
   const std::time_t before = std::time(nullptr);
-  TNuvoHttpServer server(nullptr);
+  TNuvoHttpServer server(nullptr, CurrentServiceSettings());
   const std::time_t after = std::time(nullptr);
   EXPECT_FALSE(g_boStart);
   EXPECT_TRUE(DirectoryExists("./Logs"));
@@ -317,16 +317,14 @@ TEST_F(ServiceObjectTest, CreationMakesLogsAndNamesTheWorkLogAfterItsTime) {
 
 TEST_F(ServiceObjectTest, OpenServesTheAddressAndASecondOpenChangesNothing) {
   {
-    TNuvoHttpServer server(nullptr);
-    EXPECT_TRUE(server.Open());
+    TNuvoHttpServer server(nullptr, CurrentServiceSettings());
+    EXPECT_EQ(server.Open(), Url());
     EXPECT_TRUE(g_boStart);
-    EXPECT_EQ(g_sWClientUrl, Url());
     EXPECT_EQ(DrainLogQueue(), std::vector<std::string>{StartLine()});
     EXPECT_EQ(HttpGet(g_nServerPort, "/wclientdat/t/check-indexes").Status, 200u);
 
-    EXPECT_TRUE(server.Open());
+    EXPECT_EQ(server.Open(), Url()) << "one registration";
     EXPECT_TRUE(g_boStart);
-    EXPECT_EQ(g_sWClientUrl, Url()) << "one registration";
     EXPECT_EQ(DrainLogQueue(), std::vector<std::string>{StartLine()});
     EXPECT_EQ(HttpGet(g_nServerPort, "/wclientdat/t/check-indexes").Status, 404u) << "same object, same throttle";
   }
@@ -339,10 +337,9 @@ TEST_F(ServiceObjectTest, APortThatCannotBeBoundIsAFailedStartThatALaterOpenRetr
   net::io_context io;
   auto holder = std::make_unique<net::ip::tcp::acceptor>(
       io, net::ip::tcp::endpoint(net::ip::make_address("127.0.0.1"), g_nServerPort));
-  TNuvoHttpServer server(nullptr);
-  EXPECT_FALSE(server.Open());
+  TNuvoHttpServer server(nullptr, CurrentServiceSettings());
+  EXPECT_EQ(server.Open(), "");
   EXPECT_FALSE(g_boStart);
-  EXPECT_EQ(g_sWClientUrl, "");
   std::vector<std::string> log = DrainLogQueue();
   ASSERT_EQ(log.size(), 1u);
   EXPECT_EQ(log[0].rfind("微端服务器启动异常！[", 0), 0u) << log[0];
@@ -350,9 +347,8 @@ TEST_F(ServiceObjectTest, APortThatCannotBeBoundIsAFailedStartThatALaterOpenRetr
   EXPECT_EQ(log[0].back(), ']');
 
   holder.reset();
-  EXPECT_TRUE(server.Open());
+  EXPECT_EQ(server.Open(), Url());
   EXPECT_TRUE(g_boStart);
-  EXPECT_EQ(g_sWClientUrl, Url());
   EXPECT_EQ(DrainLogQueue(), std::vector<std::string>{StartLine()});
   EXPECT_EQ(HttpGet(g_nServerPort, "/wclientdat/t/check-indexes").Status, 200u);
 }
