@@ -322,14 +322,16 @@ std::string TGameLib::GetMapBuff(const std::string& sFileName) const { return Co
 
 std::string TGameLib::GetWavBuff(const std::string& sFileName) const { return CopyBuffer(GetWav(sFileName)); }
 
-std::string TGameLib::GetDataImageBuff(const std::string& sFileName, const std::string& sImage) const {
+std::string TGameLib::GetHeaderBuff(const std::string& sFileName) const {
   std::shared_ptr<TWMImages> lib = GetLib(sFileName);
-  if (!lib || sImage.empty()) return {};
-  if (SameTextAscii(sImage, "Header")) {
-    std::optional<std::string> block = lib->GetWClientHeader();
-    return block ? std::move(*block) : std::string();
-  }
-  const int32_t nIndex = Str_ToInt(sImage, -1);
+  if (!lib) return {};
+  std::optional<std::string> block = lib->GetWClientHeader();
+  return block ? std::move(*block) : std::string();
+}
+
+std::string TGameLib::GetImageBuff(const std::string& sFileName, int32_t nIndex) const {
+  std::shared_ptr<TWMImages> lib = GetLib(sFileName);
+  if (!lib) return {};
   if (nIndex < 0 || nIndex >= lib->ImageCount()) return {};
   std::string bytes;
   std::optional<TWImage> record = lib->GetWClientImage(bytes, nIndex);

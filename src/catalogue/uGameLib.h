@@ -83,8 +83,10 @@ class TGameLib {
   std::shared_ptr<const TNuvoBuffer> GetMap(const std::string& sFileName) const;
   std::shared_ptr<const TNuvoBuffer> GetWav(const std::string& sFileName) const;
 
-  // Response bodies; empty when the catalogue has nothing for the request.
-  std::string GetDataImageBuff(const std::string& sFileName, const std::string& sImage) const;
+  // Response bodies; empty when the catalogue has nothing for the request. An image body is its
+  // 64-byte record and then its bytes.
+  std::string GetHeaderBuff(const std::string& sFileName) const;
+  std::string GetImageBuff(const std::string& sFileName, int32_t nIndex) const;
   std::string GetMapBuff(const std::string& sFileName) const;
   std::string GetWavBuff(const std::string& sFileName) const;
 

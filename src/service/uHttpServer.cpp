@@ -10,7 +10,6 @@
 #include "platform/HUtil32.h"
 #include "settings/TarnShare.h"
 #include "service/ServiceState.h"
-#include "service/RequestToken.h"
 
 #include <algorithm>
 #include <ctime>
@@ -34,38 +33,7 @@ constexpr char kContentType[] = "text/html; charset=UTF-8";
 // Entries the throttle map may gain before expired ones are swept out.
 constexpr size_t kSweepGrowth = 4096;
 
-// Escaped after the conversion: a lead byte followed by a control byte becomes "?" there, so it
-// cannot swallow the backslash of the escape.
-std::string WorkLogText(const std::string& bytes) { return EscapeControlBytes(Utf8FromAnsi(bytes)); }
-
-// Removes the extension: everything from the last "." on, unless a separator follows it.
-std::string StripExtension(const std::string& s) {
-  const size_t p = s.find_last_of(".\\:/");
-  return (p != std::string::npos && s[p] == '.') ? s.substr(0, p) : s;
-}
-
-std::string AfterLastSeparator(const std::string& s) {
-  const size_t p = s.find_last_of("\\:/");
-  return p == std::string::npos ? s : s.substr(p + 1);
-}
-
 }  // namespace
-
-std::string EscapeControlBytes(const std::string& s) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(s.size());
-  for (unsigned char c : s) {
-    if (c < 0x20 || c == 0x7F) {
-      out += "\\x";
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
 
 TServiceSettings CurrentServiceSettings() {
   std::lock_guard hold(g_ConfigLock);
@@ -163,55 +131,33 @@ uint32_t TNuvoHttpServer::AnswerCheckIndexes(THttpServerRequest& Ctxt, const std
 }
 
 uint32_t TNuvoHttpServer::Process(THttpServerRequest& Ctxt) {
-  const std::string& url = Ctxt.URL;
-  if (url.empty()) return Refuse(Ctxt, -1, "异常访问");
-
-  std::string sHeader, sEncode, sType;
-  std::string rest = GetValidStr32(url, sHeader, "/");
-  rest = GetValidStr32(rest, sEncode, "/");
-  GetValidStr32(rest, sType, "/");
-
-  const bool isRoot = SameTextAscii(sHeader, "wclientdat");
-  if (isRoot && !sEncode.empty() && sType == "check-indexes") return AnswerCheckIndexes(Ctxt, sEncode);
-
-  if (!isRoot || sEncode.empty() || sType.empty() || sType.find(".html") == std::string::npos) {
-    return Refuse(Ctxt, -2, "错误格式：" + WorkLogText(url));
+  const TWClientRequest request = ParseWClientRequest(Ctxt.URL, KeyPassBytes);
+  std::string body;
+  switch (request.Kind) {
+    case TWClientRequestKind::Refused:
+      return Refuse(Ctxt, request.nCode, request.LogLine);
+    case TWClientRequestKind::CheckIndexes:
+      return AnswerCheckIndexes(Ctxt, request.Token);
+    case TWClientRequestKind::NoImageField:
+      break;
+    case TWClientRequestKind::Header:
+      if (FGameLib) body = FGameLib->GetHeaderBuff(request.Key);
+      break;
+    case TWClientRequestKind::Image:
+      if (FGameLib) body = FGameLib->GetImageBuff(request.Key, request.nIndex);
+      break;
+    case TWClientRequestKind::Map:
+      if (FGameLib) body = FGameLib->GetMapBuff(request.Key);
+      break;
+    case TWClientRequestKind::Wav:
+      if (FGameLib) body = FGameLib->GetWavBuff(request.Key);
+      break;
   }
-  const int32_t nType = Str_ToInt(StripExtension(sType), 0);
-  if (nType < 1 || nType > 5) {
-    return Refuse(Ctxt, -3, "错误资源：" + WorkLogText(url) + "/" + std::to_string(nType));
-  }
-
-  const std::string sDecrypt = SimpleDeStringMsg(sEncode, KeyPassBytes);
-  std::string sDir, sLib, sImage;
-  rest = GetValidStr32(sDecrypt, sDir, "|");
-  rest = GetValidStr32(rest, sLib, "|");
-  GetValidStr32(rest, sImage, "|");
-  if (sDir.empty() || sLib.empty()) {
-    return Refuse(Ctxt, -4, "解密失败：" + WorkLogText(url) + "/" + WorkLogText(sDecrypt));
-  }
-
-  uint32_t status = 0;
-  std::string sStrBuffer;
-  const std::string key = "\\" + sDir + "\\" + sLib;
-  if (nType <= 2) {
-    if (!sImage.empty()) {
-      sStrBuffer = FGameLib ? FGameLib->GetDataImageBuff(key, AfterLastSeparator(StripExtension(sImage))) : "";
-      status = 200;
-    }
-  } else if (nType == 3) {
-    sStrBuffer = FGameLib ? FGameLib->GetMapBuff(key) : "";
-    status = 200;
-  } else {
-    sStrBuffer = FGameLib ? FGameLib->GetWavBuff(key) : "";
-    status = 200;
-  }
-  g_nDataSec += sStrBuffer.size();
-  g_nDataSend += sStrBuffer.size();
-  ++g_nDataRead;
-  if (status == 200) {
-    Ctxt.OutContent = std::move(sStrBuffer);
-    Ctxt.OutContentType = kContentType;
-  }
-  return status;
+  g_nDataSec += body.size();
+  g_nDataSend += body.size();
+  ++g_nDataRead;  // a request without an image field is counted too
+  if (request.Kind == TWClientRequestKind::NoImageField) return 400;
+  Ctxt.OutContent = std::move(body);
+  Ctxt.OutContentType = kContentType;
+  return 200;
 }

@@ -14,6 +14,7 @@
 #include <unordered_map>
 
 #include "service/HttpApiServer.h"
+#include "service/WClientRequest.h"
 
 class TGameLib;
 
@@ -52,10 +53,6 @@ std::string GetErrorMsg(int32_t nCode);
 // Milliseconds of a monotonic clock; replaceable so tests need not wait out the throttle.
 using TTickSource = std::function<uint64_t()>;
 
-// Escapes every control byte (below 0x20, and 0x7F) as \xNN so request text always stays one
-// work-log line.
-std::string EscapeControlBytes(const std::string& s);
-
 class TNuvoHttpServer {
  public:
   // The index-table request of one token is answered once per this many milliseconds.
@@ -74,7 +71,8 @@ class TNuvoHttpServer {
   // line when no address could be registered. Returns the registered address ("+" written as
   // 127.0.0.1), empty when the service does not answer requests.
   std::string Open();
-  // The request handler; any worker thread.
+  // The request handler; any worker thread. Answers 200, 404 (refusals and the throttled index
+  // table) or 400 with no body (a library entry asked for without an image field).
   uint32_t Process(THttpServerRequest& Ctxt);
   void LogsOut(const std::string& msg) { FWorkLog.LogsOut(msg); }
 

@@ -55,7 +55,7 @@ std::optional<std::string> FetchImage(uint16_t port) {
 
 std::string ImageInCatalogue(const TMainForm& form) {
   const auto lib = form.Control().GameLib();
-  return lib ? lib->GetDataImageBuff("\\data\\hum.wzl", "0") : "";
+  return lib ? lib->GetImageBuff("\\data\\hum.wzl", 0) : "";
 }
 
 }  // namespace

@@ -144,14 +144,14 @@ TEST_F(DispatchTest, ResourceRequestsAnswerTheCatalogueBytesAndCountThem) {
     std::string type, plain, body;
   };
   const std::vector<Case> cases = {
-      {"1.html", "data|hum.wzl|0", lib->GetDataImageBuff(hum, "0")},
-      {"2.html", "data|hum.wzl|2.bmp", lib->GetDataImageBuff(hum, "2")},
-      {"1.html", "data|hum.wzl|sub\\2.bmp", lib->GetDataImageBuff(hum, "2")},
-      {"1.html", "data|hum.wzl|c:2", lib->GetDataImageBuff(hum, "2")},
-      {"1.html", "data|hum.wzl|1", lib->GetDataImageBuff(hum, "1")},
-      {"1.html", "data|hum.wzl|header", lib->GetDataImageBuff(hum, "Header")},
-      {"2.html", "data|items.jpk|Header", lib->GetDataImageBuff(items, "Header")},
-      {"2.html", "data|items.jpk|0", lib->GetDataImageBuff(items, "0")},
+      {"1.html", "data|hum.wzl|0", lib->GetImageBuff(hum, 0)},
+      {"2.html", "data|hum.wzl|2.bmp", lib->GetImageBuff(hum, 2)},
+      {"1.html", "data|hum.wzl|sub\\2.bmp", lib->GetImageBuff(hum, 2)},
+      {"1.html", "data|hum.wzl|c:2", lib->GetImageBuff(hum, 2)},
+      {"1.html", "data|hum.wzl|1", lib->GetImageBuff(hum, 1)},
+      {"1.html", "data|hum.wzl|header", lib->GetHeaderBuff(hum)},
+      {"2.html", "data|items.jpk|Header", lib->GetHeaderBuff(items)},
+      {"2.html", "data|items.jpk|0", lib->GetImageBuff(items, 0)},
       {"3.htmlx", "map\\sub|0.map", lib->GetMapBuff("\\map\\sub\\0.map")},
       {"4.html", "wav|hit.wav", lib->GetWavBuff("\\wav\\hit.wav")},
       {"5.html?x=1", "wav|hit.wav", lib->GetWavBuff("\\wav\\hit.wav")},
@@ -191,7 +191,7 @@ TEST_F(DispatchTest, PathSegmentsAreFoundPastRepeatedSlashesAndInAnyPrefixCase) 
 TEST_F(DispatchTest, ImageRequestWithoutImageFieldSetsNothingButCounts) {
   for (const char* plain : {"data|hum.wzl", "data|hum.wzl|", "|hum.wzl|0"}) {
     TAnswer a = Ask(Target(plain, "1.html"));
-    EXPECT_EQ(a.Status, 0u) << plain;
+    EXPECT_EQ(a.Status, 400u) << plain;
     EXPECT_EQ(a.Ctxt.OutContent, "") << plain;
     EXPECT_EQ(a.Ctxt.OutContentType, "") << plain;
   }
