@@ -3,7 +3,7 @@
 #include "app/HeadlessProgram.h"
 #include "settings/TarnShare.h"
 
-int main() {
+int main(int argc, char** argv) {
   g_nMaxBandwidth = 0;
-  return RunHeadlessProgram();
+  return RunHeadlessProgram(argc, argv);
 }

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  zlib1g-dev libdeflate-dev libssl-dev libboost-dev
+  zlib1g-dev libdeflate-dev libssl-dev libboost-dev libcli11-dev libsystemd-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev
   qt6-base-dev qt6-base-dev-tools libgl-dev

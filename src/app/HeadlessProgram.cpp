@@ -5,12 +5,19 @@
 #include <cstdio>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include <unistd.h>
+
+#include "app/HeadlessOptions.h"
+#include "app/LoadReport.h"
+#include "app/MetricsListener.h"
 #include "app/uServiceControl.h"
 #include "platform/Clock.h"
+#include "platform/ServiceNotify.h"
 #include "platform/Signals.h"
 #include "service/ServiceState.h"
 #include "settings/TarnShare.h"
@@ -39,6 +46,7 @@ void HandleSignals(TSignalWaiter& signals, TServiceControl& control, std::atomic
     try {
       switch (signals.Wait(200ms)) {
         case TSignal::Hangup:
+          NotifyServiceManager("RELOADING=1");
           control.LoadResources();
           break;
         case TSignal::User1:
@@ -59,9 +67,28 @@ void HandleSignals(TSignalWaiter& signals, TServiceControl& control, std::atomic
   }
 }
 
+// The metrics listener when the options ask for one; nothing, with a line on standard error,
+// when its address cannot be bound.
+std::unique_ptr<TMetricsListener> OpenMetrics(const THeadlessOptions& options, const TServiceControl& control) {
+  if (options.MetricsHost.empty()) return nullptr;
+  auto listener = std::make_unique<TMetricsListener>(control);
+  if (const int rc = listener->Open(options.MetricsHost, options.MetricsPort)) {
+    std::fprintf(stderr, "metrics %s:%s: %s\n", options.MetricsHost.c_str(), options.MetricsPort.c_str(),
+                 AddUrlErrorText(rc).c_str());
+    return nullptr;
+  }
+  return listener;
+}
+
 }  // namespace
 
-int RunHeadlessProgram() {
+int RunHeadlessProgram(int argc, const char* const* argv) {
+  THeadlessOptions options;
+  if (const auto status = ParseHeadlessOptions(argc, argv, options)) return *status;
+  if (!options.Dir.empty() && chdir(options.Dir.c_str()) != 0) {
+    std::perror(options.Dir.c_str());
+    return 1;
+  }
   // Before any thread exists, so that every thread leaves these signals to the waiter.
   TSignalWaiter signals({TSignal::Hangup, TSignal::User1, TSignal::Terminate, TSignal::Interrupt});
   IgnoreBrokenPipe();
@@ -71,8 +98,13 @@ int RunHeadlessProgram() {
   view.ServiceStarted = [&exitCode](bool started) {
     int running = kRunning;
     if (!started) exitCode.compare_exchange_strong(running, 1);
+    if (started) NotifyServiceManager("READY=1");
+  };
+  view.PassEnded = [](const TGameLib& lib, const TLoadLists& lists) {
+    for (const std::string& line : NotLoadedLines(lib, lists)) MainOutMessage(line);
   };
   TServiceControl control(view);
+  control.SetOverrides({options.MaxBandwidth, options.Listen});
   try {
     control.FormCreate();
   } catch (const std::exception& e) {
@@ -80,6 +112,7 @@ int RunHeadlessProgram() {
     std::fprintf(stderr, "%s\n", e.what());
     return 1;
   }
+  const std::unique_ptr<TMetricsListener> metrics = OpenMetrics(options, control);
   std::thread signalThread(HandleSignals, std::ref(signals), std::ref(control), std::ref(exitCode));
 
   // The console's timer: queued lines at once, the traffic line once a second while the service
@@ -90,6 +123,7 @@ int RunHeadlessProgram() {
     std::string statistics = StatisticsText(g_nDataSec.exchange(0));
     if (statistics != lastStatistics) {
       MainOutMessage(statistics);
+      NotifyServiceManager("STATUS=" + statistics);
       lastStatistics = std::move(statistics);
     }
   };
@@ -102,6 +136,7 @@ int RunHeadlessProgram() {
     }
   }
 
+  NotifyServiceManager("STOPPING=1");
   if (g_boStart) showStatistics();  // the traffic of the last second
   control.FormDestroy();
   signalThread.join();

@@ -3,5 +3,6 @@
 // NuvoClientDaemon and the load benchmark's variant without a bandwidth cap.
 #pragma once
 
-// The whole program; call it from main before any other thread exists. Returns the exit status.
-int RunHeadlessProgram();
+// The whole program with its command line (see --help); call it from main before any other thread
+// exists. Returns the exit status.
+int RunHeadlessProgram(int argc, const char* const* argv);

@@ -5,10 +5,12 @@
 
 #include "catalogue/uGameLib.h"
 #include "platform/AsciiText.h"
+#include "platform/Clock.h"
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
 #include "settings/IPAddrFilter.h"
 #include "settings/TarnShare.h"
+#include "service/Metrics.h"
 #include "service/ServiceState.h"
 
 std::string MainCaption() { return "Ostrel引擎微端服务器【" + g_sTitle + "】"; }
@@ -75,7 +77,10 @@ void TServiceControl::FormCreate() {
   LoadBlockIPAreaList();
 
   auto lib = std::make_shared<TGameLib>(true);
-  lib->SetBackLoad([this] { LibLoadok(); });
+  lib->SetBackLoad([this] {
+    PassEnded();
+    LibLoadok();
+  });
   lib->SetShowLabel([this](const std::string& s) { ShowLabel(s); });
   {
     std::lock_guard hold(FServiceLock);
@@ -85,7 +90,27 @@ void TServiceControl::FormCreate() {
   if (FView.SetPanels) FView.SetPanels("[-]", "启动中", "[-]");
   QueueStartLines();
   lib->Resume();
-  lib->SetLoadLib(CurrentLoadLists());
+  std::lock_guard hold(FServiceLock);
+  AskPass();
+}
+
+void TServiceControl::AskPass() {
+  FPassLists = CurrentLoadLists();
+  FPassAskedAt = GetTickCount64();
+  FGameLib->SetLoadLib(FPassLists);
+}
+
+void TServiceControl::PassEnded() {
+  TLoadLists lists;
+  std::shared_ptr<TGameLib> lib;
+  {
+    std::lock_guard hold(FServiceLock);
+    if (FClosing || !FGameLib) return;
+    CountLoadPass(std::chrono::milliseconds(GetTickCount64() - FPassAskedAt));
+    lists = FPassLists;
+    lib = FGameLib;
+  }
+  if (FView.PassEnded) FView.PassEnded(*lib, lists);
 }
 
 bool TServiceControl::LibLoadok() {
@@ -94,7 +119,10 @@ bool TServiceControl::LibLoadok() {
     std::lock_guard hold(FServiceLock);
     if (FClosing) return false;
     if (!FNuvoClientServer) {
-      FNuvoClientServer = std::make_shared<TNuvoHttpServer>(FGameLib, CurrentServiceSettings(), FTick, FLimits);
+      TServiceSettings settings = CurrentServiceSettings();
+      if (FOverrides.MaxBandwidth >= 0) settings.MaxBandwidth = static_cast<uint16_t>(FOverrides.MaxBandwidth);
+      settings.ListenHost = FOverrides.ListenHost;
+      FNuvoClientServer = std::make_shared<TNuvoHttpServer>(FGameLib, settings, FTick, FLimits);
     }
     const std::string url = FNuvoClientServer->Open();
     started = !url.empty();
@@ -138,7 +166,7 @@ void TServiceControl::UnloadResources() {
 
 void TServiceControl::LoadResources() {
   std::lock_guard hold(FServiceLock);
-  if (!FClosing && FGameLib) FGameLib->SetLoadLib(CurrentLoadLists());
+  if (!FClosing && FGameLib) AskPass();
 }
 
 void TServiceControl::FormDestroy() {

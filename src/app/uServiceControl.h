@@ -13,6 +13,7 @@
 #include <mutex>
 #include <string>
 
+#include "catalogue/uGameLib.h"
 #include "service/uHttpServer.h"
 
 struct TServiceView {
@@ -22,6 +23,15 @@ struct TServiceView {
   std::function<void(const std::string& sMsg)> ShowLabel;
   // After every start attempt: whether the service answers requests.
   std::function<void(bool started)> ServiceStarted;
+  // After a load pass went through every list, before the service starts: the catalogue and the
+  // lists the pass read. On the loader thread.
+  std::function<void(const TGameLib& lib, const TLoadLists& lists)> PassEnded;
+};
+
+// What the headless program's options change in the settings of every service it starts.
+struct TServiceOverrides {
+  int MaxBandwidth = -1;          // megabytes per second, 0 no cap; -1 the settings' value
+  std::string ListenHost = "+";  // the interface to bind
 };
 
 class TServiceControl {
@@ -30,6 +40,9 @@ class TServiceControl {
   ~TServiceControl();
   TServiceControl(const TServiceControl&) = delete;
   TServiceControl& operator=(const TServiceControl&) = delete;
+
+  // Before FormCreate.
+  void SetOverrides(TServiceOverrides Overrides) { FOverrides = std::move(Overrides); }
 
   // Reads the settings and every list, creates the catalogue and asks for the first pass, queues the
   // three start lines. Throws EInOutError when a list file exists but cannot be read.
@@ -50,14 +63,19 @@ class TServiceControl {
   void ShowLabel(const std::string& sMsg);
   void SetPanels(const std::string& port, const std::string& state);
   void StopLocked();
+  void AskPass();
+  void PassEnded();
 
   TServiceView FView;
   THttpServerLimits FLimits;
   TTickSource FTick;
+  TServiceOverrides FOverrides;
   mutable std::mutex FServiceLock;  // held by start, stop and the load-finished call
   bool FClosing = false;
   std::shared_ptr<TGameLib> FGameLib;
   std::shared_ptr<TNuvoHttpServer> FNuvoClientServer;
+  TLoadLists FPassLists;       // under FServiceLock: the lists of the pass asked for last
+  uint64_t FPassAskedAt = 0;   // under FServiceLock: when, in GetTickCount64 milliseconds
 };
 
 // "Ostrel引擎微端服务器【" + g_sTitle + "】"

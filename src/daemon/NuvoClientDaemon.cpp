@@ -5,6 +5,8 @@
 //   SIGUSR1          stop the service and start a fresh one (new index table, key, work log)
 //   SIGTERM, SIGINT  release the service and the catalogue, exit with status 0
 // A service that fails to start ends the program with status 1 after its start-failure line.
+// Options (--help lists them) set the folder, the bandwidth cap, the interface, the metrics
+// listener; readiness and reloads are told to systemd when it started the program (Type=notify).
 #include "app/HeadlessProgram.h"
 
-int main() { return RunHeadlessProgram(); }
+int main(int argc, char** argv) { return RunHeadlessProgram(argc, argv); }

@@ -9,6 +9,7 @@
 #include "formats/ZStream.h"
 #include "platform/HUtil32.h"
 #include "settings/TarnShare.h"
+#include "service/Metrics.h"
 #include "service/ServiceState.h"
 
 #include <algorithm>
@@ -37,7 +38,7 @@ constexpr size_t kSweepGrowth = 4096;
 
 TServiceSettings CurrentServiceSettings() {
   std::lock_guard hold(g_ConfigLock);
-  return {g_sWClientPass, g_nServerPort.load(), g_nMaxBandwidth.load()};
+  return {g_sWClientPass, g_nServerPort.load(), g_nMaxBandwidth.load(), "+"};
 }
 
 TNuvoHttpServer::TNuvoHttpServer(std::shared_ptr<TGameLib> GameLib, const TServiceSettings& Settings,
@@ -45,6 +46,7 @@ TNuvoHttpServer::TNuvoHttpServer(std::shared_ptr<TGameLib> GameLib, const TServi
     : FGameLib(std::move(GameLib)),
       FPort(Settings.Port),
       FMaxBandwidth(Settings.MaxBandwidth),
+      FListenHost(Settings.ListenHost),
       FTick(Tick ? std::move(Tick) : TTickSource(GetTickCount64)),
       FWorkLog("./Logs/" + DateTimeStamp(std::time(nullptr)) + ".log"),
       FSweepAt(kSweepGrowth) {
@@ -65,7 +67,7 @@ std::string TNuvoHttpServer::Open() {
   try {
     // Megabytes to bytes per second, in 32 bits as the front end takes it.
     NuvoServer->SetMaxBandwidth(static_cast<uint32_t>(FMaxBandwidth) << 20);
-    const int rc = NuvoServer->AddUrl("wclientdat", std::to_string(port), false, "+", true, 0);
+    const int rc = NuvoServer->AddUrl("wclientdat", std::to_string(port), false, FListenHost, true, 0);
     NuvoServer->RegisterCompress(CompressDeflate, 1024);
     NuvoServer->SetOnRequest([this](THttpServerRequest& c) { return Process(c); });
     NuvoServer->Clone(31);
@@ -94,6 +96,7 @@ size_t TNuvoHttpServer::CheckIndexesCount() const {
 uint32_t TNuvoHttpServer::Refuse(THttpServerRequest& Ctxt, int32_t nCode, const std::string& logLine) {
   LogsOut(logLine);  // before the counter: a failed write leaves the request uncounted
   ++g_nDataRead404;
+  CountRequest(TWClientRequestKind::Refused, RefusalOutcome(nCode));
   Ctxt.OutContent = GetErrorMsg(nCode);
   Ctxt.OutContentType = kContentType;
   return 404;
@@ -114,6 +117,7 @@ uint32_t TNuvoHttpServer::AnswerCheckIndexes(THttpServerRequest& Ctxt, const std
     std::lock_guard hold(FCheckLock);
     auto it = CheckIndexesTime.find(sEncode);
     if (it != CheckIndexesTime.end() && now - it->second < kCheckIndexesInterval) {
+      CountRequest(TWClientRequestKind::CheckIndexes, TRequestOutcome::TooSoon);
       Ctxt.OutContent = GetErrorMsg(-99);
       Ctxt.OutContentType = kContentType;
       return 404;
@@ -125,6 +129,7 @@ uint32_t TNuvoHttpServer::AnswerCheckIndexes(THttpServerRequest& Ctxt, const std
       if (CheckIndexesTime.size() >= FSweepAt) SweepCheckIndexes(now);
     }
   }
+  CountRequest(TWClientRequestKind::CheckIndexes, TRequestOutcome::Answered);
   Ctxt.OutContent = CompressIndexesTables;
   Ctxt.OutContentType = kContentType;
   return 200;
@@ -156,6 +161,8 @@ uint32_t TNuvoHttpServer::Process(THttpServerRequest& Ctxt) {
   g_nDataSec += body.size();
   g_nDataSend += body.size();
   ++g_nDataRead;  // a request without an image field is counted too
+  CountRequest(request.Kind, request.Kind == TWClientRequestKind::NoImageField ? TRequestOutcome::NoImageField
+                             : body.empty() ? TRequestOutcome::Empty : TRequestOutcome::Answered);
   if (request.Kind == TWClientRequestKind::NoImageField) return 400;
   Ctxt.OutContent = std::move(body);
   Ctxt.OutContentType = kContentType;

@@ -23,6 +23,7 @@ struct TServiceSettings {
   std::string WClientPass;      // code page 936; its MD5 is the token key
   uint16_t Port = 8800;
   uint16_t MaxBandwidth = 100;  // megabytes per second for all connections together
+  std::string ListenHost = "+";  // the interface address to bind; "+" every interface
 };
 // The settings as they stand, read under g_ConfigLock (the settings dialog may be saving them).
 TServiceSettings CurrentServiceSettings();
@@ -78,6 +79,7 @@ class TNuvoHttpServer {
 
   const std::string& WorkLogsFile() const { return FWorkLog.FileName(); }
   uint16_t BoundPort() const { return NuvoServer->BoundPort(); }
+  size_t OpenConnections() const { return NuvoServer->OpenConnections(); }
   size_t CheckIndexesCount() const;
 
  private:
@@ -88,6 +90,7 @@ class TNuvoHttpServer {
   std::shared_ptr<TGameLib> FGameLib;
   const uint16_t FPort;
   const uint16_t FMaxBandwidth;
+  const std::string FListenHost;
   std::string FUrl;  // the registered address once open
   TTickSource FTick;
   std::array<uint8_t, 16> KeyPassBytes{};
