@@ -18,7 +18,7 @@ void Family(std::string& out, const char* name, const char* type, const char* he
 
 void Sample(std::string& out, const std::string& name, double value) {
   char text[64];
-  std::snprintf(text, sizeof text, "%.17g", value);
+  std::snprintf(text, sizeof text, "%.9g", value);
   out += name + " " + text + "\n";
 }
 

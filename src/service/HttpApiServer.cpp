@@ -542,8 +542,11 @@ int THttpApiServer::AddUrl(const std::string& aRoot, const std::string& aPort, b
   const std::string portText = aPort.empty() ? std::string("80") : aPort;
   uint16_t port = 0;
   if (host.empty() || !ParsePort(portText, port)) return kErrorInvalidParameter;
-  if (root.empty() || root.front() != '/') root.insert(root.begin(), '/');
-  if (root.size() == 1 || root.back() != '/') root += '/';
+  // "/" takes every path of the port (the metrics listener); an empty root stays "//".
+  if (root != "/") {
+    if (root.empty() || root.front() != '/') root.insert(root.begin(), '/');
+    if (root.size() == 1 || root.back() != '/') root += '/';
+  }
   std::optional<net::ip::address> address;
   if (host != "+" && host != "*") {
     beast::error_code ec;

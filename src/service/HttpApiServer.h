@@ -69,7 +69,8 @@ class THttpApiServer {
 
   // Binds the port on every interface (host "+") or on the given address and registers
   // "http://host:port/root/". Returns 0, or an error code and changes nothing (port taken, address
-  // already registered, bad port text, HTTPS asked for). Port "0" binds a free port.
+  // already registered, bad port text, HTTPS asked for). Port "0" binds a free port. The root "/"
+  // takes every request target of the port.
   int AddUrl(const std::string& aRoot, const std::string& aPort, bool Https = false,
              const std::string& aDomainName = "*", bool aRegisterURI = false, uint64_t aContext = 0);
   // Registers a coding for bodies of at least aCompressMinSize bytes; the same name again only
