@@ -80,6 +80,7 @@ class TNuvoHttpServer {
   const std::string& WorkLogsFile() const { return FWorkLog.FileName(); }
   uint16_t BoundPort() const { return NuvoServer->BoundPort(); }
   size_t OpenConnections() const { return NuvoServer->OpenConnections(); }
+  uint32_t MaxBandwidth() const { return NuvoServer->MaxBandwidth(); }
   size_t CheckIndexesCount() const;
 
  private:

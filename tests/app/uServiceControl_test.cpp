@@ -1,4 +1,5 @@
 #include "app/uServiceControl.h"
+#include "app/MetricsListener.h"
 
 #include <utility>
 
@@ -7,6 +8,8 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <tuple>
@@ -20,6 +23,7 @@
 #include "settings/TarnShare.h"
 #include "support/HttpClient.h"
 #include "support/LogLines.h"
+#include "support/PromText.h"
 #include "support/SharedStateTest.h"
 #include "service/ServiceState.h"
 #include "service/RequestToken.h"
@@ -232,6 +236,106 @@ TEST_F(ServiceControlTest, ClosingWhileThePassRunsEndsCleanlyAndCommandsDoNothin
   control.UnloadResources();
   control.LoadResources();
   EXPECT_EQ(control.NuvoClientServer(), nullptr);
+}
+
+// The metrics listener beside the service, on a port of its own.
+class MetricsListenerTest : public ServiceControlTest {
+ protected:
+  void OpenMetrics(const TServiceControl& control) {
+    metrics = std::make_unique<TMetricsListener>(control);
+    ASSERT_EQ(metrics->Open("127.0.0.1", "0"), 0);
+  }
+  unsigned Health() { return HttpGet(metrics->BoundPort(), "/healthz").Status; }
+  std::map<std::string, double> Scrape() {
+    const THttpReply r = HttpGet(metrics->BoundPort(), "/metrics");
+    EXPECT_EQ(r.Status, 200u);
+    EXPECT_EQ(r.Header("Content-Type"), "text/plain; version=0.0.4; charset=utf-8");
+    return ParsePromText(r.Body);
+  }
+
+  std::unique_ptr<TMetricsListener> metrics;
+};
+
+TEST_F(MetricsListenerTest, HealthIs200WhileTheServiceIsStartedAnd503Otherwise) {
+  TServiceControl control(view.View());
+  OpenMetrics(control);
+  EXPECT_EQ(Health(), 503u) << "no service before the first pass ends";
+  control.FormCreate();
+  bool started = false;
+  ASSERT_TRUE(view.WaitStart(1, started) && started);
+  EXPECT_EQ(Health(), 200u);
+  control.StopService();
+  EXPECT_EQ(Health(), 503u);
+  EXPECT_TRUE(control.LibLoadok());
+  EXPECT_EQ(Health(), 200u);
+  control.UnloadResources();
+  EXPECT_EQ(Health(), 503u);
+
+  EXPECT_EQ(HttpGet(metrics->BoundPort(), "/other").Status, 404u);
+  EXPECT_TRUE(control.LibLoadok());
+  EXPECT_EQ(HttpGet(port, "/healthz").Status, 404u) << "never on the game port";
+  EXPECT_EQ(HttpGet(port, "/metrics").Status, 404u);
+}
+
+TEST_F(MetricsListenerTest, MetricsParseAndCountRealRequests) {
+  TServiceControl control(view.View());
+  control.FormCreate();
+  bool started = false;
+  ASSERT_TRUE(view.WaitStart(1, started) && started);
+  OpenMetrics(control);
+  const std::string answeredMaps = R"(nuvo_requests_total{type="map",outcome="answered"})";
+  const std::string badTokens = R"(nuvo_requests_total{type="none",outcome="-4"})";
+  auto before = Scrape();
+  EXPECT_EQ(before.at("nuvo_service_up"), 1);
+  EXPECT_EQ(before.at("nuvo_load_passes_total"), 1);
+  EXPECT_EQ(before.at("nuvo_data_memory_bytes"), static_cast<double>(g_nDataMemory.load()));
+  EXPECT_GT(g_nDataMemory.load(), 0u);
+  EXPECT_TRUE(before.count("nuvo_open_connections"));
+
+  EXPECT_EQ(HttpGet(port, MapTarget()).Status, 200u);
+  EXPECT_EQ(HttpGet(port, MapTarget()).Status, 200u);
+  EXPECT_EQ(HttpGet(port, "/wclientdat/" + std::string(40, 'Z') + "/3.html").Status, 404u);
+  auto after = Scrape();
+  EXPECT_EQ(after.at(answeredMaps) - before.at(answeredMaps), 2);
+  EXPECT_EQ(after.at(badTokens) - before.at(badTokens), 1);
+
+  control.LoadResources();
+  ASSERT_TRUE(view.WaitStart(2, started) && started);
+  EXPECT_EQ(Scrape().at("nuvo_load_passes_total"), 2);
+  control.StopService();
+  EXPECT_EQ(Scrape().at("nuvo_service_up"), 0);
+}
+
+TEST(PromTextChecker, RefusesWhatAScraperWouldRefuse) {
+  EXPECT_NO_THROW(ParsePromText("# TYPE a counter\na{x=\"1\"} 2\n"));
+  for (const char* bad : {"a 1\n", "# TYPE a counter\na 1", "# TYPE a counter\na{x=1} 1\n",
+                          "# TYPE a counter\na one\n", "# TYPE a counter\na 1\na 2\n",
+                          "# TYPE h histogram\nh_bucket{le=\"1\"} 2\nh_bucket{le=\"+Inf\"} 1\nh_sum 0\nh_count 1\n",
+                          "# TYPE h histogram\nh_bucket{le=\"+Inf\"} 1\nh_sum 0\nh_count 2\n"}) {
+    EXPECT_THROW(ParsePromText(bad), std::runtime_error) << bad;
+  }
+}
+
+TEST_F(ServiceControlTest, OverridesReachEveryServiceStarted) {
+  {
+    TServiceControl control(view.View());
+    control.FormCreate();
+    bool started = false;
+    ASSERT_TRUE(view.WaitStart(1, started) && started);
+    EXPECT_EQ(control.NuvoClientServer()->MaxBandwidth(), 100u << 20) << "the settings' cap";
+  }
+  TServiceControl control(view.View());
+  control.SetOverrides({0, "127.0.0.2"});
+  control.FormCreate();
+  bool started = false;
+  ASSERT_TRUE(view.WaitStart(2, started) && started);
+  EXPECT_EQ(control.NuvoClientServer()->MaxBandwidth(), 0u) << "no cap";
+  EXPECT_TRUE(log.Has("微端部署地址: http://127.0.0.2:" + Port() + "/wclientdat/"));
+  EXPECT_THROW(HttpGet(port, MapTarget()), std::exception) << "127.0.0.1 is not bound";
+  control.StopService();
+  EXPECT_TRUE(control.LibLoadok());
+  EXPECT_EQ(control.NuvoClientServer()->MaxBandwidth(), 0u);
+  EXPECT_THROW(HttpGet(port, MapTarget()), std::exception);
 }
 
 TEST(ServiceControlTexts, MegabytesRoundHalfToEven) {
