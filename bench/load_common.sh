@@ -65,9 +65,10 @@ start_nginx() {
   }"
 }
 
-# start_nginx_origins PORT VALID ORIGIN_PORT...: nginx with deploy/nginx/nuvo-origins.conf on
-# 127.0.0.1:PORT in front of the instances on ORIGIN_PORTs, its cache in $work/cache, answers
-# kept fresh for VALID ("10m", "2s"). The rendered file is $work/nuvo-origins.conf.
+# start_nginx_origins PORT VALID ORIGIN_PORT...: nginx with deploy/nginx/nuvo-origins.conf (or
+# $NGINX_ORIGINS_CONF) on 127.0.0.1:PORT in front of the instances on ORIGIN_PORTs, its cache in
+# $work/cache, answers kept fresh for VALID ("10m", "2s"). The rendered file is
+# $work/nuvo-origins.conf.
 start_nginx_origins() {
   local port=$1 valid=$2
   shift 2
@@ -80,7 +81,7 @@ start_nginx_origins() {
     /# render: cache/ { sub(/proxy_cache_path [^ ]+/, "proxy_cache_path " cache); sub(/ *# render: cache/, ""); print; next }
     /# render: tries/ { print "        proxy_next_upstream_tries " split(origins, o, " ") ";"; next }
     /# render: valid/ { print "        proxy_cache_valid 200 " valid ";"; next }
-    { print }' deploy/nginx/nuvo-origins.conf > "$work/nuvo-origins.conf"
+    { print }' "${NGINX_ORIGINS_CONF:-deploy/nginx/nuvo-origins.conf}" > "$work/nuvo-origins.conf"
   run_nginx "  include $work/nuvo-origins.conf;"
 }
 
@@ -104,7 +105,9 @@ start_daemon() {
 # address_lines FOLDER: how many times the program in FOLDER printed its address line (once per
 # start of its service, once more after each reload).
 address_lines() {
-  grep -c "微端部署地址: http" "$1/daemon.log" 2>/dev/null || true
+  local n
+  n=$(grep -c "微端部署地址: http" "$1/daemon.log" 2>/dev/null) || true
+  echo "${n:-0}"
 }
 
 # wait_address_lines FOLDER COUNT PID: waits (60 s at most) until there are COUNT of them.
