@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "formats/DemoData.h"
+#include "client/WClientProbe.h"
 #include "platform/FileSystem.h"
-#include "service/WClientProbe.h"
 #include "settings/TarnShare.h"
 #include "support/DaemonInstance.h"
+#include "support/DemoData.h"
 #include "support/HttpClient.h"
 #include "support/TempDir.h"
 
