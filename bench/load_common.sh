@@ -12,7 +12,7 @@ THREADS="${THREADS:-2}"
 # build_targets TARGET...: installs what is missing and builds the targets in build/.
 build_targets() {
   bash scripts/install-deps.sh
-  cmake -S . -B build -G Ninja -DNUVO_CONSOLE=OFF >/dev/null
+  cmake -S . -B build -G Ninja >/dev/null
   cmake --build build -j2 --target "$@" >/dev/null
 }
 
