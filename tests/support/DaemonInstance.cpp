@@ -14,7 +14,8 @@ void WriteConfigPort(const std::string& folder, uint16_t port) {
 
 std::string TDaemonInstance::Url() const { return "http://127.0.0.1:" + std::to_string(Port) + "/wclientdat/"; }
 
-TDaemonInstance StartDaemonIn(const std::string& folder, std::chrono::milliseconds timeout) {
+TDaemonInstance StartDaemonIn(const std::string& folder, std::chrono::milliseconds timeout,
+                              const std::vector<std::string>& args, const std::string& workDir) {
   const std::string started = "微端部署地址: ", failed = "微端服务器启动异常！";
   std::string output;
   for (int attempt = 0; attempt < 5; ++attempt) {
@@ -22,7 +23,8 @@ TDaemonInstance StartDaemonIn(const std::string& folder, std::chrono::millisecon
     d.Folder = folder;
     d.Port = FreeLoopbackPort();
     WriteConfigPort(folder, d.Port);
-    d.Process = std::make_unique<TChildProcess>(BuiltProgram("NuvoClientDaemon"), std::vector<std::string>{}, folder);
+    d.Process = std::make_unique<TChildProcess>(BuiltProgram("NuvoClientDaemon"), args,
+                                                workDir.empty() ? folder : workDir);
     const auto line = d.Process->WaitForLine(
         [&](const std::string& l) { return l.find(started) != std::string::npos || l.find(failed) != std::string::npos; },
         timeout);

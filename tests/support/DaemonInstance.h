@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "support/ChildProcess.h"
 
@@ -20,7 +21,9 @@ struct TDaemonInstance {
   std::string Url() const;
 };
 
-// Starts NuvoClientDaemon in `folder` on a free port and waits for its address line, trying
-// another port when some other program took the first one. Throws std::runtime_error with the
-// program's output when it does not start within `timeout`.
-TDaemonInstance StartDaemonIn(const std::string& folder, std::chrono::milliseconds timeout);
+// Starts NuvoClientDaemon with `args` in `folder` (or in `workDir` when given: the options then name
+// the folder) on a free port and waits for its address line, trying another port when some other
+// program took the first one. Throws std::runtime_error with the program's output when it does
+// not start within `timeout`.
+TDaemonInstance StartDaemonIn(const std::string& folder, std::chrono::milliseconds timeout,
+                              const std::vector<std::string>& args = {}, const std::string& workDir = "");
