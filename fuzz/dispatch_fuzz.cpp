@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "FuzzSupport.h"
 #include "platform/FileSystem.h"
 #include "service/WClientProbe.h"
 #include "service/uHttpServer.h"
@@ -14,12 +15,10 @@
 
 namespace {
 
-void Check(bool ok) {
-  if (!ok) std::abort();
-}
+using fuzz::Check;
 
-// The service object writes its work log below ./Logs of the fuzzer's directory; each line is
-// checked and the file removed again.
+// The service object writes its work log below ./Logs of the scratch folder; each line is checked
+// and the file removed again.
 struct TFixture {
   TFixture() : Server(std::make_unique<TNuvoHttpServer>(nullptr, [this] { return Tick; })) {}
   uint64_t Tick = 1000000;
@@ -29,6 +28,7 @@ struct TFixture {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  fuzz::TInScratchDir here;
   static TFixture f;
   const std::string in(reinterpret_cast<const char*>(data), size);
 
