@@ -7,15 +7,14 @@
 #include <string>
 #include <string_view>
 
+#include "FuzzSupport.h"
 #include "platform/TextFile.h"
 #include "settings/HUtil32.h"
 #include "settings/TarnShare.h"
 
 namespace {
 
-void Check(bool ok) {
-  if (!ok) std::abort();
-}
+using fuzz::Check;
 
 using Splitter = std::string (*)(std::string_view, std::string&, std::string_view);
 

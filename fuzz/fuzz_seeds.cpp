@@ -29,7 +29,7 @@ namespace {
 namespace fs = std::filesystem;
 
 // Seeds stay small: every mutation and every run copies them.
-constexpr size_t kMaxSeed = 16 * 1024;
+constexpr size_t kMaxSeed = 4 * 1024;
 
 fs::path g_root;
 
