@@ -24,19 +24,24 @@ inline void WriteBytes(const std::string& path, std::string_view bytes) {
   std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-// A folder of this process alone, in memory when /dev/shm exists, removed at exit. Parallel jobs
-// (libFuzzer -fork) share the working directory, so nothing a target writes may go there.
+// A folder of this process alone, in memory when /dev/shm exists, removed at a normal exit.
+// Parallel jobs (libFuzzer -fork) share the working directory, so nothing a target writes may go
+// there.
+inline std::filesystem::path ScratchPath() {
+  const std::filesystem::path base = std::filesystem::exists("/dev/shm") ? std::filesystem::path("/dev/shm")
+                                                                         : std::filesystem::temp_directory_path();
+  return base / ("nuvo-fuzz-" + std::to_string(::getpid()));
+}
+
 inline const std::filesystem::path& ScratchDir() {
   static const std::filesystem::path dir = [] {
-    const std::filesystem::path base = std::filesystem::exists("/dev/shm") ? std::filesystem::path("/dev/shm")
-                                                                           : std::filesystem::temp_directory_path();
-    std::filesystem::path d = base / ("nuvo-fuzz-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(d);
+    std::filesystem::create_directories(ScratchPath());
+    // Computes the path again: this handler runs after the static above is destroyed.
     std::atexit([] {
       std::error_code ec;
-      std::filesystem::remove_all(ScratchDir(), ec);
+      std::filesystem::remove_all(ScratchPath(), ec);
     });
-    return d;
+    return ScratchPath();
   }();
   return dir;
 }
