@@ -9,8 +9,9 @@
 
 #include "FuzzSupport.h"
 #include "platform/TextFile.h"
-#include "settings/HUtil32.h"
+#include "platform/HUtil32.h"
 #include "settings/TarnShare.h"
+#include "service/RequestToken.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include "FuzzSupport.h"
 #include "formats/CnCRC32.h"
 #include "formats/Jpk.h"
-#include "formats/LibraryWriter.h"
+#include "support/LibraryWriter.h"
 #include "formats/WIL.h"
 
 namespace {
