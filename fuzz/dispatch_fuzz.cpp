@@ -1,6 +1,7 @@
 // The request handler on arbitrary request targets, and the client-side checks of answers on
-// arbitrary bodies. The handler must answer 0, 200 or 404 with its page, and every refusal must add
-// exactly one line to the work log, whatever bytes the target or its decoded token hold.
+// arbitrary bodies. The handler must answer 200 or 404 with its page, or 400 with no body, and every
+// refusal must add exactly one line to the work log, whatever bytes the target or its decoded token
+// hold.
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -36,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   c.URL = in;
   f.Tick += 1000;
   const uint32_t status = f.Server->Process(c);
-  Check(status == 0 || status == 200 || status == 404);
+  Check(status == 200 || status == 400 || status == 404);
   if (FileExists(f.Server->WorkLogsFile())) {
     const std::string line = ReadFileBytes(f.Server->WorkLogsFile());
     std::filesystem::remove(f.Server->WorkLogsFile());
@@ -44,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0);
     Check(line.find_first_of("\r\n") == line.size() - 2);
   }
-  if (status == 0) Check(c.OutContent.empty() && c.OutContentType.empty());
+  if (status == 400) Check(c.OutContent.empty() && c.OutContentType.empty());
 
   CheckImagePayload(in, 0, 0, nullptr);
   CheckHeaderPayload(in, nullptr);

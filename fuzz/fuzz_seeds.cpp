@@ -13,14 +13,15 @@
 #include <vector>
 
 #include "FuzzSupport.h"
-#include "formats/DemoData.h"
+#include "support/DemoData.h"
 #include "formats/Jpk.h"
-#include "formats/LibraryWriter.h"
+#include "support/LibraryWriter.h"
 #include "formats/MD5.h"
 #include "formats/Wzl.h"
 #include "formats/uEncodeJpk.h"
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
+#include "service/RequestToken.h"
 #include "settings/TarnShare.h"
 #include "support/TempDir.h"
 

@@ -10,7 +10,7 @@
 
 #include "FuzzSupport.h"
 #include "platform/AsciiText.h"
-#include "settings/HashList.h"
+#include "formats/HashList.h"
 
 namespace {
 
