@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 mode="${1:-plain}"
 
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh test
 
 jobs=$(nproc)
 case "$mode" in
