@@ -186,9 +186,8 @@ int Mirror(const std::string& url, const std::string& dir) {
 // A command line CLI11 refuses: the usage of the command at fault and the reason, status 2.
 int Refused(const CLI::App& app, const CLI::ParseError& e, int argc, char** argv) {
   if (e.get_exit_code() == 0) return app.exit(e);  // --help
-  const auto chosen = app.get_subcommands();
-  std::cerr << (chosen.empty() ? app.help() : chosen.front()->help());
-  if (chosen.empty() && argc > 1 && argv[1][0] != '-') std::cerr << "unknown command: " << argv[1] << "\n";
+  std::cerr << app.help();  // the chosen command's usage, when there is one
+  if (app.get_subcommands().empty() && argc > 1 && argv[1][0] != '-') std::cerr << "unknown command: " << argv[1] << "\n";
   else std::cerr << e.what() << "\n";
   return 2;
 }
