@@ -8,7 +8,7 @@
 #include <iostream>
 #include <string>
 
-#include "formats/DemoData.h"
+#include "support/DemoData.h"
 
 int main(int argc, char** argv) {
   CLI::App app("Writes a demo client installation: libraries, maps and wavs below FOLDER/client, with the "
