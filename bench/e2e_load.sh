@@ -8,6 +8,8 @@
 # rotates over those targets against both, without and with content coding ("Accept-Encoding:
 # gzip, deflate": deflate from the daemon, gzip level 1 from nginx). Prints requests per second,
 # p99 latency, transfer rate, the ratios to nginx, and each daemon's peak resident memory.
+# METRICS=1 runs both daemons with --metrics and scrapes their /metrics every second meanwhile, so
+# two runs, with and without it, show the metrics' cost side by side.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
@@ -17,9 +19,9 @@ bin="$top/build"
 
 work=$(mktemp -d)
 chmod 755 "$work"
-capped_pid=""; nocap_pid=""
+capped_pid=""; nocap_pid=""; scrape_pid=""
 cleanup() {
-  for pid in $capped_pid $nocap_pid; do kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null || true; done
+  for pid in $scrape_pid $capped_pid $nocap_pid; do kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null || true; done
   stop_nginx
   rm -rf "$work"
 }
@@ -31,10 +33,22 @@ nocap_port=$("$bin/http_bench_server" --free-port)
 mkdir -p "$work/nocap"
 sed "s/^Port=[0-9]*/Port=$nocap_port/" "$work/demo/Config.ini" > "$work/nocap/Config.ini"
 cp "$work/demo/"*List.txt "$work/nocap/"
-start_daemon "$bin/NuvoClientDaemon" "$work/demo"
+metrics_ports=()
+metrics_args() {
+  [ -n "${METRICS:-}" ] || return 0
+  metrics_ports+=("$("$bin/http_bench_server" --free-port)")
+  echo --metrics "127.0.0.1:${metrics_ports[-1]}"
+}
+capped_metrics=$(metrics_args); nocap_metrics=$(metrics_args)
+[ -z "${METRICS:-}" ] || metrics_ports=("${capped_metrics##*:}" "${nocap_metrics##*:}")
+start_daemon "$bin/NuvoClientDaemon" "$work/demo" $capped_metrics
 capped_pid=$daemon_pid
-start_daemon "$bin/e2e_daemon_nocap" "$work/nocap"
+start_daemon "$bin/e2e_daemon_nocap" "$work/nocap" $nocap_metrics
 nocap_pid=$daemon_pid
+if [ -n "${METRICS:-}" ]; then
+  (while sleep 1; do for p in "${metrics_ports[@]}"; do curl -s "http://127.0.0.1:$p/metrics" > /dev/null; done; done) &
+  scrape_pid=$!
+fi
 url="http://127.0.0.1:$capped_port/wclientdat/"
 
 # Image entries, library headers and maps (the wavs, type 4, stay out).

@@ -92,12 +92,12 @@ stop_nginx() {
   fi
 }
 
-# start_daemon PROGRAM FOLDER: runs PROGRAM in FOLDER (output appended to FOLDER/daemon.log) and
-# waits for its address line; sets daemon_pid.
+# start_daemon PROGRAM FOLDER [OPTION...]: runs PROGRAM with the options in FOLDER (output appended
+# to FOLDER/daemon.log) and waits for its address line; sets daemon_pid.
 start_daemon() {
   local before
   before=$(address_lines "$2")
-  (cd "$2" && exec "$1") >> "$2/daemon.log" 2>&1 &
+  (cd "$2" && exec "$1" "${@:3}") >> "$2/daemon.log" 2>&1 &
   daemon_pid=$!
   wait_address_lines "$2" $((before + 1)) "$daemon_pid"
 }
