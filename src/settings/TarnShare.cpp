@@ -174,8 +174,21 @@ bool ParsePortValue(std::string_view text, uint16_t& port) {
   return true;
 }
 
+namespace {
+
+// The settings file as read; one that exists but cannot be read reads like a missing one.
+TIniFile ReadConfigFile() {
+  try {
+    return TIniFile(g_sConfigFile);
+  } catch (const EInOutError&) {
+    return TIniFile(std::string());
+  }
+}
+
+}  // namespace
+
 void LoadConfig() {
-  const TIniFile ini(g_sConfigFile);
+  const TIniFile ini = ReadConfigFile();
   std::lock_guard<std::mutex> lock(g_ConfigLock);
   g_sTitle = ini.ReadString(kSetup, "Title", g_sTitle);
   uint16_t port = g_nServerPort;

@@ -129,7 +129,8 @@ void InitSharedState();
 // must not be called while holding it. The savers read the variables without the lock: call them
 // from the thread that writes the settings. A missing Config.ini or key keeps the current value,
 // a missing JPK list keeps g_JpkList, a missing plain list empties its list; malformed lines are
-// skipped. Input/output failures throw EInOutError.
+// skipped. Input/output failures throw EInOutError, except in LoadConfig: a Config.ini that
+// cannot be read counts as missing.
 void LoadConfig();
 // Throws EInOutError("Unable to write to <file>") and leaves the old file whole on failure.
 void SaveConfig();
