@@ -3,6 +3,7 @@
 
 #include <QAction>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QPlainTextEdit>
@@ -203,6 +204,47 @@ class SettingsDialogTest : public QObject {
     QCOMPARE(g_nMaxBandwidth.load(), uint16_t{100});
     QCOMPARE(g_nServerPort.load(), uint16_t{4464});
     QCOMPARE(g_sWClientPass, AnsiFromUtf8("密码甲"));
+  }
+
+  void emptiedNumberFieldsReadAsZeroAndMarkTheDialogChanged() {
+    g_sSearchDir = bed_->Dir.Path();
+    for (const char* name : {"EditServerPort", "EditMaxBandwidth"}) {
+      TFormConfig dialog;
+      WhenModal([&](QWidget* d) {
+        auto* box = Child<QSpinBox>(d, name);
+        box->setValue(0);  // a field already at 0 is marked changed when emptied too
+        dialog.uModValue();
+        box->findChild<QLineEdit*>()->clear();
+        QVERIFY2(dialog.boModValued, name);
+        QVERIFY(Child<QPushButton>(d, "ButtonSave")->isEnabled());
+        box->setValue(7);
+        box->findChild<QLineEdit*>()->clear();
+        // Leaving the field keeps the reading of the empty text instead of bringing back 7.
+        QFocusEvent leave(QEvent::FocusOut, Qt::TabFocusReason);
+        QApplication::sendEvent(box, &leave);
+        QCOMPARE(box->text(), QString("0"));
+        Child<QPushButton>(d, "ButtonSave")->click();
+      });
+      dialog.Open();
+    }
+    QCOMPARE(g_nServerPort.load(), uint16_t{0});
+    QCOMPARE(g_nMaxBandwidth.load(), uint16_t{0});
+    QCOMPARE(IniValue("Port"), std::string("0"));
+  }
+
+  void bandwidthFieldLeavesItsUnitInSight() {
+    TFormConfig dialog;
+    const QRect field = Child<QSpinBox>(&dialog, "EditMaxBandwidth")->geometry();
+    QRect caption, unit;
+    for (QLabel* l : dialog.findChildren<QLabel*>()) {
+      if (l->text() == "最大带宽：") caption = l->geometry();
+      if (l->text() == "MB") unit = l->geometry();
+    }
+    QVERIFY(caption.isValid() && unit.isValid());
+    QVERIFY(caption.right() < field.left());
+    QVERIFY2(field.right() < unit.left(), qPrintable(QString("%1 >= %2").arg(field.right()).arg(unit.left())));
+    QVERIFY(unit.top() < field.bottom() && unit.bottom() > field.top());  // on the field's row
+    QVERIFY(field.width() >= Child<QSpinBox>(&dialog, "EditMaxBandwidth")->minimumSizeHint().width());
   }
 
   void failedWriteKeepsTheDialogOpenAndChanged() {
