@@ -272,6 +272,8 @@ class SettingsDialogTest : public QObject {
     LoadLists();
     g_JpkList.SetValue(c.Wzl, "any");                           // a WZL library has no password to fail
     g_JpkList.SetValue(bed_->Dir.PathOf("JpkList.txt"), "pw");  // neither JPK nor WZL: no library
+    bed_->Dir.WriteUnreadable("client/Data/locked.jpk");        // there, but reading it fails
+    g_JpkList.SetValue(c.Root + "/Data/locked.jpk", "pw");
     WithFileRules(c.Root, "", [&](TFrmFileRulesDlg* d) {
       QCOMPARE(d->windowTitle(), QString("客户端按照以下文件读取"));
       auto* grid = Child<QTableWidget>(d, "StringGridPak");
@@ -280,13 +282,16 @@ class SettingsDialogTest : public QObject {
       QCOMPARE(grid->columnWidth(0), 100);
       QCOMPARE(grid->columnWidth(1), 500);
       QCOMPARE(grid->columnWidth(3), 150);
-      QCOMPARE(grid->rowCount(), 5);
+      QCOMPARE(grid->rowCount(), 6);
       const QString root = QString::fromStdString(c.Root);
       QCOMPARE(GridRow(grid, 0), (QStringList{"0", root + "/Data/ok.jpk", "pw-ok", "正常"}));
       QCOMPARE(GridRow(grid, 1), (QStringList{"1", root + "/Data/bad.jpk", "wrong", "密码错误"}));
       QCOMPARE(GridRow(grid, 2), (QStringList{"2", root + "/Data/gone.jpk", "pw", "文件不存在"}));
       QCOMPARE(GridRow(grid, 3).last(), QString("正常"));
       QCOMPARE(GridRow(grid, 4).last(), QString("文件不存在"));
+      // The failure is told as it is, not as a missing file.
+      QCOMPARE(GridRow(grid, 5).last(), "Cannot read file " + root + "/Data/locked.jpk: Input/output error");
+      QVERIFY(CellRedOnYellow(grid, 5));
 
       QVERIFY(!CellRedOnYellow(grid, 0));
       QVERIFY(CellRedOnYellow(grid, 1));
