@@ -8,7 +8,7 @@ packages=(
   zlib1g-dev libdeflate-dev libssl-dev libboost-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev
-  qt6-base-dev qt6-base-dev-tools libgl-dev
+  qt6-base-dev qt6-base-dev-tools libgl-dev qt6-translations-l10n
   fonts-wqy-microhei fonts-noto-cjk
   xvfb xauth x11-apps imagemagick
   wrk nginx-light curl
