@@ -75,7 +75,7 @@ int Load(const std::string& dir) {
   }
   TGameLib lib(true);
   const auto start = std::chrono::steady_clock::now();
-  lib.LoadGameLib();
+  lib.LoadGameLib(CurrentLoadLists());
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   g_ErrorList.Drain();
   std::printf("pass: %llu bytes in, %llu bytes held, %.3f s, %.1f MB/s\n",

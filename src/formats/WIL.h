@@ -33,6 +33,9 @@ enum class TImageMode : uint8_t {
 
 inline constexpr int32_t WClientVer = 220112;
 
+// Bytes per bitmap row, rounded up to a multiple of 4.
+int32_t WidthBytes(int32_t nBit, int32_t nWidth);
+
 // First 8 bytes of every header block.
 struct TWMUpdateHeader {
   int32_t nType;

@@ -7,8 +7,9 @@
 #include "catalogue/uGameLib.h"
 #include "formats/MD5.h"
 #include "formats/ZStream.h"
-#include "settings/HUtil32.h"
+#include "platform/HUtil32.h"
 #include "settings/TarnShare.h"
+#include "service/ServiceState.h"
 
 #include <algorithm>
 #include <ctime>
@@ -32,52 +33,25 @@ constexpr char kContentType[] = "text/html; charset=UTF-8";
 // Entries the throttle map may gain before expired ones are swept out.
 constexpr size_t kSweepGrowth = 4096;
 
-// Escaped after the conversion: a lead byte followed by a control byte becomes "?" there, so it
-// cannot swallow the backslash of the escape.
-std::string WorkLogText(const std::string& bytes) { return EscapeControlBytes(Utf8FromAnsi(bytes)); }
-
-// Removes the extension: everything from the last "." on, unless a separator follows it.
-std::string StripExtension(const std::string& s) {
-  const size_t p = s.find_last_of(".\\:/");
-  return (p != std::string::npos && s[p] == '.') ? s.substr(0, p) : s;
-}
-
-std::string AfterLastSeparator(const std::string& s) {
-  const size_t p = s.find_last_of("\\:/");
-  return p == std::string::npos ? s : s.substr(p + 1);
-}
-
 }  // namespace
 
-std::string EscapeControlBytes(const std::string& s) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(s.size());
-  for (unsigned char c : s) {
-    if (c < 0x20 || c == 0x7F) {
-      out += "\\x";
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
+TServiceSettings CurrentServiceSettings() {
+  std::lock_guard hold(g_ConfigLock);
+  return {g_sWClientPass, g_nServerPort.load(), g_nMaxBandwidth.load()};
 }
 
-TNuvoHttpServer::TNuvoHttpServer(std::shared_ptr<TGameLib> GameLib, TTickSource Tick,
-                                 THttpServerLimits Limits)
+TNuvoHttpServer::TNuvoHttpServer(std::shared_ptr<TGameLib> GameLib, const TServiceSettings& Settings,
+                                 TTickSource Tick, THttpServerLimits Limits)
     : FGameLib(std::move(GameLib)),
+      FPort(Settings.Port),
+      FMaxBandwidth(Settings.MaxBandwidth),
       FTick(Tick ? std::move(Tick) : TTickSource(GetTickCount64)),
       FWorkLog("./Logs/" + DateTimeStamp(std::time(nullptr)) + ".log"),
       FSweepAt(kSweepGrowth) {
   g_boStart = false;
   CompressIndexesTables = FGameLib ? FGameLib->GetIndexes() : ZlibCompress("", 4);
   NuvoServer = std::make_unique<THttpApiServer>(Limits);
-  {
-    std::lock_guard hold(g_ConfigLock);  // the settings dialog may be saving a new password
-    KeyPassBytes = MD5String(g_sWClientPass);
-  }
+  KeyPassBytes = MD5String(Settings.WClientPass);
   if (!DirectoryExists("./Logs")) ForceDirectories("./Logs");
 }
 
@@ -86,29 +60,29 @@ TNuvoHttpServer::~TNuvoHttpServer() {
   NuvoServer.reset();
 }
 
-bool TNuvoHttpServer::Open() {
-  const uint16_t port = g_nServerPort;
+std::string TNuvoHttpServer::Open() {
+  const uint16_t port = FPort;
   try {
     // Megabytes to bytes per second, in 32 bits as the front end takes it.
-    NuvoServer->SetMaxBandwidth(static_cast<uint32_t>(g_nMaxBandwidth.load()) << 20);
+    NuvoServer->SetMaxBandwidth(static_cast<uint32_t>(FMaxBandwidth) << 20);
     const int rc = NuvoServer->AddUrl("wclientdat", std::to_string(port), false, "+", true, 0);
     NuvoServer->RegisterCompress(CompressDeflate, 1024);
     NuvoServer->SetOnRequest([this](THttpServerRequest& c) { return Process(c); });
     NuvoServer->Clone(31);
     std::string url = NuvoServer->GetRegisteredUrl();
     for (size_t p = url.find('+'); p != std::string::npos; p = url.find('+', p)) url.replace(p, 1, "127.0.0.1");
-    g_sWClientUrl = url;
     if (url.empty()) {
       // Nothing listens: a failed start, not a running service.
       MainOutMessage("微端服务器启动异常！[port " + std::to_string(port) + ": " + AddUrlErrorText(rc) + "]");
-      return false;
+      return {};
     }
     MainOutMessage("微端服务器启动完毕！[" + std::to_string(port) + "]");
+    FUrl = std::move(url);
     g_boStart = true;
-    return true;
+    return FUrl;
   } catch (const std::exception& e) {
     MainOutMessage(std::string("微端服务器启动异常！[") + e.what() + "]");
-    return g_boStart;
+    return g_boStart ? FUrl : std::string();
   }
 }
 
@@ -157,55 +131,33 @@ uint32_t TNuvoHttpServer::AnswerCheckIndexes(THttpServerRequest& Ctxt, const std
 }
 
 uint32_t TNuvoHttpServer::Process(THttpServerRequest& Ctxt) {
-  const std::string& url = Ctxt.URL;
-  if (url.empty()) return Refuse(Ctxt, -1, "异常访问");
-
-  std::string sHeader, sEncode, sType;
-  std::string rest = GetValidStr32(url, sHeader, "/");
-  rest = GetValidStr32(rest, sEncode, "/");
-  GetValidStr32(rest, sType, "/");
-
-  const bool isRoot = SameTextAscii(sHeader, "wclientdat");
-  if (isRoot && !sEncode.empty() && sType == "check-indexes") return AnswerCheckIndexes(Ctxt, sEncode);
-
-  if (!isRoot || sEncode.empty() || sType.empty() || sType.find(".html") == std::string::npos) {
-    return Refuse(Ctxt, -2, "错误格式：" + WorkLogText(url));
+  const TWClientRequest request = ParseWClientRequest(Ctxt.URL, KeyPassBytes);
+  std::string body;
+  switch (request.Kind) {
+    case TWClientRequestKind::Refused:
+      return Refuse(Ctxt, request.nCode, request.LogLine);
+    case TWClientRequestKind::CheckIndexes:
+      return AnswerCheckIndexes(Ctxt, request.Token);
+    case TWClientRequestKind::NoImageField:
+      break;
+    case TWClientRequestKind::Header:
+      if (FGameLib) body = FGameLib->GetHeaderBuff(request.Key);
+      break;
+    case TWClientRequestKind::Image:
+      if (FGameLib) body = FGameLib->GetImageBuff(request.Key, request.nIndex);
+      break;
+    case TWClientRequestKind::Map:
+      if (FGameLib) body = FGameLib->GetMapBuff(request.Key);
+      break;
+    case TWClientRequestKind::Wav:
+      if (FGameLib) body = FGameLib->GetWavBuff(request.Key);
+      break;
   }
-  const int32_t nType = Str_ToInt(StripExtension(sType), 0);
-  if (nType < 1 || nType > 5) {
-    return Refuse(Ctxt, -3, "错误资源：" + WorkLogText(url) + "/" + std::to_string(nType));
-  }
-
-  const std::string sDecrypt = SimpleDeStringMsg(sEncode, KeyPassBytes);
-  std::string sDir, sLib, sImage;
-  rest = GetValidStr32(sDecrypt, sDir, "|");
-  rest = GetValidStr32(rest, sLib, "|");
-  GetValidStr32(rest, sImage, "|");
-  if (sDir.empty() || sLib.empty()) {
-    return Refuse(Ctxt, -4, "解密失败：" + WorkLogText(url) + "/" + WorkLogText(sDecrypt));
-  }
-
-  uint32_t status = 0;
-  std::string sStrBuffer;
-  const std::string key = "\\" + sDir + "\\" + sLib;
-  if (nType <= 2) {
-    if (!sImage.empty()) {
-      sStrBuffer = FGameLib ? FGameLib->GetDataImageBuff(key, AfterLastSeparator(StripExtension(sImage))) : "";
-      status = 200;
-    }
-  } else if (nType == 3) {
-    sStrBuffer = FGameLib ? FGameLib->GetMapBuff(key) : "";
-    status = 200;
-  } else {
-    sStrBuffer = FGameLib ? FGameLib->GetWavBuff(key) : "";
-    status = 200;
-  }
-  g_nDataSec += sStrBuffer.size();
-  g_nDataSend += sStrBuffer.size();
-  ++g_nDataRead;
-  if (status == 200) {
-    Ctxt.OutContent = std::move(sStrBuffer);
-    Ctxt.OutContentType = kContentType;
-  }
-  return status;
+  g_nDataSec += body.size();
+  g_nDataSend += body.size();
+  ++g_nDataRead;  // a request without an image field is counted too
+  if (request.Kind == TWClientRequestKind::NoImageField) return 400;
+  Ctxt.OutContent = std::move(body);
+  Ctxt.OutContentType = kContentType;
+  return 200;
 }

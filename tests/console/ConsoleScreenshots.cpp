@@ -11,7 +11,7 @@
 
 #include "console/ConsoleProgram.h"
 #include "console/MainUnit.h"
-#include "settings/TarnShare.h"
+#include "service/ServiceState.h"
 
 namespace {
 

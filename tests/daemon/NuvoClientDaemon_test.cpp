@@ -18,21 +18,22 @@
 #include <vector>
 
 #include "catalogue/uGameLib.h"
-#include "formats/DemoData.h"
-#include "formats/LibraryWriter.h"
+#include "support/DemoData.h"
+#include "support/LibraryWriter.h"
 #include "formats/MD5.h"
 #include "platform/AsciiText.h"
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 #include "platform/TextFile.h"
-#include "service/WClientProbe.h"
+#include "client/WClientProbe.h"
 #include "service/uHttpServer.h"
 #include "settings/TarnShare.h"
 #include "support/ChildProcess.h"
 #include "support/HttpClient.h"
 #include "support/LogLines.h"
 #include "support/TempDir.h"
+#include "support/SharedStateTest.h"
 
 namespace {
 
@@ -47,7 +48,7 @@ bool Contains(const std::string& line, const std::string& part) { return line.fi
 class DaemonTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    InitSharedState();
+    ResetSharedState();
     demo = WriteDemoData(dir.Path(), 0);
   }
   void TearDown() override {
@@ -55,7 +56,7 @@ class DaemonTest : public ::testing::Test {
       daemon->Signal(SIGTERM);
       EXPECT_EQ(daemon->Wait(30s), std::optional<int>(0)) << daemon->Output();
     }
-    InitSharedState();
+    ResetSharedState();
   }
 
   void SetPort(uint16_t p) {
@@ -122,7 +123,7 @@ class DaemonTest : public ::testing::Test {
     for (const TDemoFile& f : demo.Maps) g_MapList.push_back(f.Path);
     for (const TDemoFile& f : demo.Wavs) g_WavList.push_back(f.Path);
     auto lib = std::make_shared<TGameLib>(true);
-    lib->LoadGameLib();
+    lib->LoadGameLib(CurrentLoadLists());
     g_ErrorList.Drain();
     return lib;
   }
@@ -154,7 +155,10 @@ TEST_F(DaemonTest, PrintsTheStartLinesAndAnswersEveryTypeCode) {
           const TWClientAnswer a = conn->Get(Target(nType, lib.Key, image), deflate);
           ASSERT_EQ(a.Error, "");
           EXPECT_EQ(a.Status, 200u);
-          EXPECT_TRUE(a.Body == expected->GetDataImageBuff(AnsiFromUtf8(lib.Key), image)) << lib.Key << " " << image;
+          const std::string key = AnsiFromUtf8(lib.Key);
+          const std::string want = SameTextAscii(image, "Header") ? expected->GetHeaderBuff(key)
+                                                                  : expected->GetImageBuff(key, std::stoi(image));
+          EXPECT_TRUE(a.Body == want) << lib.Key << " " << image;
           EXPECT_EQ(a.Deflated, deflate && a.Body.size() >= 1024);
           const std::string why = SameTextAscii(image, "Header") ? CheckHeaderPayload(a.Body, nullptr)
                                                                 : CheckImagePayload(a.Body, std::stoi(image), 0, nullptr);

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "formats/Jpk.h"
-#include "formats/LibraryWriter.h"
+#include "support/LibraryWriter.h"
 #include "formats/MD5.h"
 #include "platform/FileSystem.h"
 #include "support/LibraryFixture.h"

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "formats/LibraryWriter.h"
+#include "support/LibraryWriter.h"
 #include "formats/MD5.h"
 #include "formats/Wzl.h"
 #include "platform/FileSystem.h"

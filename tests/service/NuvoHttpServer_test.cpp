@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "catalogue/uGameLib.h"
-#include "formats/LibraryWriter.h"
+#include "support/LibraryWriter.h"
 #include "formats/MD5.h"
 #include "formats/ZStream.h"
 #include "platform/Clock.h"
@@ -25,6 +25,8 @@
 #include "support/HttpClient.h"
 #include "support/LogLines.h"
 #include "support/SharedStateTest.h"
+#include "service/ServiceState.h"
+#include "service/RequestToken.h"
 
 namespace {
 
@@ -51,9 +53,9 @@ class DispatchTest : public SharedStateTest {
     g_MapList = {client + "/Map/Sub/0.map"};
     g_WavList = {client + "/Wav/Hit.wav"};
     lib = std::make_shared<TGameLib>(true);
-    lib->LoadGameLib();
+    lib->LoadGameLib(CurrentLoadLists());
     g_ErrorList.Drain();
-    server = std::make_unique<TNuvoHttpServer>(lib, [this] { return tick.load(); });
+    server = std::make_unique<TNuvoHttpServer>(lib, CurrentServiceSettings(), [this] { return tick.load(); });
     key = MD5String(g_sWClientPass);
   }
   void TearDown() override {
@@ -142,14 +144,14 @@ TEST_F(DispatchTest, ResourceRequestsAnswerTheCatalogueBytesAndCountThem) {
     std::string type, plain, body;
   };
   const std::vector<Case> cases = {
-      {"1.html", "data|hum.wzl|0", lib->GetDataImageBuff(hum, "0")},
-      {"2.html", "data|hum.wzl|2.bmp", lib->GetDataImageBuff(hum, "2")},
-      {"1.html", "data|hum.wzl|sub\\2.bmp", lib->GetDataImageBuff(hum, "2")},
-      {"1.html", "data|hum.wzl|c:2", lib->GetDataImageBuff(hum, "2")},
-      {"1.html", "data|hum.wzl|1", lib->GetDataImageBuff(hum, "1")},
-      {"1.html", "data|hum.wzl|header", lib->GetDataImageBuff(hum, "Header")},
-      {"2.html", "data|items.jpk|Header", lib->GetDataImageBuff(items, "Header")},
-      {"2.html", "data|items.jpk|0", lib->GetDataImageBuff(items, "0")},
+      {"1.html", "data|hum.wzl|0", lib->GetImageBuff(hum, 0)},
+      {"2.html", "data|hum.wzl|2.bmp", lib->GetImageBuff(hum, 2)},
+      {"1.html", "data|hum.wzl|sub\\2.bmp", lib->GetImageBuff(hum, 2)},
+      {"1.html", "data|hum.wzl|c:2", lib->GetImageBuff(hum, 2)},
+      {"1.html", "data|hum.wzl|1", lib->GetImageBuff(hum, 1)},
+      {"1.html", "data|hum.wzl|header", lib->GetHeaderBuff(hum)},
+      {"2.html", "data|items.jpk|Header", lib->GetHeaderBuff(items)},
+      {"2.html", "data|items.jpk|0", lib->GetImageBuff(items, 0)},
       {"3.htmlx", "map\\sub|0.map", lib->GetMapBuff("\\map\\sub\\0.map")},
       {"4.html", "wav|hit.wav", lib->GetWavBuff("\\wav\\hit.wav")},
       {"5.html?x=1", "wav|hit.wav", lib->GetWavBuff("\\wav\\hit.wav")},
@@ -189,7 +191,7 @@ TEST_F(DispatchTest, PathSegmentsAreFoundPastRepeatedSlashesAndInAnyPrefixCase) 
 TEST_F(DispatchTest, ImageRequestWithoutImageFieldSetsNothingButCounts) {
   for (const char* plain : {"data|hum.wzl", "data|hum.wzl|", "|hum.wzl|0"}) {
     TAnswer a = Ask(Target(plain, "1.html"));
-    EXPECT_EQ(a.Status, 0u) << plain;
+    EXPECT_EQ(a.Status, 400u) << plain;
     EXPECT_EQ(a.Ctxt.OutContent, "") << plain;
     EXPECT_EQ(a.Ctxt.OutContentType, "") << plain;
   }
@@ -230,7 +232,7 @@ TEST_F(DispatchTest, IndexTableIsTheOneTakenWhenTheServiceWasCreated) {
   const std::string table = lib->GetIndexes();
   WriteJpk(5);  // another index, so another hash for the row
   lib->Clear();
-  lib->LoadGameLib();
+  lib->LoadGameLib(CurrentLoadLists());
   ASSERT_NE(lib->GetIndexes(), table);
   TAnswer a = Ask("/wclientdat/A/check-indexes");
   EXPECT_EQ(a.Status, 200u);
@@ -299,7 +301,7 @@ class ServiceObjectTest : public SharedStateTest {
 TEST_F(ServiceObjectTest, CreationMakesLogsAndNamesTheWorkLogAfterItsTime) {
   g_boStart = true;
   const std::time_t before = std::time(nullptr);
-  TNuvoHttpServer server(nullptr);
+  TNuvoHttpServer server(nullptr, CurrentServiceSettings());
   const std::time_t after = std::time(nullptr);
   EXPECT_FALSE(g_boStart);
   EXPECT_TRUE(DirectoryExists("./Logs"));
@@ -315,16 +317,14 @@ TEST_F(ServiceObjectTest, CreationMakesLogsAndNamesTheWorkLogAfterItsTime) {
 
 TEST_F(ServiceObjectTest, OpenServesTheAddressAndASecondOpenChangesNothing) {
   {
-    TNuvoHttpServer server(nullptr);
-    EXPECT_TRUE(server.Open());
+    TNuvoHttpServer server(nullptr, CurrentServiceSettings());
+    EXPECT_EQ(server.Open(), Url());
     EXPECT_TRUE(g_boStart);
-    EXPECT_EQ(g_sWClientUrl, Url());
     EXPECT_EQ(DrainLogQueue(), std::vector<std::string>{StartLine()});
     EXPECT_EQ(HttpGet(g_nServerPort, "/wclientdat/t/check-indexes").Status, 200u);
 
-    EXPECT_TRUE(server.Open());
+    EXPECT_EQ(server.Open(), Url()) << "one registration";
     EXPECT_TRUE(g_boStart);
-    EXPECT_EQ(g_sWClientUrl, Url()) << "one registration";
     EXPECT_EQ(DrainLogQueue(), std::vector<std::string>{StartLine()});
     EXPECT_EQ(HttpGet(g_nServerPort, "/wclientdat/t/check-indexes").Status, 404u) << "same object, same throttle";
   }
@@ -337,10 +337,9 @@ TEST_F(ServiceObjectTest, APortThatCannotBeBoundIsAFailedStartThatALaterOpenRetr
   net::io_context io;
   auto holder = std::make_unique<net::ip::tcp::acceptor>(
       io, net::ip::tcp::endpoint(net::ip::make_address("127.0.0.1"), g_nServerPort));
-  TNuvoHttpServer server(nullptr);
-  EXPECT_FALSE(server.Open());
+  TNuvoHttpServer server(nullptr, CurrentServiceSettings());
+  EXPECT_EQ(server.Open(), "");
   EXPECT_FALSE(g_boStart);
-  EXPECT_EQ(g_sWClientUrl, "");
   std::vector<std::string> log = DrainLogQueue();
   ASSERT_EQ(log.size(), 1u);
   EXPECT_EQ(log[0].rfind("微端服务器启动异常！[", 0), 0u) << log[0];
@@ -348,9 +347,8 @@ TEST_F(ServiceObjectTest, APortThatCannotBeBoundIsAFailedStartThatALaterOpenRetr
   EXPECT_EQ(log[0].back(), ']');
 
   holder.reset();
-  EXPECT_TRUE(server.Open());
+  EXPECT_EQ(server.Open(), Url());
   EXPECT_TRUE(g_boStart);
-  EXPECT_EQ(g_sWClientUrl, Url());
   EXPECT_EQ(DrainLogQueue(), std::vector<std::string>{StartLine()});
   EXPECT_EQ(HttpGet(g_nServerPort, "/wclientdat/t/check-indexes").Status, 200u);
 }

@@ -1,16 +1,15 @@
-#include "formats/DemoData.h"
+#include "support/DemoData.h"
 
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
 
-#include "formats/LibraryWriter.h"
+#include "support/LibraryWriter.h"
 #include "formats/ZStream.h"
 #include "platform/AsciiText.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 #include "platform/TextFile.h"
-#include "settings/TarnShare.h"
 
 namespace {
 

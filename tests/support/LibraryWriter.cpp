@@ -1,6 +1,6 @@
 // Built from the byte layouts with explicit offsets, not from the readers' records, so a fault in
 // a record shows up in the tests instead of being mirrored by the fixtures.
-#include "formats/LibraryWriter.h"
+#include "support/LibraryWriter.h"
 
 #include <algorithm>
 #include <cstring>
@@ -9,8 +9,7 @@
 #include "formats/uEncodeJpk.h"
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
-#include "settings/HUtil32.h"
-#include "settings/TarnShare.h"
+#include "platform/HUtil32.h"
 
 namespace {
 
