@@ -44,6 +44,7 @@ TEST_F(ConfigTest, UnreadableFileReadsLikeAMissingOne) {
   EXPECT_EQ(g_nServerPort, 8800);
   EXPECT_EQ(g_sWClientPass, "418K7_p2593");
   EXPECT_TRUE(g_ErrorList.Drain().empty());  // nothing reported
+  EXPECT_EQ(ReadConfigFile("Config.ini").Port, 8800);
 }
 
 TEST_F(ConfigTest, PortValueForms) {
