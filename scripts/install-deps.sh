@@ -11,7 +11,7 @@ run=(
   build-essential cmake ninja-build pkg-config
   zlib1g-dev libdeflate-dev libssl-dev libboost-dev libcli11-dev libsystemd-dev
 )
-console=(qt6-base-dev qt6-base-dev-tools libgl-dev fonts-wqy-microhei fonts-noto-cjk)
+console=(qt6-base-dev qt6-base-dev-tools libgl-dev qt6-translations-l10n fonts-wqy-microhei fonts-noto-cjk)
 test=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev
