@@ -57,9 +57,6 @@ std::optional<int> ParseHeadlessOptions(int argc, const char* const* argv, THead
         std::string host, port;
         return SplitHostPort(s, host, port);
       }, "HOST:PORT"));
-  app.add_option("--cache-max-age", options.CacheMaxAge,
-                 "Cache-Control: max-age in seconds on answers with a body; default none")
-      ->check(CLI::Range(0, 2147483647));
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {

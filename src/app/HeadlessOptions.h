@@ -11,7 +11,6 @@ struct THeadlessOptions {
   std::string Listen = "+";       // interface address the game port binds; "+" every interface
   std::string MetricsHost;        // metrics listener's address; empty: no listener
   std::string MetricsPort;
-  int CacheMaxAge = -1;           // seconds of Cache-Control: max-age; -1 none
 };
 
 // Parses the options. Nothing when the program is to run; otherwise the exit status after the
