@@ -62,6 +62,7 @@ void FillRequestContext(const http::request<http::string_body>& req, std::string
   ctxt.InContentType.assign(type == req.end() ? std::string_view() : View(type->value()));
   ctxt.RemoteIP.clear();
   ctxt.OutContent.clear();
+  ctxt.OutBody.reset();
   ctxt.OutContentType.clear();
 }
 
@@ -187,4 +188,40 @@ std::string InternalErrorPage(std::string_view kind, std::string_view message) {
   AppendHtmlEscaped(page, message);
   page += "</p></body></html>";
   return page;
+}
+
+THttpBody::THttpBody(std::string plain) : FOwnPlain(std::move(plain)), FPlain(FOwnPlain) {}
+
+THttpBody::THttpBody(std::string plain, std::string deflated) : THttpBody(std::move(plain)) {
+  FOwnCoded = std::move(deflated);
+  std::call_once(FCodeOnce, [&] {
+    FCodedBy = reinterpret_cast<const void*>(CompressDeflate.Encode);
+    FCoded = FOwnCoded;
+  });
+}
+
+THttpBody::THttpBody(std::shared_ptr<const void> owner, std::string_view plain, std::string_view deflated)
+    : FOwner(std::move(owner)), FPlain(plain) {
+  if (!deflated.empty()) {
+    std::call_once(FCodeOnce, [&] {
+      FCodedBy = reinterpret_cast<const void*>(CompressDeflate.Encode);
+      FCoded = deflated;
+    });
+  }
+}
+
+std::string_view THttpBody::Coded(const THttpSocketCompress& coder, std::string& scratch) const {
+  const void* by = reinterpret_cast<const void*>(coder.Encode);
+  std::call_once(FCodeOnce, [&] {
+    FOwnCoded = coder.Encode(FPlain);
+    FCoded = FOwnCoded;
+    FCodedBy = by;
+  });
+  if (FCodedBy == by) return FCoded;
+  scratch = coder.Encode(FPlain);
+  return scratch;
+}
+
+std::string_view ResponseBody(const THttpServerRequest& ctxt) {
+  return ctxt.OutBody ? ctxt.OutBody->Plain() : std::string_view(ctxt.OutContent);
 }

@@ -70,9 +70,11 @@ TNuvoHttpServer::TNuvoHttpServer(std::shared_ptr<TGameLib> GameLib, TTickSource 
     : FGameLib(std::move(GameLib)),
       FTick(Tick ? std::move(Tick) : TTickSource(GetTickCount64)),
       FWorkLog("./Logs/" + DateTimeStamp(std::time(nullptr)) + ".log"),
+      FBodies(Limits.BodyCacheBytes),
       FSweepAt(kSweepGrowth) {
   g_boStart = false;
   CompressIndexesTables = FGameLib ? FGameLib->GetIndexes() : ZlibCompress("", 4);
+  FIndexBody = std::make_shared<THttpBody>(CompressIndexesTables, RawDeflate(CompressIndexesTables, 1));
   NuvoServer = std::make_unique<THttpApiServer>(Limits);
   {
     std::lock_guard hold(g_ConfigLock);  // the settings dialog may be saving a new password
@@ -88,12 +90,18 @@ TNuvoHttpServer::~TNuvoHttpServer() {
 
 bool TNuvoHttpServer::Open() {
   const uint16_t port = g_nServerPort;
+  if (port == 0) {
+    // Binding port 0 would serve on a port nobody configured.
+    MainOutMessage("微端服务器启动异常！[port 0: " + AddUrlErrorText(-1) + "]");
+    return false;
+  }
   try {
     // Megabytes to bytes per second, in 32 bits as the front end takes it.
     NuvoServer->SetMaxBandwidth(static_cast<uint32_t>(g_nMaxBandwidth.load()) << 20);
     const int rc = NuvoServer->AddUrl("wclientdat", std::to_string(port), false, "+", true, 0);
     NuvoServer->RegisterCompress(CompressDeflate, 1024);
     NuvoServer->SetOnRequest([this](THttpServerRequest& c) { return Process(c); });
+    NuvoServer->SetOnRequestInline([this](THttpServerRequest& c) { return ProcessInMemory(c); });
     NuvoServer->Clone(31);
     std::string url = NuvoServer->GetRegisteredUrl();
     for (size_t p = url.find('+'); p != std::string::npos; p = url.find('+', p)) url.replace(p, 1, "127.0.0.1");
@@ -151,14 +159,37 @@ uint32_t TNuvoHttpServer::AnswerCheckIndexes(THttpServerRequest& Ctxt, const std
       if (CheckIndexesTime.size() >= FSweepAt) SweepCheckIndexes(now);
     }
   }
-  Ctxt.OutContent = CompressIndexesTables;
+  Ctxt.OutBody = FIndexBody;
   Ctxt.OutContentType = kContentType;
   return 200;
 }
 
-uint32_t TNuvoHttpServer::Process(THttpServerRequest& Ctxt) {
+uint32_t TNuvoHttpServer::Process(THttpServerRequest& Ctxt) { return Answer(Ctxt, true); }
+
+uint32_t TNuvoHttpServer::ProcessInMemory(THttpServerRequest& Ctxt) { return Answer(Ctxt, false); }
+
+// The body of an image or header request: kept from an earlier request of the same catalogue state,
+// or read from the library (only when `mayBlock`; nothing otherwise).
+THttpBodyRef TNuvoHttpServer::ImageBody(const std::string& key, const std::string& sImage, bool mayBlock) {
+  const uint64_t generation = FGameLib->Generation();  // before the lookup: a later change makes this entry stale
+  std::string cacheKey = key;
+  cacheKey += '|';
+  cacheKey += sImage;
+  if (THttpBodyRef kept = FBodies.Find(cacheKey, generation)) return kept;
+  if (!mayBlock) {
+    if (FGameLib->GetLib(key)) return nullptr;
+    static const THttpBodyRef kEmpty = std::make_shared<THttpBody>(std::string());
+    return kEmpty;  // no such library: nothing to read
+  }
+  auto body = std::make_shared<const THttpBody>(FGameLib->GetDataImageBuff(key, sImage));
+  FBodies.Insert(cacheKey, generation, body);
+  return body;
+}
+
+uint32_t TNuvoHttpServer::Answer(THttpServerRequest& Ctxt, bool mayBlock) {
   const std::string& url = Ctxt.URL;
-  if (url.empty()) return Refuse(Ctxt, -1, "异常访问");
+  // Refusals write the work log: a file, so never on an event loop.
+  if (url.empty()) return mayBlock ? Refuse(Ctxt, -1, "异常访问") : kHttpNeedsWorker;
 
   std::string sHeader, sEncode, sType;
   std::string rest = GetValidStr32(url, sHeader, "/");
@@ -169,11 +200,11 @@ uint32_t TNuvoHttpServer::Process(THttpServerRequest& Ctxt) {
   if (isRoot && !sEncode.empty() && sType == "check-indexes") return AnswerCheckIndexes(Ctxt, sEncode);
 
   if (!isRoot || sEncode.empty() || sType.empty() || sType.find(".html") == std::string::npos) {
-    return Refuse(Ctxt, -2, "错误格式：" + WorkLogText(url));
+    return mayBlock ? Refuse(Ctxt, -2, "错误格式：" + WorkLogText(url)) : kHttpNeedsWorker;
   }
   const int32_t nType = Str_ToInt(StripExtension(sType), 0);
   if (nType < 1 || nType > 5) {
-    return Refuse(Ctxt, -3, "错误资源：" + WorkLogText(url) + "/" + std::to_string(nType));
+    return mayBlock ? Refuse(Ctxt, -3, "错误资源：" + WorkLogText(url) + "/" + std::to_string(nType)) : kHttpNeedsWorker;
   }
 
   const std::string sDecrypt = SimpleDeStringMsg(sEncode, KeyPassBytes);
@@ -182,29 +213,31 @@ uint32_t TNuvoHttpServer::Process(THttpServerRequest& Ctxt) {
   rest = GetValidStr32(rest, sLib, "|");
   GetValidStr32(rest, sImage, "|");
   if (sDir.empty() || sLib.empty()) {
-    return Refuse(Ctxt, -4, "解密失败：" + WorkLogText(url) + "/" + WorkLogText(sDecrypt));
+    return mayBlock ? Refuse(Ctxt, -4, "解密失败：" + WorkLogText(url) + "/" + WorkLogText(sDecrypt)) : kHttpNeedsWorker;
   }
 
   uint32_t status = 0;
-  std::string sStrBuffer;
+  THttpBodyRef body;
   const std::string key = "\\" + sDir + "\\" + sLib;
   if (nType <= 2) {
     if (!sImage.empty()) {
-      sStrBuffer = FGameLib ? FGameLib->GetDataImageBuff(key, AfterLastSeparator(StripExtension(sImage))) : "";
+      body = FGameLib ? ImageBody(key, AfterLastSeparator(StripExtension(sImage)), mayBlock) : nullptr;
+      if (FGameLib && !body) return kHttpNeedsWorker;
       status = 200;
     }
-  } else if (nType == 3) {
-    sStrBuffer = FGameLib ? FGameLib->GetMapBuff(key) : "";
-    status = 200;
   } else {
-    sStrBuffer = FGameLib ? FGameLib->GetWavBuff(key) : "";
+    std::shared_ptr<const TNuvoBuffer> entry;
+    if (FGameLib) entry = nType == 3 ? FGameLib->GetMap(key) : FGameLib->GetWav(key);
+    // The stored bytes themselves, shared with every answer that sends them.
+    if (entry) body = std::make_shared<const THttpBody>(entry, std::string_view(entry->Buffer).substr(0, size_t(entry->nSize)), entry->Deflated);
     status = 200;
   }
-  g_nDataSec += sStrBuffer.size();
-  g_nDataSend += sStrBuffer.size();
+  const size_t size = body ? body->Plain().size() : 0;
+  g_nDataSec += size;
+  g_nDataSend += size;
   ++g_nDataRead;
   if (status == 200) {
-    Ctxt.OutContent = std::move(sStrBuffer);
+    Ctxt.OutBody = std::move(body);
     Ctxt.OutContentType = kContentType;
   }
   return status;

@@ -13,6 +13,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "service/BodyCache.h"
 #include "service/HttpApiServer.h"
 
 class TGameLib;
@@ -62,10 +63,14 @@ class TNuvoHttpServer {
   TNuvoHttpServer& operator=(const TNuvoHttpServer&) = delete;
 
   // Registers the address and starts the 32 workers; queues the start line, or the start-failure
-  // line when no address could be registered. True when the service answers requests.
+  // line when no address could be registered (port 0 included). True when the service answers requests.
   bool Open();
-  // The request handler; any worker thread.
+  // The request handler; any worker thread. Sets OutBody, never OutContent, for answers with bytes
+  // of the catalogue or the index table.
   uint32_t Process(THttpServerRequest& Ctxt);
+  // The same answer when it needs no file (index table, maps, wavs, kept images and headers, an
+  // absent library); kHttpNeedsWorker otherwise. Never blocks: the front end's event loops call it.
+  uint32_t ProcessInMemory(THttpServerRequest& Ctxt);
   void LogsOut(const std::string& msg) { FWorkLog.LogsOut(msg); }
 
   const std::string& WorkLogsFile() const { return FWorkLog.FileName(); }
@@ -73,6 +78,8 @@ class TNuvoHttpServer {
   size_t CheckIndexesCount() const;
 
  private:
+  uint32_t Answer(THttpServerRequest& Ctxt, bool mayBlock);
+  THttpBodyRef ImageBody(const std::string& key, const std::string& sImage, bool mayBlock);
   uint32_t Refuse(THttpServerRequest& Ctxt, int32_t nCode, const std::string& logLine);
   uint32_t AnswerCheckIndexes(THttpServerRequest& Ctxt, const std::string& sEncode);
   void SweepCheckIndexes(int64_t now);
@@ -82,6 +89,8 @@ class TNuvoHttpServer {
   std::array<uint8_t, 16> KeyPassBytes{};
   TWorkLog FWorkLog;
   std::string CompressIndexesTables;
+  THttpBodyRef FIndexBody;  // CompressIndexesTables with its coded form, made once
+  TBodyCache FBodies;
   mutable std::mutex FCheckLock;
   std::unordered_map<std::string, int64_t> CheckIndexesTime;
   size_t FSweepAt;

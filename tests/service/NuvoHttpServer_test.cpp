@@ -125,7 +125,7 @@ TEST_F(DispatchTest, RefusalsAnswerTheirPageWriteTheirLineAndCount) {
     const uint64_t refused = g_nDataRead404;
     TAnswer a = Ask(c.target);
     EXPECT_EQ(a.Status, 404u) << c.target;
-    EXPECT_EQ(a.Ctxt.OutContent, GetErrorMsg(c.code)) << c.target;
+    EXPECT_EQ(ResponseBody(a.Ctxt), GetErrorMsg(c.code)) << c.target;
     EXPECT_EQ(a.Ctxt.OutContentType, kHtml);
     EXPECT_EQ(g_nDataRead404, refused + 1) << c.target;
     lines.push_back(c.line);
@@ -165,7 +165,7 @@ TEST_F(DispatchTest, ResourceRequestsAnswerTheCatalogueBytesAndCountThem) {
   for (const Case& c : cases) {
     TAnswer a = Ask(Target(c.plain, c.type));
     EXPECT_EQ(a.Status, 200u) << c.plain;
-    EXPECT_TRUE(a.Ctxt.OutContent == c.body) << c.plain;
+    EXPECT_TRUE(ResponseBody(a.Ctxt) == c.body) << c.plain;
     EXPECT_EQ(a.Ctxt.OutContentType, kHtml);
     sent += c.body.size();
   }
@@ -182,7 +182,7 @@ TEST_F(DispatchTest, PathSegmentsAreFoundPastRepeatedSlashesAndInAnyPrefixCase) 
   for (const std::string& target : {"//wclientdat//" + token + "//3.html", "/WClientDat/" + token + "/3.html/extra"}) {
     TAnswer a = Ask(target);
     EXPECT_EQ(a.Status, 200u) << target;
-    EXPECT_TRUE(a.Ctxt.OutContent == map) << target;
+    EXPECT_TRUE(ResponseBody(a.Ctxt) == map) << target;
   }
 }
 
@@ -190,7 +190,7 @@ TEST_F(DispatchTest, ImageRequestWithoutImageFieldSetsNothingButCounts) {
   for (const char* plain : {"data|hum.wzl", "data|hum.wzl|", "|hum.wzl|0"}) {
     TAnswer a = Ask(Target(plain, "1.html"));
     EXPECT_EQ(a.Status, 0u) << plain;
-    EXPECT_EQ(a.Ctxt.OutContent, "") << plain;
+    EXPECT_EQ(ResponseBody(a.Ctxt), "") << plain;
     EXPECT_EQ(a.Ctxt.OutContentType, "") << plain;
   }
   EXPECT_EQ(g_nDataRead, 3u);
@@ -207,7 +207,7 @@ TEST_F(DispatchTest, IndexTableIsServedOncePer300000MsForEachToken) {
   const uint64_t t0 = tick;
   TAnswer first = ask("/wclientdat/A/check-indexes", t0);
   EXPECT_EQ(first.Status, 200u);
-  EXPECT_EQ(first.Ctxt.OutContent, table);
+  EXPECT_EQ(ResponseBody(first.Ctxt), table);
   EXPECT_EQ(first.Ctxt.OutContentType, kHtml);
 
   TAnswer again = ask("/wclientdat/A/check-indexes", t0 + 299999);
@@ -234,8 +234,8 @@ TEST_F(DispatchTest, IndexTableIsTheOneTakenWhenTheServiceWasCreated) {
   ASSERT_NE(lib->GetIndexes(), table);
   TAnswer a = Ask("/wclientdat/A/check-indexes");
   EXPECT_EQ(a.Status, 200u);
-  EXPECT_EQ(a.Ctxt.OutContent, table);
-  EXPECT_EQ(ZlibInflate(a.Ctxt.OutContent).value().substr(0, 16), "\\data\\items.jpk|");
+  EXPECT_EQ(ResponseBody(a.Ctxt), table);
+  EXPECT_EQ(ZlibInflate(std::string(ResponseBody(a.Ctxt))).value().substr(0, 16), "\\data\\items.jpk|");
 }
 
 TEST_F(DispatchTest, ThrottleMapStaysBoundedUnderAFloodAndAnswersAsWithoutSweeping) {
@@ -310,7 +310,7 @@ TEST_F(ServiceObjectTest, CreationMakesLogsAndNamesTheWorkLogAfterItsTime) {
   THttpServerRequest c;
   c.URL = "/wclientdat/t/check-indexes";
   EXPECT_EQ(server.Process(c), 200u);
-  EXPECT_EQ(ZlibInflate(c.OutContent), std::optional<std::string>(""));
+  EXPECT_EQ(ZlibInflate(std::string(ResponseBody(c))), std::optional<std::string>(""));
 }
 
 TEST_F(ServiceObjectTest, OpenServesTheAddressAndASecondOpenChangesNothing) {
