@@ -16,7 +16,6 @@
 #include <deque>
 #include <limits>
 #include <list>
-#include <span>
 #include <mutex>
 #include <optional>
 #include <system_error>
@@ -488,7 +487,7 @@ class THttpSession : public std::enable_shared_from_this<THttpSession> {
     add(FHead);
     add(FBody);
     FDeadline = NowMs() + FCore->Limits.SendTimeout.count();
-    FSocket.async_write_some(std::span<const net::const_buffer>(parts.data(), count),
+    FSocket.async_write_some(parts,  // by value: the operation keeps its own copy
                              [self = shared_from_this()](beast::error_code ec, std::size_t n) {
                                self->OnWritten(ec, n);
                              });

@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <ctime>
+#include <future>
+#include <thread>
 #include <filesystem>
 #include <optional>
 #include <memory>
@@ -15,6 +18,7 @@
 #include "catalogue/uGameLib.h"
 #include "formats/LibraryWriter.h"
 #include "formats/MD5.h"
+#include "formats/WIL.h"
 #include "formats/ZStream.h"
 #include "platform/Clock.h"
 #include "platform/CodePage.h"
@@ -83,6 +87,14 @@ class DispatchTest : public SharedStateTest {
     a.Ctxt.Method = "GET";
     a.Status = server->Process(a.Ctxt);
     return a;
+  }
+
+  // Opens the service on a free port.
+  uint16_t Serve() {
+    g_nServerPort = FreeLoopbackPort();
+    EXPECT_TRUE(server->Open());
+    DrainLogQueue();
+    return g_nServerPort;
   }
 
   std::string client;
@@ -174,6 +186,147 @@ TEST_F(DispatchTest, ResourceRequestsAnswerTheCatalogueBytesAndCountThem) {
   EXPECT_EQ(g_nDataSec, sent);
   EXPECT_EQ(g_nDataRead404, 0u);
   EXPECT_FALSE(FileExists(server->WorkLogsFile())) << "answers touch no file";
+}
+
+// What a client must receive for a body: the bytes as they are, or their raw deflate at level 1
+// when the client lists deflate and the body has at least 1024 bytes.
+void ExpectWireBody(const THttpReply& r, const std::string& fresh, bool coded, const std::string& what) {
+  if (coded && fresh.size() >= 1024) {
+    EXPECT_EQ(r.Header("Content-Encoding"), "deflate") << what;
+    EXPECT_TRUE(r.Body == RawDeflate(fresh, 1)) << what;
+  } else {
+    EXPECT_FALSE(r.Has("Content-Encoding")) << what;
+    EXPECT_TRUE(r.Body == fresh) << what << " sizes " << r.Body.size() << " " << fresh.size();
+  }
+}
+
+const std::vector<std::pair<std::string, std::string>> kAcceptsDeflate = {{"Accept-Encoding", "gzip, deflate"}};
+
+TEST_F(DispatchTest, KeptAndCodedBodiesEqualFreshlyMadeOnesForEveryRequestForm) {
+  // Larger entries, so that the coding applies to images and headers too.
+  TLibDesc wzl;
+  wzl.Images = {UnpackedImage(64, 40, 8, 1), ImageAt(0), PackedImage(40, 30, 5000, 2), UnpackedImage(3, 2, 5, 4)};
+  WriteWzlLibrary(client + "/Data/Hum.wzl", WzlLibraryBytes(wzl));
+  WriteFileAtomic(client + "/Map/Sub/0.map", std::string(20000, 'm'));
+  lib->Clear();
+  lib->LoadGameLib();
+  server = std::make_unique<TNuvoHttpServer>(lib, [this] { return tick.load(); });
+  const uint16_t port = Serve();
+  const std::string hum = "\\data\\hum.wzl", items = "\\data\\items.jpk";
+  struct Case {
+    std::string target, fresh;
+    unsigned status = 200;
+  };
+  const std::vector<Case> cases = {
+      {Target("data|hum.wzl|0", "1.html"), lib->GetDataImageBuff(hum, "0")},
+      {Target("data|hum.wzl|1", "1.html"), lib->GetDataImageBuff(hum, "1")},
+      {Target("data|hum.wzl|x\\2.bmp", "2.html"), lib->GetDataImageBuff(hum, "2")},
+      {Target("data|hum.wzl|3", "1.html"), lib->GetDataImageBuff(hum, "3")},
+      {Target("data|hum.wzl|4", "1.html"), ""},
+      {Target("data|hum.wzl|HEADER", "1.html"), lib->GetDataImageBuff(hum, "Header")},
+      {Target("data|items.jpk|Header", "2.html"), lib->GetDataImageBuff(items, "Header")},
+      {Target("data|items.jpk|2", "2.html"), lib->GetDataImageBuff(items, "2")},
+      {Target("data|gone.wzl|0", "1.html"), ""},
+      {Target("map\\sub|0.map", "3.html"), lib->GetMapBuff("\\map\\sub\\0.map")},
+      {Target("wav|hit.wav", "4.html"), lib->GetWavBuff("\\wav\\hit.wav")},
+      {"/wclientdat/T/9.html", GetErrorMsg(-3), 404},
+  };
+  int codedBodies = 0;
+  for (int round = 0; round < 2; ++round) {  // made, then kept
+    for (bool coded : {false, true}) {
+      for (const Case& c : cases) {
+        THttpReply r = HttpGet(port, c.target, coded ? kAcceptsDeflate : decltype(kAcceptsDeflate){});
+        EXPECT_EQ(r.Status, c.status) << c.target;
+        ExpectWireBody(r, c.fresh, coded, c.target + (coded ? " coded" : " plain"));
+        codedBodies += r.Has("Content-Encoding");
+      }
+      // The index table, under a new token each time (the throttle).
+      const std::string token = "/wclientdat/T" + std::to_string(round) + (coded ? "c" : "p") + "/check-indexes";
+      THttpReply r = HttpGet(port, token, coded ? kAcceptsDeflate : decltype(kAcceptsDeflate){});
+      ExpectWireBody(r, lib->GetIndexes(), coded, token);
+    }
+  }
+  EXPECT_EQ(codedBodies, 2 * 3) << "two images and the wav of this fixture are coded";
+}
+
+TEST_F(DispatchTest, AReloadOrUnloadNeverServesABodyFromThePassBefore) {
+  const uint16_t port = Serve();
+  const std::vector<std::pair<std::string, std::string>> asks = {
+      {Target("data|hum.wzl|2", "1.html"), "2"},
+      {Target("data|hum.wzl|Header", "1.html"), "Header"},
+      {Target("data|items.jpk|0", "2.html"), "0"},
+      {Target("data|items.jpk|Header", "2.html"), "Header"},
+  };
+  auto keyOf = [](const std::string& target) {
+    return target.find("2.html") != std::string::npos ? "\\data\\items.jpk" : "\\data\\hum.wzl";
+  };
+  std::vector<std::string> before;
+  for (const auto& [target, image] : asks) {
+    for (int i = 0; i < 2; ++i) EXPECT_TRUE(HttpGet(port, target).Body == lib->GetDataImageBuff(keyOf(target), image));
+    before.push_back(HttpGet(port, target, kAcceptsDeflate).Body);
+  }
+  // Other contents under the same names, loaded by a new pass.
+  TLibDesc wzl;
+  wzl.Images = {PackedImage(9, 9, 1500, 7), PackedImage(8, 8, 2500, 8), PackedImage(7, 7, 3500, 9)};
+  WriteWzlLibrary(client + "/Data/Hum.wzl", WzlLibraryBytes(wzl));
+  TLibDesc jpk;
+  for (int i = 0; i < 4; ++i) jpk.Images.push_back(PackedImage(12, 12, 1200 + i, 20 + i));
+  WriteFileAtomic(client + "/Data/Items.jpk", JpkLibraryBytes(jpk, TJpkVersion::V2, "pw").Bytes);
+  lib->Clear();
+  lib->LoadGameLib();
+  for (size_t i = 0; i < asks.size(); ++i) {
+    const auto& [target, image] = asks[i];
+    const std::string fresh = lib->GetDataImageBuff(keyOf(target), image);
+    ASSERT_FALSE(fresh.empty()) << target;
+    EXPECT_TRUE(HttpGet(port, target).Body == fresh) << target;
+    const THttpReply coded = HttpGet(port, target, kAcceptsDeflate);
+    ExpectWireBody(coded, fresh, true, target);
+    EXPECT_NE(coded.Body, before[i]) << target;
+  }
+  lib->Clear();  // unload
+  for (const auto& [target, image] : asks) {
+    EXPECT_EQ(HttpGet(port, target).Body, "") << target;
+    EXPECT_EQ(HttpGet(port, target, kAcceptsDeflate).Body, "") << target;
+  }
+}
+
+// The per-library lock that every entry read of a library takes.
+struct TLibraryLock : TWMImages {
+  static TMyLock& Of(TWMImages& lib) { return *(lib.*(&TLibraryLock::Lock)); }
+};
+
+TEST_F(DispatchTest, AStalledLibraryReadDelaysNoRequestOnAnotherConnection) {
+  const uint16_t port = Serve();
+  const std::string items = "\\data\\items.jpk";
+  const std::string entry = lib->GetDataImageBuff(items, "1");
+  // Clients connected before the stall, so that they share event loops and workers with it.
+  std::vector<THttpConnection> others;
+  for (int i = 0; i < 64; ++i) {
+    others.emplace_back(port);
+    EXPECT_EQ(others.back().Get("/wclientdat/T" + std::to_string(i) + "/check-indexes").Status, 200u);
+  }
+  // A read of this library that does not come back: its lock stays taken.
+  std::unique_lock<TMyLock> stall(TLibraryLock::Of(*lib->GetLib(items)));
+  auto stalled = std::async(std::launch::async, [&] { return HttpGet(port, Target("data|items.jpk|1", "2.html")); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // for it to reach a worker and wait there
+
+  // In memory (map, wav, index table), read from another library, and refused: all answered, on
+  // every connection.
+  const std::string map = lib->GetMapBuff("\\map\\sub\\0.map"), wav = lib->GetWavBuff("\\wav\\hit.wav");
+  const std::string hum2 = lib->GetDataImageBuff("\\data\\hum.wzl", "2"), header = lib->GetDataImageBuff(items, "Header");
+  for (auto& c : others) {
+    EXPECT_TRUE(c.Get(Target("map\\sub|0.map", "3.html")).Body == map);
+    EXPECT_TRUE(c.Get(Target("wav|hit.wav", "4.html")).Body == wav);
+    EXPECT_TRUE(c.Get(Target("data|hum.wzl|2", "1.html")).Body == hum2);
+    EXPECT_TRUE(c.Get(Target("data|items.jpk|Header", "2.html")).Body == header);
+    EXPECT_EQ(c.Get("/wclientdat/T/7.html").Status, 404u);
+  }
+  EXPECT_EQ(stalled.wait_for(std::chrono::milliseconds(0)), std::future_status::timeout) << "the read still waits";
+
+  stall.unlock();
+  const THttpReply r = stalled.get();
+  EXPECT_EQ(r.Status, 200u);
+  EXPECT_TRUE(r.Body == entry);
 }
 
 TEST_F(DispatchTest, PathSegmentsAreFoundPastRepeatedSlashesAndInAnyPrefixCase) {
@@ -330,6 +483,18 @@ TEST_F(ServiceObjectTest, OpenServesTheAddressAndASecondOpenChangesNothing) {
   }
   EXPECT_FALSE(g_boStart);
   EXPECT_THROW(HttpGet(g_nServerPort, "/wclientdat/t/check-indexes"), std::exception) << "port released";
+}
+
+TEST_F(ServiceObjectTest, PortZeroIsAFailedStartWithNoListener) {
+  g_nServerPort = 0;
+  TNuvoHttpServer server(nullptr);
+  EXPECT_FALSE(server.Open());
+  EXPECT_FALSE(g_boStart);
+  EXPECT_EQ(g_sWClientUrl, "");
+  std::vector<std::string> log = DrainLogQueue();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].rfind("微端服务器启动异常！[port 0: ", 0), 0u) << log[0];
+  EXPECT_EQ(server.BoundPort(), 0) << "nothing listens";
 }
 
 TEST_F(ServiceObjectTest, APortThatCannotBeBoundIsAFailedStartThatALaterOpenRetries) {
