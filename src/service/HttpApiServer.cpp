@@ -310,7 +310,8 @@ class THttpSession : public std::enable_shared_from_this<THttpSession> {
 
   // Loop thread, under the loop's connection lock.
   bool Expired(int64_t now) const { return FDeadline <= now; }
-  // Any thread: the time this connection began to wait between requests, or 0 when it does not.
+  // Any thread: the clock reading when this connection began to wait between requests, or 0 when
+  // it does not.
   int64_t IdleSince() const { return FIdleSince.load(std::memory_order_relaxed); }
   // Claims an idle connection for closing; false when it stopped being idle meanwhile.
   bool ClaimIdle(int64_t since) { return FIdleSince.compare_exchange_strong(since, kEvicted); }
@@ -330,7 +331,7 @@ class THttpSession : public std::enable_shared_from_this<THttpSession> {
     if (FBuffer.size() > 0) return ReadRequest();  // the next request already arrived behind the last one
     if (FBuffer.capacity() > 16 * 1024) FBuffer.shrink_to_fit();  // idle connections keep little
     FDeadline = NowMs() + FCore->Limits.IdleTimeout.count();
-    FIdleSince.store(std::max<int64_t>(NowMs(), 1));
+    FIdleSince.store(std::max<int64_t>(Clock::now().time_since_epoch().count(), 1));
     FSocket.async_read_some(FBuffer.prepare(2048), [self = shared_from_this()](beast::error_code ec, std::size_t n) {
       if (self->FIdleSince.exchange(0) == kEvicted || ec) return self->Close();
       self->FBuffer.commit(n);
