@@ -355,6 +355,7 @@ class THttpSession : public std::enable_shared_from_this<THttpSession> {
         FCtxt.OutContent.clear();
         FCtxt.OutContentType.clear();
         FAcceptEncoding.clear();
+        FIfNoneMatch.clear();
         FCore->Refresh(FConfig, FConfigVersion);
         Prepare(StatusForParseError(ec), true);
         return Send();
@@ -367,11 +368,8 @@ class THttpSession : public std::enable_shared_from_this<THttpSession> {
     FSkipBody = req.method() == http::verb::head;
     const bool keepAlive = FParser->keep_alive();
     FKeepAlive10 = keepAlive && req.version() == 10;
-    FAcceptEncoding.clear();
-    for (auto it = req.find(http::field::accept_encoding); it != req.end() && it->name() == http::field::accept_encoding; ++it) {
-      if (!FAcceptEncoding.empty()) FAcceptEncoding += ',';
-      FAcceptEncoding.append(it->value().data(), it->value().size());
-    }
+    JoinField(req, http::field::accept_encoding, FAcceptEncoding);
+    JoinField(req, http::field::if_none_match, FIfNoneMatch);
     FParser.reset();
 
     FCore->Refresh(FConfig, FConfigVersion);
@@ -396,6 +394,15 @@ class THttpSession : public std::enable_shared_from_this<THttpSession> {
       auto executor = s.FSocket.get_executor();
       net::post(executor, [self = std::move(self)] { self->Send(); });
     });
+  }
+
+  // The values of every `field` line of `req`, joined with ",".
+  static void JoinField(const http::request<http::string_body>& req, http::field field, std::string& out) {
+    out.clear();
+    for (auto it = req.find(field); it != req.end() && it->name() == field; ++it) {
+      if (!out.empty()) out += ',';
+      out.append(it->value().data(), it->value().size());
+    }
   }
 
   bool Routed(const TConfig& config, std::string_view target) const {
@@ -425,9 +432,12 @@ class THttpSession : public std::enable_shared_from_this<THttpSession> {
     FCtxt.OutContent.clear();
     FBody = FBodyRef ? FBodyRef->Plain() : std::string_view(FOwnBody);
     if (!head.HasBody) FBody = {};
+    const std::string_view plain = FBody;
     if (!FBody.empty() && !head.ContentType.empty() && IsCompressibleType(head.ContentType)) {
       for (const auto& coding : FConfig->Codings) {
-        if (FBody.size() >= coding.MinSize && AcceptEncodingLists(FAcceptEncoding, coding.Coder.Name)) {
+        if (FBody.size() < coding.MinSize) continue;
+        head.VaryAcceptEncoding = true;  // the answer depends on what the client accepts
+        if (AcceptEncodingLists(FAcceptEncoding, coding.Coder.Name)) {
           if (FBodyRef) {
             FBody = FBodyRef->Coded(coding.Coder, FScratch);
           } else {
@@ -437,6 +447,19 @@ class THttpSession : public std::enable_shared_from_this<THttpSession> {
           head.ContentEncoding = coding.Coder.Name;
           break;
         }
+      }
+    }
+    if (status == 200 && !plain.empty()) {
+      // A strong tag from the bytes; a client that holds them gets 304 and no body.
+      FTag = FBodyRef ? FBodyRef->Tag() : EntityTag(plain);
+      if (!head.ContentEncoding.empty()) FTag = CodedEntityTag(FTag, head.ContentEncoding);
+      head.ETag = FTag;
+      head.MaxAge = FCore->Limits.CacheMaxAge;
+      if (!FIfNoneMatch.empty() && IfNoneMatchLists(FIfNoneMatch, FTag)) {
+        head.Status = 304;
+        head.HasBody = false;
+        head.ContentEncoding = {};
+        FBody = {};
       }
     }
     head.ContentLength = FBody.size();
@@ -544,7 +567,7 @@ class THttpSession : public std::enable_shared_from_this<THttpSession> {
   beast::flat_buffer FBuffer;
   std::optional<THttpRequestParser> FParser;
   THttpServerRequest FCtxt;
-  std::string FAcceptEncoding;
+  std::string FAcceptEncoding, FIfNoneMatch, FTag;
   std::shared_ptr<const TConfig> FConfig;
   uint64_t FConfigVersion = 0;
   std::string FHead, FOwnBody, FScratch;

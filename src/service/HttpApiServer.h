@@ -34,6 +34,8 @@ class THttpBody {
   // The body under `coder`. The first coder asked keeps its form in the body; another one codes
   // into `scratch` on every call.
   std::string_view Coded(const THttpSocketCompress& coder, std::string& scratch) const;
+  // The strong entity tag of the plain bytes, made once (see EntityTag).
+  const std::string& Tag() const;
 
  private:
   std::shared_ptr<const void> FOwner;
@@ -43,6 +45,8 @@ class THttpBody {
   mutable const void* FCodedBy = nullptr;  // the Encode function of the kept form
   mutable std::string FOwnCoded;
   mutable std::string_view FCoded;
+  mutable std::once_flag FTagOnce;
+  mutable std::string FTag;
 };
 using THttpBodyRef = std::shared_ptr<const THttpBody>;
 
@@ -87,6 +91,8 @@ struct THttpServerLimits {
   // closed at once only when no connection is idle.
   std::size_t MaxConnections = 10000;
   std::size_t BodyCacheBytes = 32u << 20;  // answers kept by the request service for reuse
+  // "Cache-Control: max-age=N" on answers with an entity tag; 0: no such header.
+  uint32_t CacheMaxAge = 0;
 };
 
 // The text of an error code returned by THttpApiServer::AddUrl.

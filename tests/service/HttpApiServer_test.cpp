@@ -169,6 +169,62 @@ TEST(HttpApiServer, DeflateCodesExactlyWhenClientTypeAndSizeAllow) {
   }
 }
 
+TEST(HttpApiServer, EntityTagsVaryAndNotModified) {
+  const std::string big = Pattern(2000), small = Pattern(500);
+  auto shared = std::make_shared<THttpBody>(big);
+  auto answer = [&](THttpServerRequest& c) {
+    if (c.URL == "/wclientdat/missing") return 404u;
+    if (c.URL == "/wclientdat/small") c.OutContent = small;
+    else c.OutBody = shared;
+    c.OutContentType = kHtml;
+    return 200u;
+  };
+  THttpServerLimits cached;
+  cached.CacheMaxAge = 60;
+  TServed s(answer), other(answer, cached);
+  using H = std::vector<std::pair<std::string, std::string>>;
+  const H deflate = {{"Accept-Encoding", "deflate"}};
+
+  auto plain = HttpGet(s.Port, "/wclientdat/big");
+  const std::string tag = plain.Header("ETag");
+  EXPECT_EQ(tag, EntityTag(big));
+  EXPECT_EQ(tag.size(), 34u);
+  EXPECT_EQ(plain.Header("Vary"), "Accept-Encoding");
+  EXPECT_FALSE(plain.Has("Cache-Control"));
+  auto coded = HttpGet(s.Port, "/wclientdat/big", deflate);
+  const std::string codedTag = coded.Header("ETag");
+  EXPECT_EQ(codedTag, tag.substr(0, 33) + "-deflate\"");
+  EXPECT_EQ(coded.Header("Vary"), "Accept-Encoding");
+  auto again = HttpGet(other.Port, "/wclientdat/big");
+  EXPECT_EQ(again.Header("ETag"), tag) << "the same bytes have the same tag on every instance";
+  EXPECT_EQ(again.Header("Cache-Control"), "max-age=60");
+
+  struct Case {
+    H headers;
+    unsigned status;
+    std::string etag;
+  } cases[] = {
+      {{{"If-None-Match", tag}}, 304, tag},
+      {{{"If-None-Match", "\"other\", " + tag}}, 304, tag},
+      {{{"If-None-Match", "W/" + tag}}, 304, tag},
+      {{{"If-None-Match", "*"}}, 304, tag},
+      {{{"If-None-Match", "\"other\""}}, 200, tag},
+      {{{"If-None-Match", tag}, {"Accept-Encoding", "deflate"}}, 200, codedTag},
+      {{{"If-None-Match", codedTag}, {"Accept-Encoding", "deflate"}}, 304, codedTag},
+  };
+  for (const Case& c : cases) {
+    auto r = HttpGet(s.Port, "/wclientdat/big", c.headers);
+    EXPECT_EQ(r.Status, c.status) << c.headers[0].second;
+    EXPECT_EQ(r.Header("ETag"), c.etag);
+    EXPECT_EQ(r.Body.empty(), c.status == 304);
+    EXPECT_FALSE(r.Has("Content-Encoding") && c.status == 304);
+  }
+  auto r = HttpGet(s.Port, "/wclientdat/small", deflate);
+  EXPECT_EQ(r.Header("ETag"), EntityTag(small));
+  EXPECT_FALSE(r.Has("Vary")) << "too small for the coding";
+  EXPECT_FALSE(HttpGet(s.Port, "/wclientdat/missing").Has("ETag"));
+}
+
 TEST(HttpApiServer, AcceptEncodingTokens) {
   struct Case {
     const char* header;

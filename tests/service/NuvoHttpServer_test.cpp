@@ -447,6 +447,15 @@ class ServiceObjectTest : public SharedStateTest {
   }
   std::string Url() const { return "http://127.0.0.1:" + std::to_string(g_nServerPort) + "/wclientdat/"; }
   std::string StartLine() const { return "微端服务器启动完毕！[" + std::to_string(g_nServerPort) + "]"; }
+  // Opens `server` expecting a failed start; returns its one log line.
+  std::string FailedStartLine(TNuvoHttpServer& server) {
+    EXPECT_FALSE(server.Open());
+    EXPECT_FALSE(g_boStart);
+    EXPECT_EQ(g_sWClientUrl, "");
+    std::vector<std::string> log = DrainLogQueue();
+    EXPECT_EQ(log.size(), 1u);
+    return log.empty() ? std::string() : log[0];
+  }
 };
 
 TEST_F(ServiceObjectTest, CreationMakesLogsAndNamesTheWorkLogAfterItsTime) {
@@ -488,12 +497,8 @@ TEST_F(ServiceObjectTest, OpenServesTheAddressAndASecondOpenChangesNothing) {
 TEST_F(ServiceObjectTest, PortZeroIsAFailedStartWithNoListener) {
   g_nServerPort = 0;
   TNuvoHttpServer server(nullptr);
-  EXPECT_FALSE(server.Open());
-  EXPECT_FALSE(g_boStart);
-  EXPECT_EQ(g_sWClientUrl, "");
-  std::vector<std::string> log = DrainLogQueue();
-  ASSERT_EQ(log.size(), 1u);
-  EXPECT_EQ(log[0].rfind("微端服务器启动异常！[port 0: ", 0), 0u) << log[0];
+  const std::string line = FailedStartLine(server);
+  EXPECT_EQ(line.rfind("微端服务器启动异常！[port 0: ", 0), 0u) << line;
   EXPECT_EQ(server.BoundPort(), 0) << "nothing listens";
 }
 
@@ -503,14 +508,11 @@ TEST_F(ServiceObjectTest, APortThatCannotBeBoundIsAFailedStartThatALaterOpenRetr
   auto holder = std::make_unique<net::ip::tcp::acceptor>(
       io, net::ip::tcp::endpoint(net::ip::make_address("127.0.0.1"), g_nServerPort));
   TNuvoHttpServer server(nullptr);
-  EXPECT_FALSE(server.Open());
-  EXPECT_FALSE(g_boStart);
-  EXPECT_EQ(g_sWClientUrl, "");
-  std::vector<std::string> log = DrainLogQueue();
-  ASSERT_EQ(log.size(), 1u);
-  EXPECT_EQ(log[0].rfind("微端服务器启动异常！[", 0), 0u) << log[0];
-  EXPECT_NE(log[0].find(std::to_string(g_nServerPort)), std::string::npos) << log[0];
-  EXPECT_EQ(log[0].back(), ']');
+  const std::string line = FailedStartLine(server);
+  EXPECT_EQ(line.rfind("微端服务器启动异常！[", 0), 0u) << line;
+  EXPECT_NE(line.find(std::to_string(g_nServerPort)), std::string::npos) << line;
+  ASSERT_FALSE(line.empty());
+  EXPECT_EQ(line.back(), ']');
 
   holder.reset();
   EXPECT_TRUE(server.Open());
