@@ -9,6 +9,8 @@ cd "$(dirname "$0")"
 mode="${1:-plain}"
 
 bash scripts/install-deps.sh
+# Includes follow the layers before anything is built.
+bash scripts/check-layers.sh
 
 jobs=$(nproc)
 case "$mode" in

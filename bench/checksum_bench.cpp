@@ -10,6 +10,7 @@
 #include "formats/CnCRC32.h"
 #include "formats/MD5.h"
 #include "settings/TarnShare.h"
+#include "service/RequestToken.h"
 
 namespace {
 

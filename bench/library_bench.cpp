@@ -8,7 +8,7 @@
 #include <mutex>
 #include <string>
 
-#include "formats/LibraryWriter.h"
+#include "support/LibraryWriter.h"
 #include "formats/WIL.h"
 #include "platform/FileSystem.h"
 #include "support/TempDir.h"

@@ -13,11 +13,12 @@
 #include <string>
 
 #include "catalogue/uGameLib.h"
-#include "formats/DemoData.h"
+#include "support/DemoData.h"
 #include "formats/MD5.h"
 #include "formats/ZStream.h"
 #include "service/HttpApiWire.h"
 #include "service/uHttpServer.h"
+#include "service/RequestToken.h"
 #include "settings/TarnShare.h"
 #include "support/TempDir.h"
 
@@ -36,11 +37,11 @@ struct TDemoService {
     for (const auto& f : Demo.Maps) g_MapList.push_back(f.Path);
     for (const auto& f : Demo.Wavs) g_WavList.push_back(f.Path);
     Lib = std::make_shared<TGameLib>(true);
-    Lib->LoadGameLib();
-    Kept = std::make_unique<TNuvoHttpServer>(Lib);
+    Lib->LoadGameLib(CurrentLoadLists());
+    Kept = std::make_unique<TNuvoHttpServer>(Lib, CurrentServiceSettings());
     THttpServerLimits noCache;
     noCache.BodyCacheBytes = 0;
-    Uncached = std::make_unique<TNuvoHttpServer>(Lib, nullptr, noCache);
+    Uncached = std::make_unique<TNuvoHttpServer>(Lib, CurrentServiceSettings(), nullptr, noCache);
     Key = MD5String(g_sWClientPass);
   }
   std::string Target(const std::string& plain, const char* type) const {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/FileSystem.h"
-#include "service/WClientProbe.h"
+#include "client/WClientProbe.h"
 #include "service/uHttpServer.h"
 #include "settings/TarnShare.h"
 
@@ -21,7 +21,7 @@ void Check(bool ok) {
 // The service object writes its work log below ./Logs of the fuzzer's directory; each line is
 // checked and the file removed again.
 struct TFixture {
-  TFixture() : Server(std::make_unique<TNuvoHttpServer>(nullptr, [this] { return Tick; })) {}
+  TFixture() : Server(std::make_unique<TNuvoHttpServer>(nullptr, CurrentServiceSettings(), [this] { return Tick; })) {}
   uint64_t Tick = 1000000;
   std::unique_ptr<TNuvoHttpServer> Server;
 };

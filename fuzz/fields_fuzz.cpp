@@ -8,8 +8,9 @@
 #include <string_view>
 
 #include "platform/TextFile.h"
-#include "settings/HUtil32.h"
+#include "platform/HUtil32.h"
 #include "settings/TarnShare.h"
+#include "service/RequestToken.h"
 
 namespace {
 

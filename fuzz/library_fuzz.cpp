@@ -16,7 +16,7 @@
 
 #include "formats/CnCRC32.h"
 #include "formats/Jpk.h"
-#include "formats/LibraryWriter.h"
+#include "support/LibraryWriter.h"
 #include "formats/WIL.h"
 
 namespace {

@@ -12,8 +12,8 @@
 #include "platform/AsciiText.h"
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
-#include "service/WClientProbe.h"
-#include "settings/HUtil32.h"
+#include "client/WClientProbe.h"
+#include "platform/HUtil32.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <exception>
 #include <string>
 
-#include "formats/DemoData.h"
+#include "support/DemoData.h"
 #include "settings/TarnShare.h"
 
 int main(int argc, char** argv) {

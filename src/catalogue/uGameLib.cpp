@@ -10,8 +10,10 @@
 #include "platform/AsciiText.h"
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
-#include "settings/HUtil32.h"
+#include "platform/HUtil32.h"
 #include "settings/TarnShare.h"
+
+std::atomic<uint64_t> g_nDataMemory{0};
 
 namespace {
 
@@ -60,12 +62,13 @@ void TGameLib::DetachCallbacks() {
   FTBackShow = nullptr;
 }
 
-void TGameLib::SetLoadLib(bool value) {
+void TGameLib::SetLoadLib(TLoadLists Lists) {
   {
     std::lock_guard lock(wakeMutex_);
-    FLoadLib = value;
+    FPendingLists = std::move(Lists);
+    FLoadLib = true;
   }
-  if (value) wake_.notify_all();
+  wake_.notify_all();
 }
 
 void TGameLib::ShowLoadLabel(const std::string& sMsg) {
@@ -80,16 +83,18 @@ void TGameLib::CallBackLoad() {
 
 void TGameLib::Execute() {
   for (;;) {
+    TLoadLists lists;
     {
       std::unique_lock lock(wakeMutex_);
       // Waiting on the flag instead of polling every millisecond keeps an idle loader at no cost.
       wake_.wait(lock, [this] { return Terminated.load() || FLoadLib.load(); });
       if (Terminated) return;
       FLoadLib = false;
+      lists = std::move(FPendingLists);
     }
     try {
       Clear();
-      LoadGameLib();
+      LoadGameLib(lists);
     } catch (...) {
       MainOutMessage("[Exception] TGameLib::Execute Error ");
     }
@@ -264,21 +269,24 @@ void TGameLib::LoadBufferPhase(const std::string& searchDir, const std::vector<s
   }
 }
 
-void TGameLib::LoadGameLib() {
-  std::string searchDir;
-  std::vector<std::pair<std::string, std::string>> jpk;
-  std::vector<std::string> wzl, maps, wavs;
-  {
-    std::lock_guard lock(g_ConfigLock);
-    searchDir = g_sSearchDir;
-    for (const TNameValue& p : g_JpkList.Items()) jpk.emplace_back(p.Name, p.Value);
-    wzl = g_WzlList;
-    maps = g_MapList;
-    wavs = g_WavList;
-  }
+TLoadLists CurrentLoadLists() {
+  TLoadLists lists;
+  std::lock_guard lock(g_ConfigLock);
+  lists.SearchDir = g_sSearchDir;
+  for (const TNameValue& p : g_JpkList.Items()) lists.Jpk.emplace_back(p.Name, p.Value);
+  lists.Wzl = g_WzlList;
+  lists.Maps = g_MapList;
+  lists.Wavs = g_WavList;
+  return lists;
+}
+
+void TGameLib::LoadGameLib(const TLoadLists& Lists) {
+  const std::string& searchDir = Lists.SearchDir;
+  const auto& maps = Lists.Maps;
+  const auto& wavs = Lists.Wavs;
   g_nDataMemory = 0;
-  LoadJpkPhase(searchDir, jpk);
-  LoadWzlPhase(searchDir, wzl);
+  LoadJpkPhase(searchDir, Lists.Jpk);
+  LoadWzlPhase(searchDir, Lists.Wzl);
   MainOutMessage("Data 资源全部加载完成!");
   ShowLoadLabel(AnsiFromUtf8("正在加载 map 资源！"));
 
@@ -318,14 +326,16 @@ std::string TGameLib::GetMapBuff(const std::string& sFileName) const { return Co
 
 std::string TGameLib::GetWavBuff(const std::string& sFileName) const { return CopyBuffer(GetWav(sFileName)); }
 
-std::string TGameLib::GetDataImageBuff(const std::string& sFileName, const std::string& sImage) const {
+std::string TGameLib::GetHeaderBuff(const std::string& sFileName) const {
   std::shared_ptr<TWMImages> lib = GetLib(sFileName);
-  if (!lib || sImage.empty()) return {};
-  if (SameTextAscii(sImage, "Header")) {
-    std::optional<std::string> block = lib->GetWClientHeader();
-    return block ? std::move(*block) : std::string();
-  }
-  const int32_t nIndex = Str_ToInt(sImage, -1);
+  if (!lib) return {};
+  std::optional<std::string> block = lib->GetWClientHeader();
+  return block ? std::move(*block) : std::string();
+}
+
+std::string TGameLib::GetImageBuff(const std::string& sFileName, int32_t nIndex) const {
+  std::shared_ptr<TWMImages> lib = GetLib(sFileName);
+  if (!lib) return {};
   if (nIndex < 0 || nIndex >= lib->ImageCount()) return {};
   std::string bytes;
   std::optional<TWImage> record = lib->GetWClientImage(bytes, nIndex);

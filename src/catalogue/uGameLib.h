@@ -18,9 +18,13 @@
 #include <string>
 #include <thread>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 class TWMImages;
+
+// Bytes of the library files, maps and wavs the last load pass took in (any thread).
+extern std::atomic<uint64_t> g_nDataMemory;
 
 // One map or wav file as stored: a zlib stream of the whole file.
 struct TNuvoBuffer {
@@ -33,6 +37,18 @@ struct TNuvoBuffer {
 // The key text of a listed file (UTF-8, before the conversion to code page 936): the path with
 // every occurrence of the client directory removed, A-Z lowered and "/" written as "\".
 std::string CatalogueKeyText(const std::string& sFileName, const std::string& sSearchDir);
+
+// What one load pass reads, copied when the pass is asked for so that the loader never reads the
+// settings the window may be editing.
+struct TLoadLists {
+  std::string SearchDir;                                  // client installation root (UTF-8)
+  std::vector<std::pair<std::string, std::string>> Jpk;  // library path -> password
+  std::vector<std::string> Wzl;
+  std::vector<std::string> Maps;
+  std::vector<std::string> Wavs;
+};
+// The client directory and the four lists as they stand, copied under g_ConfigLock.
+TLoadLists CurrentLoadLists();
 
 using TBackLoad = std::function<void()>;
 using TBackShow = std::function<void(const std::string& sMsg)>;  // code page 936 text
@@ -55,8 +71,9 @@ class TGameLib {
   void SetShowLabel(TBackShow f);
   void DetachCallbacks();
 
-  // Asks for a load pass; several requests during one pass give one further pass.
-  void SetLoadLib(bool value);
+  // Asks for a load pass of `Lists`; several requests during one pass give one further pass, of
+  // the lists of the last request.
+  void SetLoadLib(TLoadLists Lists);
   bool LoadLib() const { return FLoadLib.load(); }
 
   // Releases every library, map and wav entry (readers still holding one keep it alive). The
@@ -71,8 +88,10 @@ class TGameLib {
   std::shared_ptr<const TNuvoBuffer> GetMap(const std::string& sFileName) const;
   std::shared_ptr<const TNuvoBuffer> GetWav(const std::string& sFileName) const;
 
-  // Response bodies; empty when the catalogue has nothing for the request.
-  std::string GetDataImageBuff(const std::string& sFileName, const std::string& sImage) const;
+  // Response bodies; empty when the catalogue has nothing for the request. An image body is its
+  // 64-byte record and then its bytes.
+  std::string GetHeaderBuff(const std::string& sFileName) const;
+  std::string GetImageBuff(const std::string& sFileName, int32_t nIndex) const;
   std::string GetMapBuff(const std::string& sFileName) const;
   std::string GetWavBuff(const std::string& sFileName) const;
 
@@ -83,7 +102,7 @@ class TGameLib {
 
   // One load pass, on the calling thread; the loader thread calls it after Clear. Throws on an
   // input/output failure (the thread logs it and abandons the pass).
-  void LoadGameLib();
+  void LoadGameLib(const TLoadLists& Lists);
 
  private:
   using TLibMap = std::unordered_map<std::string, std::shared_ptr<TWMImages>>;
@@ -105,6 +124,7 @@ class TGameLib {
   // Loader state.
   std::atomic<bool> FLoadLib{false};
   std::atomic<bool> Terminated{false};
+  TLoadLists FPendingLists;  // under wakeMutex_: the lists of the pass asked for
   std::mutex wakeMutex_;
   std::condition_variable wake_;
   std::thread thread_;

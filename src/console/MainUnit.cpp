@@ -17,6 +17,7 @@
 #include "platform/Clock.h"
 #include "platform/CodePage.h"
 #include "settings/TarnShare.h"
+#include "service/ServiceState.h"
 
 TMainForm* MainForm = nullptr;
 TfrmPacketRule* frmPacketRule = nullptr;

@@ -14,7 +14,7 @@
 #include <memory>
 #include <string>
 
-#include "service/uServiceControl.h"
+#include "app/uServiceControl.h"
 
 class QLabel;
 class QPlainTextEdit;
@@ -32,6 +32,9 @@ class TMainForm : public QMainWindow {
   void FormCreate();
   // Releases the service and ends the catalogue's thread; once done, the commands do nothing.
   void FormDestroy();
+
+  // The start sequence and service commands behind the menu (tests look at its objects).
+  const TServiceControl& Control() const { return *FControl; }
 
   // Panel 3 text from code page 936 bytes; any thread.
   void ShowLoadLabel(const std::string& sMsg);

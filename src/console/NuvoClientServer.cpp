@@ -13,6 +13,7 @@
 #include "console/PacketRuleConfig.h"
 #include "console/uConsoleDialogs.h"
 #include "settings/TarnShare.h"
+#include "service/ServiceState.h"
 
 namespace {
 

@@ -5,6 +5,6 @@
 //   SIGUSR1          stop the service and start a fresh one (new index table, key, work log)
 //   SIGTERM, SIGINT  release the service and the catalogue, exit with status 0
 // A service that fails to start ends the program with status 1 after its start-failure line.
-#include "daemon/HeadlessProgram.h"
+#include "app/HeadlessProgram.h"
 
 int main() { return RunHeadlessProgram(); }

@@ -7,7 +7,6 @@
 #include "formats/uEncodeJpk.h"
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
-#include "settings/TarnShare.h"
 
 namespace {
 
@@ -19,6 +18,8 @@ std::optional<int64_t> JpkDataLength(const uint8_t* header) {
 }
 
 }  // namespace
+
+const std::string g_sDefaultPassWord = "vW9#k2Lq7";
 
 TJpkLib::TJpkLib() : FsPassWord(g_sDefaultPassWord) { FImageMode = TImageMode::Tarn2Jpk; }
 

@@ -8,7 +8,10 @@
 #include <string_view>
 
 #include "formats/WIL.h"
-#include "settings/HashList.h"
+#include "formats/HashList.h"
+
+// The password of a JPK library the operator has given none, 9 characters.
+extern const std::string g_sDefaultPassWord;
 
 // The header as deciphered.
 struct TJpkHeader {

@@ -123,3 +123,9 @@ std::string MD5Print(const MD5Digest& d) {
   }
   return s;
 }
+
+std::string CheckBufferMd5(const void* Input, int32_t nStartPos, int32_t nCheckSize) {
+  if (Input == nullptr || nStartPos < 0 || nCheckSize < 0) return {};
+  return MD5Print(MD5Input(static_cast<const uint8_t*>(Input) + nStartPos,
+                           static_cast<uint32_t>(nCheckSize)));
+}

@@ -23,3 +23,5 @@ MD5Digest MD5Input(const void* Buffer, uint32_t Count);
 MD5Digest MD5String(std::string_view m);
 // 32 lowercase hexadecimal digits.
 std::string MD5Print(const MD5Digest& d);
+// MD5 text of `nCheckSize` bytes starting `nStartPos` bytes after `Input`; empty on failure.
+std::string CheckBufferMd5(const void* Input, int32_t nStartPos, int32_t nCheckSize);

@@ -172,3 +172,8 @@ std::unique_ptr<TWMImages> InitializeGameImage(const std::string& FileName,
   lib->Initialize();
   return lib;
 }
+
+int32_t WidthBytes(int32_t nBit, int32_t nWidth) {
+  const uint32_t bits = static_cast<uint32_t>(nWidth) * static_cast<uint32_t>(nBit) + 31u;
+  return static_cast<int32_t>((bits >> 5) << 2);
+}

@@ -33,6 +33,9 @@ enum class TImageMode : uint8_t {
 
 inline constexpr int32_t WClientVer = 220112;
 
+// Bytes per bitmap row, rounded up to a multiple of 4.
+int32_t WidthBytes(int32_t nBit, int32_t nWidth);
+
 // First 8 bytes of every header block.
 struct TWMUpdateHeader {
   int32_t nType;
@@ -137,7 +140,7 @@ class TWMImages {
   virtual std::optional<std::string> GetWClientHeader() const { return std::nullopt; }
   // The record of image `nIndex`, or nothing; `Buffer` receives the image bytes of a full record
   // and is empty otherwise. Serialised per library. Throws EInOutError when the file cannot be read.
-  virtual std::optional<TWImage> GetWClientImage(std::string& Buffer, int32_t nIndex) {
+  virtual std::optional<TWImage> GetWClientImage(std::string& Buffer, int32_t /*nIndex*/) {
     Buffer.clear();
     return std::nullopt;
   }

@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "platform/FileSystem.h"
-#include "settings/HUtil32.h"
-#include "settings/TarnShare.h"
+#include "platform/HUtil32.h"
+#include "formats/MD5.h"
 
 namespace {
 

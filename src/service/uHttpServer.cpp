@@ -7,8 +7,9 @@
 #include "catalogue/uGameLib.h"
 #include "formats/MD5.h"
 #include "formats/ZStream.h"
-#include "settings/HUtil32.h"
+#include "platform/HUtil32.h"
 #include "settings/TarnShare.h"
+#include "service/ServiceState.h"
 
 #include <algorithm>
 #include <ctime>
@@ -32,42 +33,18 @@ constexpr char kContentType[] = "text/html; charset=UTF-8";
 // Entries the throttle map may gain before expired ones are swept out.
 constexpr size_t kSweepGrowth = 4096;
 
-// Escaped after the conversion: a lead byte followed by a control byte becomes "?" there, so it
-// cannot swallow the backslash of the escape.
-std::string WorkLogText(const std::string& bytes) { return EscapeControlBytes(Utf8FromAnsi(bytes)); }
-
-// Removes the extension: everything from the last "." on, unless a separator follows it.
-std::string StripExtension(const std::string& s) {
-  const size_t p = s.find_last_of(".\\:/");
-  return (p != std::string::npos && s[p] == '.') ? s.substr(0, p) : s;
-}
-
-std::string AfterLastSeparator(const std::string& s) {
-  const size_t p = s.find_last_of("\\:/");
-  return p == std::string::npos ? s : s.substr(p + 1);
-}
-
 }  // namespace
 
-std::string EscapeControlBytes(const std::string& s) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(s.size());
-  for (unsigned char c : s) {
-    if (c < 0x20 || c == 0x7F) {
-      out += "\\x";
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
+TServiceSettings CurrentServiceSettings() {
+  std::lock_guard hold(g_ConfigLock);
+  return {g_sWClientPass, g_nServerPort.load(), g_nMaxBandwidth.load()};
 }
 
-TNuvoHttpServer::TNuvoHttpServer(std::shared_ptr<TGameLib> GameLib, TTickSource Tick,
-                                 THttpServerLimits Limits)
+TNuvoHttpServer::TNuvoHttpServer(std::shared_ptr<TGameLib> GameLib, const TServiceSettings& Settings,
+                                 TTickSource Tick, THttpServerLimits Limits)
     : FGameLib(std::move(GameLib)),
+      FPort(Settings.Port),
+      FMaxBandwidth(Settings.MaxBandwidth),
       FTick(Tick ? std::move(Tick) : TTickSource(GetTickCount64)),
       FWorkLog("./Logs/" + DateTimeStamp(std::time(nullptr)) + ".log"),
       FBodies(Limits.BodyCacheBytes),
@@ -76,10 +53,7 @@ TNuvoHttpServer::TNuvoHttpServer(std::shared_ptr<TGameLib> GameLib, TTickSource 
   CompressIndexesTables = FGameLib ? FGameLib->GetIndexes() : ZlibCompress("", 4);
   FIndexBody = std::make_shared<THttpBody>(CompressIndexesTables, RawDeflate(CompressIndexesTables, 1));
   NuvoServer = std::make_unique<THttpApiServer>(Limits);
-  {
-    std::lock_guard hold(g_ConfigLock);  // the settings dialog may be saving a new password
-    KeyPassBytes = MD5String(g_sWClientPass);
-  }
+  KeyPassBytes = MD5String(Settings.WClientPass);
   if (!DirectoryExists("./Logs")) ForceDirectories("./Logs");
 }
 
@@ -88,16 +62,16 @@ TNuvoHttpServer::~TNuvoHttpServer() {
   NuvoServer.reset();
 }
 
-bool TNuvoHttpServer::Open() {
-  const uint16_t port = g_nServerPort;
+std::string TNuvoHttpServer::Open() {
+  const uint16_t port = FPort;
   if (port == 0) {
     // Binding port 0 would serve on a port nobody configured.
     MainOutMessage("微端服务器启动异常！[port 0: " + AddUrlErrorText(-1) + "]");
-    return false;
+    return {};
   }
   try {
     // Megabytes to bytes per second, in 32 bits as the front end takes it.
-    NuvoServer->SetMaxBandwidth(static_cast<uint32_t>(g_nMaxBandwidth.load()) << 20);
+    NuvoServer->SetMaxBandwidth(static_cast<uint32_t>(FMaxBandwidth) << 20);
     const int rc = NuvoServer->AddUrl("wclientdat", std::to_string(port), false, "+", true, 0);
     NuvoServer->RegisterCompress(CompressDeflate, 1024);
     NuvoServer->SetOnRequest([this](THttpServerRequest& c) { return Process(c); });
@@ -105,18 +79,18 @@ bool TNuvoHttpServer::Open() {
     NuvoServer->Clone(31);
     std::string url = NuvoServer->GetRegisteredUrl();
     for (size_t p = url.find('+'); p != std::string::npos; p = url.find('+', p)) url.replace(p, 1, "127.0.0.1");
-    g_sWClientUrl = url;
     if (url.empty()) {
       // Nothing listens: a failed start, not a running service.
       MainOutMessage("微端服务器启动异常！[port " + std::to_string(port) + ": " + AddUrlErrorText(rc) + "]");
-      return false;
+      return {};
     }
     MainOutMessage("微端服务器启动完毕！[" + std::to_string(port) + "]");
+    FUrl = std::move(url);
     g_boStart = true;
-    return true;
+    return FUrl;
   } catch (const std::exception& e) {
     MainOutMessage(std::string("微端服务器启动异常！[") + e.what() + "]");
-    return g_boStart;
+    return g_boStart ? FUrl : std::string();
   }
 }
 
@@ -168,77 +142,57 @@ uint32_t TNuvoHttpServer::Process(THttpServerRequest& Ctxt) { return Answer(Ctxt
 
 uint32_t TNuvoHttpServer::ProcessInMemory(THttpServerRequest& Ctxt) { return Answer(Ctxt, false); }
 
-// The body of an image or header request: kept from an earlier request of the same catalogue state,
-// or read from the library (only when `mayBlock`; nothing otherwise).
-THttpBodyRef TNuvoHttpServer::ImageBody(const std::string& key, const std::string& sImage, bool mayBlock) {
+// The body of a header or image request: kept from an earlier request of the same catalogue
+// state, or read from the library (only when `mayBlock`; nothing otherwise).
+THttpBodyRef TNuvoHttpServer::LibraryBody(const TWClientRequest& request, bool mayBlock) {
+  const bool header = request.Kind == TWClientRequestKind::Header;
   const uint64_t generation = FGameLib->Generation();  // before the lookup: a later change makes this entry stale
-  std::string cacheKey = key;
-  cacheKey += '|';
-  cacheKey += sImage;
+  std::string cacheKey = request.Key;
+  cacheKey += header ? "|H" : "|" + std::to_string(request.nIndex);
   if (THttpBodyRef kept = FBodies.Find(cacheKey, generation)) return kept;
   if (!mayBlock) {
-    if (FGameLib->GetLib(key)) return nullptr;
+    if (FGameLib->GetLib(request.Key)) return nullptr;
     static const THttpBodyRef kEmpty = std::make_shared<THttpBody>(std::string());
     return kEmpty;  // no such library: nothing to read
   }
-  auto body = std::make_shared<const THttpBody>(FGameLib->GetDataImageBuff(key, sImage));
+  auto body = std::make_shared<const THttpBody>(header ? FGameLib->GetHeaderBuff(request.Key)
+                                                       : FGameLib->GetImageBuff(request.Key, request.nIndex));
   FBodies.Insert(cacheKey, generation, body);
   return body;
 }
 
 uint32_t TNuvoHttpServer::Answer(THttpServerRequest& Ctxt, bool mayBlock) {
-  const std::string& url = Ctxt.URL;
-  // Refusals write the work log: a file, so never on an event loop.
-  if (url.empty()) return mayBlock ? Refuse(Ctxt, -1, "异常访问") : kHttpNeedsWorker;
-
-  std::string sHeader, sEncode, sType;
-  std::string rest = GetValidStr32(url, sHeader, "/");
-  rest = GetValidStr32(rest, sEncode, "/");
-  GetValidStr32(rest, sType, "/");
-
-  const bool isRoot = SameTextAscii(sHeader, "wclientdat");
-  if (isRoot && !sEncode.empty() && sType == "check-indexes") return AnswerCheckIndexes(Ctxt, sEncode);
-
-  if (!isRoot || sEncode.empty() || sType.empty() || sType.find(".html") == std::string::npos) {
-    return mayBlock ? Refuse(Ctxt, -2, "错误格式：" + WorkLogText(url)) : kHttpNeedsWorker;
-  }
-  const int32_t nType = Str_ToInt(StripExtension(sType), 0);
-  if (nType < 1 || nType > 5) {
-    return mayBlock ? Refuse(Ctxt, -3, "错误资源：" + WorkLogText(url) + "/" + std::to_string(nType)) : kHttpNeedsWorker;
-  }
-
-  const std::string sDecrypt = SimpleDeStringMsg(sEncode, KeyPassBytes);
-  std::string sDir, sLib, sImage;
-  rest = GetValidStr32(sDecrypt, sDir, "|");
-  rest = GetValidStr32(rest, sLib, "|");
-  GetValidStr32(rest, sImage, "|");
-  if (sDir.empty() || sLib.empty()) {
-    return mayBlock ? Refuse(Ctxt, -4, "解密失败：" + WorkLogText(url) + "/" + WorkLogText(sDecrypt)) : kHttpNeedsWorker;
-  }
-
-  uint32_t status = 0;
+  const TWClientRequest request = ParseWClientRequest(Ctxt.URL, KeyPassBytes);
   THttpBodyRef body;
-  const std::string key = "\\" + sDir + "\\" + sLib;
-  if (nType <= 2) {
-    if (!sImage.empty()) {
-      body = FGameLib ? ImageBody(key, AfterLastSeparator(StripExtension(sImage)), mayBlock) : nullptr;
-      if (FGameLib && !body) return kHttpNeedsWorker;
-      status = 200;
+  switch (request.Kind) {
+    case TWClientRequestKind::Refused:
+      // Refusals write the work log: a file, so never on an event loop.
+      return mayBlock ? Refuse(Ctxt, request.nCode, request.LogLine) : kHttpNeedsWorker;
+    case TWClientRequestKind::CheckIndexes:
+      return AnswerCheckIndexes(Ctxt, request.Token);
+    case TWClientRequestKind::NoImageField:
+      break;
+    case TWClientRequestKind::Header:
+    case TWClientRequestKind::Image:
+      if (FGameLib && !(body = LibraryBody(request, mayBlock))) return kHttpNeedsWorker;
+      break;
+    case TWClientRequestKind::Map:
+    case TWClientRequestKind::Wav: {
+      std::shared_ptr<const TNuvoBuffer> entry;
+      if (FGameLib) entry = request.Kind == TWClientRequestKind::Map ? FGameLib->GetMap(request.Key) : FGameLib->GetWav(request.Key);
+      // The stored bytes themselves, shared with every answer that sends them.
+      if (entry)
+        body = std::make_shared<const THttpBody>(entry, std::string_view(entry->Buffer).substr(0, size_t(entry->nSize)),
+                                                 entry->Deflated);
+      break;
     }
-  } else {
-    std::shared_ptr<const TNuvoBuffer> entry;
-    if (FGameLib) entry = nType == 3 ? FGameLib->GetMap(key) : FGameLib->GetWav(key);
-    // The stored bytes themselves, shared with every answer that sends them.
-    if (entry) body = std::make_shared<const THttpBody>(entry, std::string_view(entry->Buffer).substr(0, size_t(entry->nSize)), entry->Deflated);
-    status = 200;
   }
   const size_t size = body ? body->Plain().size() : 0;
   g_nDataSec += size;
   g_nDataSend += size;
-  ++g_nDataRead;
-  if (status == 200) {
-    Ctxt.OutBody = std::move(body);
-    Ctxt.OutContentType = kContentType;
-  }
-  return status;
+  ++g_nDataRead;  // a request without an image field is counted too
+  if (request.Kind == TWClientRequestKind::NoImageField) return 400;
+  Ctxt.OutBody = std::move(body);
+  Ctxt.OutContentType = kContentType;
+  return 200;
 }

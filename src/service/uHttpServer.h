@@ -15,8 +15,18 @@
 
 #include "service/BodyCache.h"
 #include "service/HttpApiServer.h"
+#include "service/WClientRequest.h"
 
 class TGameLib;
+
+// What a service object takes from the settings when it is created.
+struct TServiceSettings {
+  std::string WClientPass;      // code page 936; its MD5 is the token key
+  uint16_t Port = 8800;
+  uint16_t MaxBandwidth = 100;  // megabytes per second for all connections together
+};
+// The settings as they stand, read under g_ConfigLock (the settings dialog may be saving them).
+TServiceSettings CurrentServiceSettings();
 
 // The vendor's web host, named in the error page and in the start line of the console and daemon.
 inline constexpr char kVendorHost[] = "www.nuvoclient.example";
@@ -44,29 +54,27 @@ std::string GetErrorMsg(int32_t nCode);
 // Milliseconds of a monotonic clock; replaceable so tests need not wait out the throttle.
 using TTickSource = std::function<uint64_t()>;
 
-// Escapes every control byte (below 0x20, and 0x7F) as \xNN so request text always stays one
-// work-log line.
-std::string EscapeControlBytes(const std::string& s);
-
 class TNuvoHttpServer {
  public:
   // The index-table request of one token is answered once per this many milliseconds.
   static constexpr int64_t kCheckIndexesInterval = 300000;
 
-  // Takes the index table from the catalogue now and the token key from g_sWClientPass, names the
+  // Takes the index table from the catalogue now and the token key from the password, names the
   // work-log file after the current time and creates ./Logs; the front end runs without an address.
-  explicit TNuvoHttpServer(std::shared_ptr<TGameLib> GameLib, TTickSource Tick = nullptr,
-                           THttpServerLimits Limits = {});
+  TNuvoHttpServer(std::shared_ptr<TGameLib> GameLib, const TServiceSettings& Settings,
+                  TTickSource Tick = nullptr, THttpServerLimits Limits = {});
   // Stops the front end and waits for its workers; g_boStart false.
   ~TNuvoHttpServer();
   TNuvoHttpServer(const TNuvoHttpServer&) = delete;
   TNuvoHttpServer& operator=(const TNuvoHttpServer&) = delete;
 
   // Registers the address and starts the 32 workers; queues the start line, or the start-failure
-  // line when no address could be registered (port 0 included). True when the service answers requests.
-  bool Open();
-  // The request handler; any worker thread. Sets OutBody, never OutContent, for answers with bytes
-  // of the catalogue or the index table.
+  // line when no address could be registered (port 0 included). Returns the registered address
+  // ("+" written as 127.0.0.1), empty when the service does not answer requests.
+  std::string Open();
+  // The request handler; any worker thread. Answers 200, 404 (refusals and the throttled index
+  // table) or 400 with no body (a library entry asked for without an image field). Answers with
+  // bytes of the catalogue or the index table come as OutBody, shared, never copied.
   uint32_t Process(THttpServerRequest& Ctxt);
   // The same answer when it needs no file (index table, maps, wavs, kept images and headers, an
   // absent library); kHttpNeedsWorker otherwise. Never blocks: the front end's event loops call it.
@@ -79,12 +87,15 @@ class TNuvoHttpServer {
 
  private:
   uint32_t Answer(THttpServerRequest& Ctxt, bool mayBlock);
-  THttpBodyRef ImageBody(const std::string& key, const std::string& sImage, bool mayBlock);
+  THttpBodyRef LibraryBody(const TWClientRequest& request, bool mayBlock);
   uint32_t Refuse(THttpServerRequest& Ctxt, int32_t nCode, const std::string& logLine);
   uint32_t AnswerCheckIndexes(THttpServerRequest& Ctxt, const std::string& sEncode);
   void SweepCheckIndexes(int64_t now);
 
   std::shared_ptr<TGameLib> FGameLib;
+  const uint16_t FPort;
+  const uint16_t FMaxBandwidth;
+  std::string FUrl;  // the registered address once open
   TTickSource FTick;
   std::array<uint8_t, 16> KeyPassBytes{};
   TWorkLog FWorkLog;

@@ -6,7 +6,7 @@
 #include "platform/FileSystem.h"
 #include "platform/Inet.h"
 #include "platform/TextFile.h"
-#include "settings/HUtil32.h"
+#include "platform/HUtil32.h"
 
 std::vector<TBlockIP> g_BlockIPList;
 std::vector<TBlockIP> g_TempBlockIPList;

@@ -1,13 +1,12 @@
 #include "settings/TarnShare.h"
 
-#include "formats/MD5.h"
 #include "platform/AsciiText.h"
 #include "platform/Clock.h"
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 #include "platform/TextFile.h"
-#include "settings/HUtil32.h"
+#include "platform/HUtil32.h"
 #include "settings/IPAddrFilter.h"
 
 namespace {
@@ -37,8 +36,6 @@ std::string g_ResDataDir;
 std::string g_ResMapDir;
 std::string g_ResWavDir;
 std::string g_MyDir;
-std::string g_sWClientUrl;
-const std::string g_sDefaultPassWord = "vW9#k2Lq7";
 const std::string g_sConfigFile = "./Config.ini";
 const std::string g_sFileJpk = "./JpkList.txt";
 const std::string g_sFileWzl = "./WzlList.txt";
@@ -52,15 +49,6 @@ std::vector<std::string> g_WavList;
 std::unordered_map<int32_t, std::time_t> g_IPaddrList;
 TLogQueue g_ErrorList;
 
-std::atomic<uint64_t> g_nDataMemory{0};
-std::atomic<uint64_t> g_nDataRead{0};
-std::atomic<uint64_t> g_nDataSend{0};
-std::atomic<uint64_t> g_nDataSec{0};
-std::atomic<uint64_t> g_nDataRead404{0};
-
-std::shared_ptr<TGameLib> g_GameLib;
-std::shared_ptr<TNuvoHttpServer> g_NuvoClientServer;
-std::atomic<bool> g_boStart{false};
 
 namespace {
 
@@ -141,7 +129,6 @@ void InitSharedState() {
     g_nMaxBandwidth = kInitialBandwidth;
     SetResDirs(kInitialWClientDir);
     g_MyDir.clear();
-    g_sWClientUrl.clear();
     g_JpkList.Clear();
     g_WzlList.clear();
     g_MapList.clear();
@@ -149,12 +136,6 @@ void InitSharedState() {
     g_IPaddrList.clear();
   }
   g_ErrorList.Drain();
-  for (auto* counter : {&g_nDataMemory, &g_nDataRead, &g_nDataSend, &g_nDataSec, &g_nDataRead404}) {
-    *counter = 0;
-  }
-  g_GameLib.reset();
-  g_NuvoClientServer.reset();
-  g_boStart = false;
   ClearBlockIPLists();
 }
 
@@ -174,19 +155,38 @@ bool ParsePortValue(std::string_view text, uint16_t& port) {
   return true;
 }
 
+namespace {
+
+// Overwrites the values whose keys the file has.
+void ReadSetup(const TIniFile& ini, TSetupValues& v) {
+  v.Title = ini.ReadString(kSetup, "Title", v.Title);
+  ParsePortValue(ini.ReadString(kSetup, "Port", std::to_string(v.Port)), v.Port);
+  v.SearchDir = ini.ReadString(kSetup, "SearchDir", v.SearchDir);
+  v.WClientDir = ini.ReadString(kSetup, "WClientDir", v.WClientDir);
+  // A missing key keeps the password's bytes exactly, even ones with no UTF-8 form.
+  if (ini.ValueExists(kSetup, "WClientPass")) {
+    v.WClientPass = AnsiFromUtf8(ini.ReadString(kSetup, "WClientPass", {}));
+  }
+}
+
+}  // namespace
+
 void LoadConfig() {
   const TIniFile ini(g_sConfigFile);
   std::lock_guard<std::mutex> lock(g_ConfigLock);
-  g_sTitle = ini.ReadString(kSetup, "Title", g_sTitle);
-  uint16_t port = g_nServerPort;
-  ParsePortValue(ini.ReadString(kSetup, "Port", std::to_string(port)), port);
-  g_nServerPort = port;
-  g_sSearchDir = ini.ReadString(kSetup, "SearchDir", g_sSearchDir);
-  g_sWClientDir = ini.ReadString(kSetup, "WClientDir", g_sWClientDir);
-  // A missing key keeps the password's bytes exactly, even ones with no UTF-8 form.
-  if (ini.ValueExists(kSetup, "WClientPass")) {
-    g_sWClientPass = AnsiFromUtf8(ini.ReadString(kSetup, "WClientPass", {}));
-  }
+  TSetupValues v{g_sTitle, g_nServerPort.load(), g_sSearchDir, g_sWClientDir, g_sWClientPass};
+  ReadSetup(ini, v);
+  g_sTitle = v.Title;
+  g_nServerPort = v.Port;
+  g_sSearchDir = v.SearchDir;
+  g_sWClientDir = v.WClientDir;
+  g_sWClientPass = v.WClientPass;
+}
+
+TSetupValues ReadConfigFile(const std::string& fileName) {
+  TSetupValues v{kInitialTitle, kInitialPort, {}, kInitialWClientDir, kInitialWClientPass};
+  ReadSetup(TIniFile(fileName), v);
+  return v;
 }
 
 namespace {
@@ -228,13 +228,23 @@ bool ParseJpkListLine(const std::string& line, TNameValue& pair) {
   return true;
 }
 
-void LoadJpkList() {
-  if (!FileExists(g_sFileJpk)) return;
+std::vector<TNameValue> ReadJpkListFile(const std::string& fileName) {
   std::vector<TNameValue> pairs;
+  if (!FileExists(fileName)) return pairs;
   TNameValue pair;
-  for (const std::string& line : ReadTextLines(g_sFileJpk)) {
+  for (const std::string& line : ReadTextLines(fileName)) {
     if (ParseJpkListLine(line, pair)) pairs.push_back(pair);
   }
+  return pairs;
+}
+
+std::vector<std::string> ReadLibListFile(const std::string& fileName) {
+  return FileExists(fileName) ? ReadTextLines(fileName) : std::vector<std::string>();
+}
+
+void LoadJpkList() {
+  if (!FileExists(g_sFileJpk)) return;
+  const std::vector<TNameValue> pairs = ReadJpkListFile(g_sFileJpk);
   std::lock_guard<std::mutex> lock(g_ConfigLock);
   for (const TNameValue& p : pairs) g_JpkList.SetValue(p.Name, p.Value);
 }
@@ -268,8 +278,7 @@ TLibListFile LibListOf(uint8_t nType) {
 void LoadLibList(uint8_t nType) {
   const TLibListFile lib = LibListOf(nType);
   if (lib.List == nullptr) return;
-  std::vector<std::string> lines;
-  if (FileExists(*lib.FileName)) lines = ReadTextLines(*lib.FileName);
+  std::vector<std::string> lines = ReadLibListFile(*lib.FileName);
   std::lock_guard<std::mutex> lock(g_ConfigLock);
   lib.List->swap(lines);
 }
@@ -278,55 +287,4 @@ void SaveLibList(uint8_t nType) {
   const TLibListFile lib = LibListOf(nType);
   if (lib.List == nullptr || lib.List->empty()) return;
   WriteTextLines(*lib.FileName, *lib.List);
-}
-
-// ---- Request token ----
-
-namespace {
-
-// The whole key acts through one byte.
-uint8_t TokenKeyByte(const std::array<uint8_t, 16>& k) {
-  const uint8_t param1 = k[4] ^ k[2] ^ (k[3] & k[1]);
-  const uint8_t param2 = k[6] ^ k[5] ^ (k[7] & k[8]);
-  return param1 ^ param2;
-}
-
-}  // namespace
-
-std::string SimpleDeStringMsg(std::string_view Src, const std::array<uint8_t, 16>& KeyBytes) {
-  std::string result;
-  if (Src.empty()) return result;
-  const uint8_t key = TokenKeyByte(KeyBytes);
-  result.resize(Src.size() / 2);
-  for (size_t i = 0; i < result.size(); ++i) {
-    const int pair = 16 * HexDigitValue(Src[2 * i]) + HexDigitValue(Src[2 * i + 1]);
-    result[i] = static_cast<char>(static_cast<uint8_t>(pair - 3) ^ key);
-  }
-  return result;
-}
-
-std::string SimpleEnStringMsg(std::string_view Plain, const std::array<uint8_t, 16>& KeyBytes) {
-  static const char kHex[] = "0123456789ABCDEF";
-  const uint8_t key = TokenKeyByte(KeyBytes);
-  std::string token;
-  token.reserve(Plain.size() * 2);
-  for (char c : Plain) {
-    const uint8_t v = static_cast<uint8_t>((static_cast<uint8_t>(c) ^ key) + 3);
-    token += kHex[v >> 4];
-    token += kHex[v & 15];
-  }
-  return token;
-}
-
-// ---- Checksum helpers ----
-
-int32_t WidthBytes(int32_t nBit, int32_t nWidth) {
-  const uint32_t bits = static_cast<uint32_t>(nWidth) * static_cast<uint32_t>(nBit) + 31u;
-  return static_cast<int32_t>((bits >> 5) << 2);
-}
-
-std::string CheckBufferMd5(const void* Input, int32_t nStartPos, int32_t nCheckSize) {
-  if (Input == nullptr || nStartPos < 0 || nCheckSize < 0) return {};
-  return MD5Print(MD5Input(static_cast<const uint8_t*>(Input) + nStartPos,
-                           static_cast<uint32_t>(nCheckSize)));
 }

@@ -1,11 +1,9 @@
 // Process-wide state: the settings and Config.ini, the four resource lists and their files, the
-// operator log queue, the traffic counters, the references to the catalogue and the service; and
-// the request-token decoder with two checksum helpers.
+// operator log queue.
 //
 // Threads: the settings and lists are written by the window thread (dialogs, start-up) and read by
-// the loader thread, which copies what it needs under g_ConfigLock. The counters and the log queue
-// may be used from any thread. g_GameLib and g_NuvoClientServer belong to the program entry (window
-// or daemon), which serialises starting and stopping the service.
+// the loader thread, which copies what it needs under g_ConfigLock. The log queue may be used from
+// any thread.
 #pragma once
 
 #include <array>
@@ -20,9 +18,6 @@
 #include <string_view>
 #include <unordered_map>
 #include <vector>
-
-class TGameLib;
-class TNuvoHttpServer;
 
 // ---- Settings kept in Config.ini (section "Setup") ----
 extern std::string g_sTitle;                  // "Varrow微端"
@@ -45,8 +40,6 @@ extern std::string g_ResDataDir;    // "Resources/Data/"
 extern std::string g_ResMapDir;     // "Resources/Map/"
 extern std::string g_ResWavDir;     // "Resources/Wav/"
 extern std::string g_MyDir;         // directory of the executable, no trailing separator
-extern std::string g_sWClientUrl;   // address of the open service, for the operator log
-extern const std::string g_sDefaultPassWord;  // default JPK password, 9 characters
 extern const std::string g_sConfigFile;       // "./Config.ini"
 extern const std::string g_sFileJpk;          // "./JpkList.txt"
 extern const std::string g_sFileWzl;          // "./WzlList.txt"
@@ -108,18 +101,6 @@ extern TLogQueue g_ErrorList;
 // Queues "[<date time>] <sMsg>".
 void MainOutMessage(const std::string& sMsg);
 
-// ---- Traffic counters ----
-extern std::atomic<uint64_t> g_nDataMemory;
-extern std::atomic<uint64_t> g_nDataRead;
-extern std::atomic<uint64_t> g_nDataSend;
-extern std::atomic<uint64_t> g_nDataSec;
-extern std::atomic<uint64_t> g_nDataRead404;
-
-// ---- References and flags ----
-extern std::shared_ptr<TGameLib> g_GameLib;
-extern std::shared_ptr<TNuvoHttpServer> g_NuvoClientServer;
-extern std::atomic<bool> g_boStart;
-
 // Puts every variable above back to its initial value and empties the address block lists
 // (program start; tests).
 void InitSharedState();
@@ -131,6 +112,20 @@ void InitSharedState();
 // a missing JPK list keeps g_JpkList, a missing plain list empties its list; malformed lines are
 // skipped. Input/output failures throw EInOutError.
 void LoadConfig();
+// The Setup values of a settings file by themselves, for reading a deployment without touching
+// the process-wide settings: initial values, overwritten by the keys the file has.
+struct TSetupValues {
+  std::string Title;
+  uint16_t Port;
+  std::string SearchDir;
+  std::string WClientDir;
+  std::string WClientPass;  // code page 936
+};
+TSetupValues ReadConfigFile(const std::string& fileName);
+// The pairs of a JPK list file and the lines of a plain list file, as the loaders read them;
+// nothing for a missing file.
+std::vector<TNameValue> ReadJpkListFile(const std::string& fileName);
+std::vector<std::string> ReadLibListFile(const std::string& fileName);
 // Throws EInOutError("Unable to write to <file>") and leaves the old file whole on failure.
 void SaveConfig();
 void LoadJpkList();
@@ -144,13 +139,3 @@ bool ParseJpkListLine(const std::string& line, TNameValue& pair);
 // A Port value: hexadecimal after "0x" (any case) when longer than two characters, else
 // decimal; its low 16 bits. False, leaving `port` alone, when it is no integer.
 bool ParsePortValue(std::string_view text, uint16_t& port);
-
-// ---- Request token and checksum helpers ----
-// Unscrambles a request token (hexadecimal text) with the 16-byte key.
-std::string SimpleDeStringMsg(std::string_view Src, const std::array<uint8_t, 16>& KeyBytes);
-// The client's inverse: scrambles plain bytes into a token (upper-case hexadecimal).
-std::string SimpleEnStringMsg(std::string_view Plain, const std::array<uint8_t, 16>& KeyBytes);
-// Bytes per bitmap row, rounded up to a multiple of 4.
-int32_t WidthBytes(int32_t nBit, int32_t nWidth);
-// MD5 text of `nCheckSize` bytes starting `nStartPos` bytes after `Input`; empty on failure.
-std::string CheckBufferMd5(const void* Input, int32_t nStartPos, int32_t nCheckSize);

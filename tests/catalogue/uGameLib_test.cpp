@@ -5,19 +5,21 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <random>
 #include <thread>
 
 #include "formats/Jpk.h"
-#include "formats/LibraryWriter.h"
+#include "support/LibraryWriter.h"
 #include "formats/WIL.h"
 #include "formats/ZStream.h"
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
 #include "settings/TarnShare.h"
 #include "support/TempDir.h"
+#include "support/SharedStateTest.h"
 
 namespace {
 
@@ -41,7 +43,7 @@ bool Contains(const std::vector<std::string>& v, const std::string& s) {
 class CatalogueTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    InitSharedState();
+    ResetSharedState();
     client = tmp.Path() + "/client";
     ForceDirectories(client + "/Data");
     ForceDirectories(client + "/Map/Sub");
@@ -59,7 +61,7 @@ class CatalogueTest : public ::testing::Test {
     wavBytes = PatternBytes(5000, 10);
     tmp.WriteFile("client/Wav/Hit.wav", wavBytes);
   }
-  void TearDown() override { InitSharedState(); }
+  void TearDown() override { ResetSharedState(); }
 
   void UseFullLists() {
     g_JpkList.SetValue(client + "/Data/Items.jpk", "pw");
@@ -74,7 +76,7 @@ class CatalogueTest : public ::testing::Test {
     lib.SetShowLabel([this](const std::string& s) { progress.push_back(Utf8FromAnsi(s)); });
     lib.SetBackLoad([this] { ++loaded; });
     lib.Clear();
-    lib.LoadGameLib();
+    lib.LoadGameLib(CurrentLoadLists());
   }
 
   TempDir tmp;
@@ -165,7 +167,7 @@ TEST_F(CatalogueTest, WzlLibraryInTheJpkListIsServedWithoutAnIndexRow) {
   ASSERT_NE(wzl, nullptr);
   EXPECT_EQ(wzl->ImageMode(), TImageMode::Tarn2Wzl);
   EXPECT_TRUE(lib.IndexRows().empty());
-  EXPECT_FALSE(lib.GetDataImageBuff("\\data\\hum.wzl", "0").empty());
+  EXPECT_FALSE(lib.GetImageBuff("\\data\\hum.wzl", 0).empty());
 }
 
 TEST_F(CatalogueTest, DuplicateKeysReplaceAndOutsidePathsKeepTheirWholePath) {
@@ -208,26 +210,24 @@ TEST_F(CatalogueTest, PayloadsOfEveryRequestForm) {
   RunPass(lib);
   auto hum = lib.GetLib("\\data\\hum.wzl");
   ASSERT_NE(hum, nullptr);
-  // Header in any letter case; "Header1" is no header and no integer.
-  const std::string header = *hum->GetWClientHeader();
-  for (const char* name : {"Header", "HEADER", "header"}) EXPECT_EQ(lib.GetDataImageBuff("\\data\\hum.wzl", name), header);
-  EXPECT_EQ(lib.GetDataImageBuff("\\data\\hum.wzl", "Header1"), "");
+  EXPECT_EQ(lib.GetHeaderBuff("\\data\\hum.wzl"), *hum->GetWClientHeader());
+  EXPECT_EQ(lib.GetHeaderBuff("\\data\\none.wzl"), "");
   // Images: record then bytes; CRC-32 in bytes 44..47 covers the bytes.
-  std::string body = lib.GetDataImageBuff("\\data\\hum.wzl", "0");
+  std::string body = lib.GetImageBuff("\\data\\hum.wzl", 0);
   ASSERT_EQ(body.size(), 64u + 16u);
   TWImage rec;
   std::memcpy(&rec, body.data(), 64);
   EXPECT_EQ(rec.nSize, 16);
   EXPECT_EQ(body.substr(64), wzlDesc.Images[0].Data);
-  body = lib.GetDataImageBuff("\\data\\hum.wzl", "1");  // absent entry: the record alone
+  body = lib.GetImageBuff("\\data\\hum.wzl", 1);  // absent entry: the record alone
   EXPECT_EQ(body.size(), 64u);
-  for (const char* bad : {"3", "-1", "x", "", " 0"}) EXPECT_EQ(lib.GetDataImageBuff("\\data\\hum.wzl", bad), "") << bad;
-  EXPECT_EQ(lib.GetDataImageBuff("\\data\\none.wzl", "0"), "");
+  for (int32_t bad : {3, -1, INT32_MIN}) EXPECT_EQ(lib.GetImageBuff("\\data\\hum.wzl", bad), "") << bad;
+  EXPECT_EQ(lib.GetImageBuff("\\data\\none.wzl", 0), "");
   // JPK image and header.
   auto items = lib.GetLib("\\data\\items.jpk");
-  std::string jpkBody = lib.GetDataImageBuff("\\data\\items.jpk", "2");
+  std::string jpkBody = lib.GetImageBuff("\\data\\items.jpk", 2);
   EXPECT_EQ(jpkBody.size(), 64u + 2000u);
-  EXPECT_EQ(lib.GetDataImageBuff("\\data\\items.jpk", "header"), *items->GetWClientHeader());
+  EXPECT_EQ(lib.GetHeaderBuff("\\data\\items.jpk"), *items->GetWClientHeader());
   // Maps and wavs inflate to the files; an empty file still gives a stream.
   EXPECT_EQ(ZlibInflate(lib.GetMapBuff("\\map\\sub\\0.map")), mapBytes);
   const std::string empty = lib.GetMapBuff("\\map\\empty.map");
@@ -313,10 +313,10 @@ TEST_F(LoaderThreadTest, TwoRequestsDuringAPassGiveExactlyOneMorePass) {
   TGameLib lib(true);
   Attach(lib);
   lib.Resume();
-  lib.SetLoadLib(true);
+  lib.SetLoadLib(CurrentLoadLists());
   ASSERT_TRUE(WaitFor([this] { return held; }));
-  lib.SetLoadLib(true);
-  lib.SetLoadLib(true);
+  lib.SetLoadLib(CurrentLoadLists());
+  lib.SetLoadLib(CurrentLoadLists());
   {
     std::lock_guard lock(m);
     released = true;
@@ -336,7 +336,7 @@ TEST_F(LoaderThreadTest, UnreadableMapAbandonsThePassWithoutTheCallback) {
     TGameLib lib(true);
     Attach(lib);
     lib.Resume();
-    lib.SetLoadLib(true);
+    lib.SetLoadLib(CurrentLoadLists());
     std::vector<std::string> log;
     for (int i = 0; i < 1000 && !Contains(log, "[Exception] TGameLib::Execute Error "); ++i) {
       for (auto& l : DrainLog()) log.push_back(l);
@@ -357,7 +357,7 @@ TEST_F(LoaderThreadTest, DetachedCallbacksAreNotCalled) {
   Attach(lib);
   lib.DetachCallbacks();
   lib.Resume();
-  lib.SetLoadLib(true);
+  lib.SetLoadLib(CurrentLoadLists());
   for (int i = 0; i < 1000 && lib.LoadLib(); ++i) std::this_thread::sleep_for(1ms);
   // The destructor waits for the pass under way.
 }
@@ -368,9 +368,9 @@ TEST_F(LoaderThreadTest, ConcurrentReadersDuringReloadAndClear) {
   UseFullLists();
   TGameLib lib(true);
   RunPass(lib);
-  const std::string img = lib.GetDataImageBuff("\\data\\hum.wzl", "2");
-  const std::string jpk = lib.GetDataImageBuff("\\data\\items.jpk", "0");
-  const std::string hdr = lib.GetDataImageBuff("\\data\\items.jpk", "Header");
+  const std::string img = lib.GetImageBuff("\\data\\hum.wzl", 2);
+  const std::string jpk = lib.GetImageBuff("\\data\\items.jpk", 0);
+  const std::string hdr = lib.GetHeaderBuff("\\data\\items.jpk");
   const std::string map = lib.GetMapBuff("\\map\\sub\\0.map");
   const std::string wav = lib.GetWavBuff("\\wav\\hit.wav");
   lib.SetShowLabel(nullptr);
@@ -386,9 +386,9 @@ TEST_F(LoaderThreadTest, ConcurrentReadersDuringReloadAndClear) {
       while (!stop) {
         std::string got, want;
         switch (rng() % 5) {
-          case 0: got = lib.GetDataImageBuff("\\data\\hum.wzl", "2"), want = img; break;
-          case 1: got = lib.GetDataImageBuff("\\data\\items.jpk", "0"), want = jpk; break;
-          case 2: got = lib.GetDataImageBuff("\\data\\items.jpk", "Header"), want = hdr; break;
+          case 0: got = lib.GetImageBuff("\\data\\hum.wzl", 2), want = img; break;
+          case 1: got = lib.GetImageBuff("\\data\\items.jpk", 0), want = jpk; break;
+          case 2: got = lib.GetHeaderBuff("\\data\\items.jpk"), want = hdr; break;
           case 3: got = lib.GetMapBuff("\\map\\sub\\0.map"), want = map; break;
           default: got = lib.GetWavBuff("\\wav\\hit.wav"), want = wav; break;
         }
@@ -398,11 +398,11 @@ TEST_F(LoaderThreadTest, ConcurrentReadersDuringReloadAndClear) {
     });
   }
   for (int round = 0; round < 20; ++round) {
-    lib.SetLoadLib(true);
+    lib.SetLoadLib(CurrentLoadLists());
     std::this_thread::sleep_for(5ms);
     lib.Clear();
   }
-  lib.SetLoadLib(true);
+  lib.SetLoadLib(CurrentLoadLists());
   std::this_thread::sleep_for(50ms);
   stop = true;
   for (auto& t : readers) t.join();

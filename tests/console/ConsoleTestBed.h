@@ -17,9 +17,10 @@
 #include <vector>
 
 #include "console/uConsoleDialogs.h"
-#include "formats/LibraryWriter.h"
+#include "support/LibraryWriter.h"
 #include "settings/TarnShare.h"
 #include "support/TempDir.h"
+#include "support/SharedStateTest.h"
 
 struct TShownBox {
   QWidget* Owner;
@@ -53,7 +54,7 @@ struct TClientInstall {
 class TConsoleTestBed {
  public:
   TConsoleTestBed() {
-    InitSharedState();
+    ResetSharedState();
     auto& hooks = ConsoleDialogs();
     hooks.MessageBox = [this](QWidget* owner, const QString& text, const QString& caption, QMessageBox::Icon icon,
                               QMessageBox::StandardButtons buttons) {
@@ -79,7 +80,7 @@ class TConsoleTestBed {
 
   ~TConsoleTestBed() {
     ResetConsoleDialogs();
-    InitSharedState();
+    ResetSharedState();
   }
 
   // Writes the installation, its four list files and a Config.ini naming `port` and the

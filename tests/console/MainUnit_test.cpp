@@ -16,6 +16,8 @@
 #include "formats/MD5.h"
 #include "platform/CodePage.h"
 #include "support/HttpClient.h"
+#include "service/ServiceState.h"
+#include "service/RequestToken.h"
 
 namespace {
 
@@ -51,7 +53,10 @@ std::optional<std::string> FetchImage(uint16_t port) {
   }
 }
 
-std::string ImageInCatalogue() { return g_GameLib ? g_GameLib->GetDataImageBuff("\\data\\hum.wzl", "0") : ""; }
+std::string ImageInCatalogue(const TMainForm& form) {
+  const auto lib = form.Control().GameLib();
+  return lib ? lib->GetImageBuff("\\data\\hum.wzl", 0) : "";
+}
 
 }  // namespace
 
@@ -97,7 +102,7 @@ class MainFormTest : public QObject {
     const std::optional<std::string> body = FetchImage(port_);
     QVERIFY(body.has_value());
     QVERIFY(!body->empty());
-    QCOMPARE(*body, ImageInCatalogue());
+    QCOMPARE(*body, ImageInCatalogue(form));
     QCOMPARE(g_nDataRead.load(), uint64_t{1});
   }
 
@@ -110,7 +115,7 @@ class MainFormTest : public QObject {
     QCOMPARE(form.PanelText(0), QString("----"));
     QCOMPARE(form.PanelText(1), kStopped);
     QVERIFY(!g_boStart);
-    QVERIFY(!g_NuvoClientServer);
+    QVERIFY(!form.Control().NuvoClientServer());
     QVERIFY(!FetchImage(port_).has_value());
     QTRY_VERIFY(LogTexts(form).contains("微端服务器已停止.."));
     Trigger(form, "N6");  // nothing to stop: nothing happens
@@ -125,13 +130,13 @@ class MainFormTest : public QObject {
     Trigger(form, "N8");  // stop, then unload
     QCOMPARE(form.PanelText(1), kStopped);
     QCOMPARE(form.PanelText(3), QString("微端服务器停止，卸载资源完毕...."));
-    QVERIFY(ImageInCatalogue().empty());
+    QVERIFY(ImageInCatalogue(form).empty());
     QTRY_VERIFY(LogTexts(form).contains("卸载资源完毕.."));
 
     Trigger(form, "N9");  // a load pass ends by starting the service again
     QTRY_COMPARE_WITH_TIMEOUT(form.PanelText(1), kRunning, kWait);
-    QVERIFY(!ImageInCatalogue().empty());
-    QCOMPARE(FetchImage(port_).value_or(""), ImageInCatalogue());
+    QVERIFY(!ImageInCatalogue(form).empty());
+    QCOMPARE(FetchImage(port_).value_or(""), ImageInCatalogue(form));
 
     // Unloading with no service still empties the catalogue and says so.
     MemoLog(form)->clear();
@@ -141,7 +146,7 @@ class MainFormTest : public QObject {
     form.ShowLoadLabel("");
     Trigger(form, "N8");
     QCOMPARE(form.PanelText(3), QString("微端服务器停止，卸载资源完毕...."));
-    QVERIFY(ImageInCatalogue().empty());
+    QVERIFY(ImageInCatalogue(form).empty());
     QTRY_VERIFY(LogTexts(form).contains("卸载资源完毕.."));
     QCOMPARE(LogTexts(form).count("微端服务器已停止.."), 0);
   }
@@ -288,11 +293,11 @@ class MainFormTest : public QObject {
         QTest::qWait(round * 2);
       }
       form->close();  // may meet the pass at any point
-      QVERIFY(!g_GameLib);
-      QVERIFY(!g_NuvoClientServer);
+      QVERIFY(!form->Control().GameLib());
+      QVERIFY(!form->Control().NuvoClientServer());
       QVERIFY(!g_boStart);
       Trigger(*form, "N5");  // the commands do nothing once the window has closed
-      QVERIFY(!g_NuvoClientServer);
+      QVERIFY(!form->Control().NuvoClientServer());
       form.reset();
       QCoreApplication::processEvents();
       g_ErrorList.Drain();

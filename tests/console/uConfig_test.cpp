@@ -18,6 +18,8 @@
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
+#include "formats/Jpk.h"
+#include "support/SharedStateTest.h"
 
 namespace {
 
@@ -198,7 +200,7 @@ class SettingsDialogTest : public QObject {
 
     // After a restart the bandwidth cap is back at 100; the rest was kept.
     form.FormDestroy();
-    InitSharedState();
+    ResetSharedState();
     LoadConfig();
     QCOMPARE(g_nMaxBandwidth.load(), uint16_t{100});
     QCOMPARE(g_nServerPort.load(), uint16_t{4464});

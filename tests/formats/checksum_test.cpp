@@ -7,7 +7,7 @@
 #include "formats/CnCRC32.h"
 #include "formats/MD5.h"
 #include "formats/uEncodeJpk.h"
-#include "settings/TarnShare.h"
+#include "formats/WIL.h"
 
 namespace {
 

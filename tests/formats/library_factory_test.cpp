@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "formats/Jpk.h"
-#include "formats/LibraryWriter.h"
+#include "support/LibraryWriter.h"
 #include "formats/Wzl.h"
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "formats/LibraryWriter.h"
+#include "support/LibraryWriter.h"
 #include "formats/WIL.h"
 #include "platform/FileSystem.h"
 #include "support/LibraryFixture.h"

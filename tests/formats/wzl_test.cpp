@@ -4,20 +4,15 @@
 #include <string>
 #include <vector>
 
-#include "formats/LibraryWriter.h"
+#include "support/LibraryWriter.h"
 #include "formats/MD5.h"
 #include "formats/Wzl.h"
 #include "platform/FileSystem.h"
 #include "support/LibraryFixture.h"
 #include "support/TempDir.h"
+#include "support/FixtureBytes.h"
 
 namespace {
-
-std::string LE32(uint32_t v) {
-  std::string s(4, '\0');
-  for (int i = 0; i < 4; ++i) s[static_cast<size_t>(i)] = static_cast<char>(v >> (8 * i));
-  return s;
-}
 
 std::unique_ptr<TWMImages> Open(const TempDir& dir, const TWzlFiles& files,
                                 const std::string& name = "hum.wzl") {

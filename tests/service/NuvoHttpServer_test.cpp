@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "catalogue/uGameLib.h"
-#include "formats/LibraryWriter.h"
+#include "support/LibraryWriter.h"
 #include "formats/MD5.h"
 #include "formats/WIL.h"
 #include "formats/ZStream.h"
@@ -29,6 +29,8 @@
 #include "support/HttpClient.h"
 #include "support/LogLines.h"
 #include "support/SharedStateTest.h"
+#include "service/ServiceState.h"
+#include "service/RequestToken.h"
 
 namespace {
 
@@ -55,9 +57,9 @@ class DispatchTest : public SharedStateTest {
     g_MapList = {client + "/Map/Sub/0.map"};
     g_WavList = {client + "/Wav/Hit.wav"};
     lib = std::make_shared<TGameLib>(true);
-    lib->LoadGameLib();
+    lib->LoadGameLib(CurrentLoadLists());
     g_ErrorList.Drain();
-    server = std::make_unique<TNuvoHttpServer>(lib, [this] { return tick.load(); });
+    server = std::make_unique<TNuvoHttpServer>(lib, CurrentServiceSettings(), [this] { return tick.load(); });
     key = MD5String(g_sWClientPass);
   }
   void TearDown() override {
@@ -89,10 +91,16 @@ class DispatchTest : public SharedStateTest {
     return a;
   }
 
-  // Opens the service on a free port.
+  // The catalogue's answer for an image field: "Header" or an image number.
+  std::string Entry(const std::string& libKey, const std::string& image) const {
+    return image == "Header" ? lib->GetHeaderBuff(libKey) : lib->GetImageBuff(libKey, std::stoi(image));
+  }
+
+  // A service object on a free port, opened.
   uint16_t Serve() {
     g_nServerPort = FreeLoopbackPort();
-    EXPECT_TRUE(server->Open());
+    server = std::make_unique<TNuvoHttpServer>(lib, CurrentServiceSettings(), [this] { return tick.load(); });
+    EXPECT_NE(server->Open(), "");
     DrainLogQueue();
     return g_nServerPort;
   }
@@ -154,14 +162,14 @@ TEST_F(DispatchTest, ResourceRequestsAnswerTheCatalogueBytesAndCountThem) {
     std::string type, plain, body;
   };
   const std::vector<Case> cases = {
-      {"1.html", "data|hum.wzl|0", lib->GetDataImageBuff(hum, "0")},
-      {"2.html", "data|hum.wzl|2.bmp", lib->GetDataImageBuff(hum, "2")},
-      {"1.html", "data|hum.wzl|sub\\2.bmp", lib->GetDataImageBuff(hum, "2")},
-      {"1.html", "data|hum.wzl|c:2", lib->GetDataImageBuff(hum, "2")},
-      {"1.html", "data|hum.wzl|1", lib->GetDataImageBuff(hum, "1")},
-      {"1.html", "data|hum.wzl|header", lib->GetDataImageBuff(hum, "Header")},
-      {"2.html", "data|items.jpk|Header", lib->GetDataImageBuff(items, "Header")},
-      {"2.html", "data|items.jpk|0", lib->GetDataImageBuff(items, "0")},
+      {"1.html", "data|hum.wzl|0", lib->GetImageBuff(hum, 0)},
+      {"2.html", "data|hum.wzl|2.bmp", lib->GetImageBuff(hum, 2)},
+      {"1.html", "data|hum.wzl|sub\\2.bmp", lib->GetImageBuff(hum, 2)},
+      {"1.html", "data|hum.wzl|c:2", lib->GetImageBuff(hum, 2)},
+      {"1.html", "data|hum.wzl|1", lib->GetImageBuff(hum, 1)},
+      {"1.html", "data|hum.wzl|header", lib->GetHeaderBuff(hum)},
+      {"2.html", "data|items.jpk|Header", lib->GetHeaderBuff(items)},
+      {"2.html", "data|items.jpk|0", lib->GetImageBuff(items, 0)},
       {"3.htmlx", "map\\sub|0.map", lib->GetMapBuff("\\map\\sub\\0.map")},
       {"4.html", "wav|hit.wav", lib->GetWavBuff("\\wav\\hit.wav")},
       {"5.html?x=1", "wav|hit.wav", lib->GetWavBuff("\\wav\\hit.wav")},
@@ -209,8 +217,7 @@ TEST_F(DispatchTest, KeptAndCodedBodiesEqualFreshlyMadeOnesForEveryRequestForm) 
   WriteWzlLibrary(client + "/Data/Hum.wzl", WzlLibraryBytes(wzl));
   WriteFileAtomic(client + "/Map/Sub/0.map", std::string(20000, 'm'));
   lib->Clear();
-  lib->LoadGameLib();
-  server = std::make_unique<TNuvoHttpServer>(lib, [this] { return tick.load(); });
+  lib->LoadGameLib(CurrentLoadLists());
   const uint16_t port = Serve();
   const std::string hum = "\\data\\hum.wzl", items = "\\data\\items.jpk";
   struct Case {
@@ -218,14 +225,14 @@ TEST_F(DispatchTest, KeptAndCodedBodiesEqualFreshlyMadeOnesForEveryRequestForm) 
     unsigned status = 200;
   };
   const std::vector<Case> cases = {
-      {Target("data|hum.wzl|0", "1.html"), lib->GetDataImageBuff(hum, "0")},
-      {Target("data|hum.wzl|1", "1.html"), lib->GetDataImageBuff(hum, "1")},
-      {Target("data|hum.wzl|x\\2.bmp", "2.html"), lib->GetDataImageBuff(hum, "2")},
-      {Target("data|hum.wzl|3", "1.html"), lib->GetDataImageBuff(hum, "3")},
+      {Target("data|hum.wzl|0", "1.html"), Entry(hum, "0")},
+      {Target("data|hum.wzl|1", "1.html"), Entry(hum, "1")},
+      {Target("data|hum.wzl|x\\2.bmp", "2.html"), Entry(hum, "2")},
+      {Target("data|hum.wzl|3", "1.html"), Entry(hum, "3")},
       {Target("data|hum.wzl|4", "1.html"), ""},
-      {Target("data|hum.wzl|HEADER", "1.html"), lib->GetDataImageBuff(hum, "Header")},
-      {Target("data|items.jpk|Header", "2.html"), lib->GetDataImageBuff(items, "Header")},
-      {Target("data|items.jpk|2", "2.html"), lib->GetDataImageBuff(items, "2")},
+      {Target("data|hum.wzl|HEADER", "1.html"), Entry(hum, "Header")},
+      {Target("data|items.jpk|Header", "2.html"), Entry(items, "Header")},
+      {Target("data|items.jpk|2", "2.html"), Entry(items, "2")},
       {Target("data|gone.wzl|0", "1.html"), ""},
       {Target("map\\sub|0.map", "3.html"), lib->GetMapBuff("\\map\\sub\\0.map")},
       {Target("wav|hit.wav", "4.html"), lib->GetWavBuff("\\wav\\hit.wav")},
@@ -262,7 +269,7 @@ TEST_F(DispatchTest, AReloadOrUnloadNeverServesABodyFromThePassBefore) {
   };
   std::vector<std::string> before;
   for (const auto& [target, image] : asks) {
-    for (int i = 0; i < 2; ++i) EXPECT_TRUE(HttpGet(port, target).Body == lib->GetDataImageBuff(keyOf(target), image));
+    for (int i = 0; i < 2; ++i) EXPECT_TRUE(HttpGet(port, target).Body == Entry(keyOf(target), image));
     before.push_back(HttpGet(port, target, kAcceptsDeflate).Body);
   }
   // Other contents under the same names, loaded by a new pass.
@@ -273,10 +280,10 @@ TEST_F(DispatchTest, AReloadOrUnloadNeverServesABodyFromThePassBefore) {
   for (int i = 0; i < 4; ++i) jpk.Images.push_back(PackedImage(12, 12, 1200 + i, 20 + i));
   WriteFileAtomic(client + "/Data/Items.jpk", JpkLibraryBytes(jpk, TJpkVersion::V2, "pw").Bytes);
   lib->Clear();
-  lib->LoadGameLib();
+  lib->LoadGameLib(CurrentLoadLists());
   for (size_t i = 0; i < asks.size(); ++i) {
     const auto& [target, image] = asks[i];
-    const std::string fresh = lib->GetDataImageBuff(keyOf(target), image);
+    const std::string fresh = Entry(keyOf(target), image);
     ASSERT_FALSE(fresh.empty()) << target;
     EXPECT_TRUE(HttpGet(port, target).Body == fresh) << target;
     const THttpReply coded = HttpGet(port, target, kAcceptsDeflate);
@@ -298,7 +305,7 @@ struct TLibraryLock : TWMImages {
 TEST_F(DispatchTest, AStalledLibraryReadDelaysNoRequestOnAnotherConnection) {
   const uint16_t port = Serve();
   const std::string items = "\\data\\items.jpk";
-  const std::string entry = lib->GetDataImageBuff(items, "1");
+  const std::string entry = Entry(items, "1");
   // Clients connected before the stall, so that they share event loops and workers with it.
   std::vector<THttpConnection> others;
   for (int i = 0; i < 64; ++i) {
@@ -313,7 +320,7 @@ TEST_F(DispatchTest, AStalledLibraryReadDelaysNoRequestOnAnotherConnection) {
   // In memory (map, wav, index table), read from another library, and refused: all answered, on
   // every connection.
   const std::string map = lib->GetMapBuff("\\map\\sub\\0.map"), wav = lib->GetWavBuff("\\wav\\hit.wav");
-  const std::string hum2 = lib->GetDataImageBuff("\\data\\hum.wzl", "2"), header = lib->GetDataImageBuff(items, "Header");
+  const std::string hum2 = Entry("\\data\\hum.wzl", "2"), header = Entry(items, "Header");
   for (auto& c : others) {
     EXPECT_TRUE(c.Get(Target("map\\sub|0.map", "3.html")).Body == map);
     EXPECT_TRUE(c.Get(Target("wav|hit.wav", "4.html")).Body == wav);
@@ -342,7 +349,7 @@ TEST_F(DispatchTest, PathSegmentsAreFoundPastRepeatedSlashesAndInAnyPrefixCase) 
 TEST_F(DispatchTest, ImageRequestWithoutImageFieldSetsNothingButCounts) {
   for (const char* plain : {"data|hum.wzl", "data|hum.wzl|", "|hum.wzl|0"}) {
     TAnswer a = Ask(Target(plain, "1.html"));
-    EXPECT_EQ(a.Status, 0u) << plain;
+    EXPECT_EQ(a.Status, 400u) << plain;
     EXPECT_EQ(ResponseBody(a.Ctxt), "") << plain;
     EXPECT_EQ(a.Ctxt.OutContentType, "") << plain;
   }
@@ -383,7 +390,7 @@ TEST_F(DispatchTest, IndexTableIsTheOneTakenWhenTheServiceWasCreated) {
   const std::string table = lib->GetIndexes();
   WriteJpk(5);  // another index, so another hash for the row
   lib->Clear();
-  lib->LoadGameLib();
+  lib->LoadGameLib(CurrentLoadLists());
   ASSERT_NE(lib->GetIndexes(), table);
   TAnswer a = Ask("/wclientdat/A/check-indexes");
   EXPECT_EQ(a.Status, 200u);
@@ -449,9 +456,8 @@ class ServiceObjectTest : public SharedStateTest {
   std::string StartLine() const { return "微端服务器启动完毕！[" + std::to_string(g_nServerPort) + "]"; }
   // Opens `server` expecting a failed start; returns its one log line.
   std::string FailedStartLine(TNuvoHttpServer& server) {
-    EXPECT_FALSE(server.Open());
+    EXPECT_EQ(server.Open(), "");
     EXPECT_FALSE(g_boStart);
-    EXPECT_EQ(g_sWClientUrl, "");
     std::vector<std::string> log = DrainLogQueue();
     EXPECT_EQ(log.size(), 1u);
     return log.empty() ? std::string() : log[0];
@@ -461,7 +467,7 @@ class ServiceObjectTest : public SharedStateTest {
 TEST_F(ServiceObjectTest, CreationMakesLogsAndNamesTheWorkLogAfterItsTime) {
   g_boStart = true;
   const std::time_t before = std::time(nullptr);
-  TNuvoHttpServer server(nullptr);
+  TNuvoHttpServer server(nullptr, CurrentServiceSettings());
   const std::time_t after = std::time(nullptr);
   EXPECT_FALSE(g_boStart);
   EXPECT_TRUE(DirectoryExists("./Logs"));
@@ -477,16 +483,14 @@ TEST_F(ServiceObjectTest, CreationMakesLogsAndNamesTheWorkLogAfterItsTime) {
 
 TEST_F(ServiceObjectTest, OpenServesTheAddressAndASecondOpenChangesNothing) {
   {
-    TNuvoHttpServer server(nullptr);
-    EXPECT_TRUE(server.Open());
+    TNuvoHttpServer server(nullptr, CurrentServiceSettings());
+    EXPECT_EQ(server.Open(), Url());
     EXPECT_TRUE(g_boStart);
-    EXPECT_EQ(g_sWClientUrl, Url());
     EXPECT_EQ(DrainLogQueue(), std::vector<std::string>{StartLine()});
     EXPECT_EQ(HttpGet(g_nServerPort, "/wclientdat/t/check-indexes").Status, 200u);
 
-    EXPECT_TRUE(server.Open());
+    EXPECT_EQ(server.Open(), Url()) << "one registration";
     EXPECT_TRUE(g_boStart);
-    EXPECT_EQ(g_sWClientUrl, Url()) << "one registration";
     EXPECT_EQ(DrainLogQueue(), std::vector<std::string>{StartLine()});
     EXPECT_EQ(HttpGet(g_nServerPort, "/wclientdat/t/check-indexes").Status, 404u) << "same object, same throttle";
   }
@@ -496,7 +500,7 @@ TEST_F(ServiceObjectTest, OpenServesTheAddressAndASecondOpenChangesNothing) {
 
 TEST_F(ServiceObjectTest, PortZeroIsAFailedStartWithNoListener) {
   g_nServerPort = 0;
-  TNuvoHttpServer server(nullptr);
+  TNuvoHttpServer server(nullptr, CurrentServiceSettings());
   const std::string line = FailedStartLine(server);
   EXPECT_EQ(line.rfind("微端服务器启动异常！[port 0: ", 0), 0u) << line;
   EXPECT_EQ(server.BoundPort(), 0) << "nothing listens";
@@ -507,7 +511,7 @@ TEST_F(ServiceObjectTest, APortThatCannotBeBoundIsAFailedStartThatALaterOpenRetr
   net::io_context io;
   auto holder = std::make_unique<net::ip::tcp::acceptor>(
       io, net::ip::tcp::endpoint(net::ip::make_address("127.0.0.1"), g_nServerPort));
-  TNuvoHttpServer server(nullptr);
+  TNuvoHttpServer server(nullptr, CurrentServiceSettings());
   const std::string line = FailedStartLine(server);
   EXPECT_EQ(line.rfind("微端服务器启动异常！[", 0), 0u) << line;
   EXPECT_NE(line.find(std::to_string(g_nServerPort)), std::string::npos) << line;
@@ -515,9 +519,8 @@ TEST_F(ServiceObjectTest, APortThatCannotBeBoundIsAFailedStartThatALaterOpenRetr
   EXPECT_EQ(line.back(), ']');
 
   holder.reset();
-  EXPECT_TRUE(server.Open());
+  EXPECT_EQ(server.Open(), Url());
   EXPECT_TRUE(g_boStart);
-  EXPECT_EQ(g_sWClientUrl, Url());
   EXPECT_EQ(DrainLogQueue(), std::vector<std::string>{StartLine()});
   EXPECT_EQ(HttpGet(g_nServerPort, "/wclientdat/t/check-indexes").Status, 200u);
 }

@@ -7,6 +7,8 @@
 #include "platform/FileSystem.h"
 #include "settings/TarnShare.h"
 #include "support/SharedStateTest.h"
+#include "service/ServiceState.h"
+#include "formats/Jpk.h"
 
 namespace {
 
@@ -81,7 +83,7 @@ TEST_F(ConfigTest, ChineseTitleAndPasswordSurviveSaveThenLoad) {
   EXPECT_EQ(dir_.ReadFile("Config.ini"),
             AnsiFromUtf8("[Setup]\r\nTitle=微端服务器\r\nPort=9001\r\nSearchDir=/srv/客户端\r\n"
                          "WClientDir=资源\r\nWClientPass=密码pw\r\n"));
-  InitSharedState();
+  ResetSharedState();
   LoadConfig();
   EXPECT_EQ(g_sTitle, "微端服务器");
   EXPECT_EQ(g_nServerPort, 9001);

@@ -4,13 +4,22 @@
 
 #include <gtest/gtest.h>
 
+#include "catalogue/uGameLib.h"
+#include "service/ServiceState.h"
 #include "settings/TarnShare.h"
 #include "support/TempDir.h"
 
+// Every process-wide variable of every layer back to its initial value.
+inline void ResetSharedState() {
+  InitSharedState();
+  ResetServiceState();
+  g_nDataMemory = 0;
+}
+
 class SharedStateTest : public ::testing::Test {
  protected:
-  void SetUp() override { InitSharedState(); }
-  void TearDown() override { InitSharedState(); }
+  void SetUp() override { ResetSharedState(); }
+  void TearDown() override { ResetSharedState(); }
 
   TempDir dir_;
 };

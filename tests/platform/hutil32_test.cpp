@@ -4,7 +4,7 @@
 #include <thread>
 #include <vector>
 
-#include "settings/HUtil32.h"
+#include "platform/HUtil32.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "settings/HashList.h"
+#include "formats/HashList.h"
 
 namespace {
 

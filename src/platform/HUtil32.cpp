@@ -1,4 +1,4 @@
-#include "settings/HUtil32.h"
+#include "platform/HUtil32.h"
 
 #include <limits>
 

@@ -1,4 +1,4 @@
-#include "service/uServiceControl.h"
+#include "app/uServiceControl.h"
 
 #include <utility>
 
@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "catalogue/uGameLib.h"
-#include "formats/DemoData.h"
+#include "support/DemoData.h"
 #include "formats/MD5.h"
 #include "platform/CodePage.h"
 #include "platform/IniFile.h"
@@ -21,6 +21,8 @@
 #include "support/HttpClient.h"
 #include "support/LogLines.h"
 #include "support/SharedStateTest.h"
+#include "service/ServiceState.h"
+#include "service/RequestToken.h"
 
 namespace {
 
@@ -156,7 +158,7 @@ TEST_F(ServiceControlTest, StopStartUnloadAndLoadCommands) {
 
   control.StopService();
   EXPECT_FALSE(g_boStart);
-  EXPECT_EQ(g_NuvoClientServer, nullptr);
+  EXPECT_EQ(control.NuvoClientServer(), nullptr);
   EXPECT_EQ(view.LastPanels(), (TPanels{"----", "已停止", MegabytesText()}));
   EXPECT_THROW(HttpGet(port, MapTarget()), std::exception);
   control.StopService();  // nothing to stop
@@ -164,7 +166,7 @@ TEST_F(ServiceControlTest, StopStartUnloadAndLoadCommands) {
 
   EXPECT_TRUE(control.LibLoadok());  // the start command: a new service object
   EXPECT_TRUE(g_boStart);
-  EXPECT_NE(g_NuvoClientServer, nullptr);
+  EXPECT_NE(control.NuvoClientServer(), nullptr);
   EXPECT_EQ(HttpGet(port, MapTarget()).Status, 200u);
 
   control.UnloadResources();
@@ -172,12 +174,12 @@ TEST_F(ServiceControlTest, StopStartUnloadAndLoadCommands) {
   EXPECT_EQ(log.Count("微端服务器已停止.."), 2u);
   EXPECT_TRUE(log.Has("卸载资源完毕.."));
   EXPECT_EQ(view.LastLabel(), "微端服务器停止，卸载资源完毕....");
-  EXPECT_EQ(g_GameLib->GetMapBuff("\\map\\mir\\0.map"), "");
+  EXPECT_EQ(control.GameLib()->GetMapBuff("\\map\\mir\\0.map"), "");
 
   control.LoadResources();  // the pass ends by starting the service again
   ASSERT_TRUE(view.WaitStart(3, started));
   EXPECT_TRUE(started);
-  EXPECT_NE(g_GameLib->GetMapBuff("\\map\\mir\\0.map"), "");
+  EXPECT_NE(control.GameLib()->GetMapBuff("\\map\\mir\\0.map"), "");
   EXPECT_EQ(HttpGet(port, MapTarget()).Status, 200u);
 }
 
@@ -186,11 +188,11 @@ TEST_F(ServiceControlTest, ReloadKeepsTheRunningServiceObject) {
   control.FormCreate();
   bool started = false;
   ASSERT_TRUE(view.WaitStart(1, started) && started);
-  const auto running = g_NuvoClientServer;
+  const auto running = control.NuvoClientServer();
   control.LoadResources();
   ASSERT_TRUE(view.WaitStart(2, started));
   EXPECT_TRUE(started);
-  EXPECT_EQ(g_NuvoClientServer, running);
+  EXPECT_EQ(control.NuvoClientServer(), running);
   EXPECT_EQ(log.Count("微端服务器启动完毕！[" + Port() + "]"), 2u) << "Open runs again on the same object";
 }
 
@@ -208,12 +210,12 @@ TEST_F(ServiceControlTest, AFailedStartIsReportedAndShownStoppedAndTheStartComma
   EXPECT_EQ(view.LastPanels(), (TPanels{"----", "已停止", MegabytesText()}));
   EXPECT_TRUE(log.Has("微端部署地址: "));
   EXPECT_FALSE(log.Has("微端服务器启动完毕！[" + Port() + "]"));
-  const auto failed = g_NuvoClientServer;
+  const auto failed = control.NuvoClientServer();
   ASSERT_NE(failed, nullptr);
 
   holder.reset();
   EXPECT_TRUE(control.LibLoadok());
-  EXPECT_EQ(g_NuvoClientServer, failed) << "the start command retries Open on the same object";
+  EXPECT_EQ(control.NuvoClientServer(), failed) << "the start command retries Open on the same object";
   EXPECT_TRUE(log.Has("微端服务器启动完毕！[" + Port() + "]"));
   EXPECT_EQ(HttpGet(port, MapTarget()).Status, 200u);
 }
@@ -222,28 +224,28 @@ TEST_F(ServiceControlTest, ClosingWhileThePassRunsEndsCleanlyAndCommandsDoNothin
   TServiceControl control(view.View());
   control.FormCreate();
   control.FormDestroy();
-  EXPECT_EQ(g_GameLib, nullptr);
-  EXPECT_EQ(g_NuvoClientServer, nullptr);
+  EXPECT_EQ(control.GameLib(), nullptr);
+  EXPECT_EQ(control.NuvoClientServer(), nullptr);
   EXPECT_FALSE(g_boStart);
   EXPECT_FALSE(control.LibLoadok());
   control.StopService();
   control.UnloadResources();
   control.LoadResources();
-  EXPECT_EQ(g_NuvoClientServer, nullptr);
+  EXPECT_EQ(control.NuvoClientServer(), nullptr);
 }
 
 TEST(ServiceControlTexts, MegabytesRoundHalfToEven) {
-  InitSharedState();
+  ResetSharedState();
   for (auto [bytes, text] : std::vector<std::pair<uint64_t, std::string>>{
            {0, "0 M"}, {1572864, "2 M"}, {2621440, "2 M"}, {3670016, "4 M"}, {1048575, "1 M"}}) {
     g_nDataMemory = bytes;
     EXPECT_EQ(MegabytesText(), text) << bytes;
   }
-  InitSharedState();
+  ResetSharedState();
 }
 
 TEST(ServiceControlTexts, StatisticsLine) {
-  InitSharedState();
+  ResetSharedState();
   g_nDataRead = 10;
   g_nDataRead404 = 2;
   g_nDataSend = 1048576;
@@ -252,7 +254,7 @@ TEST(ServiceControlTexts, StatisticsLine) {
   EXPECT_EQ(StatisticsText(0), "请求: 5000000000/错误：2/每秒发出: 0.00 KB/总发出: 1.00 MB");
   g_nDataSend = 3 * 1048576 + 524288;
   EXPECT_EQ(StatisticsText(1535, ","), "请求: 5000000000/错误：2/每秒发出: 1,50 KB/总发出: 3,50 MB");
-  InitSharedState();
+  ResetSharedState();
 }
 
 }  // namespace

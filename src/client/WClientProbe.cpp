@@ -1,4 +1,4 @@
-#include "service/WClientProbe.h"
+#include "client/WClientProbe.h"
 
 #include <utility>
 
@@ -26,6 +26,7 @@
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
 #include "settings/TarnShare.h"
+#include "service/RequestToken.h"
 
 namespace net = boost::asio;
 namespace beast = boost::beast;
@@ -282,35 +283,24 @@ std::string CheckIndexTable(const std::string& body, std::vector<std::pair<std::
 // ---- Whole deployments ----
 
 TDeployment ReadDeployment(const std::string& folder) {
-  namespace fs = std::filesystem;
-  struct TRestore {
-    fs::path previous = fs::current_path();
-    ~TRestore() {
-      std::error_code ec;
-      fs::current_path(previous, ec);
-    }
-  } restore;
-  fs::current_path(folder);
-  InitSharedState();
-  LoadConfig();
-  LoadJpkList();
-  LoadLibList(0);
-  LoadLibList(1);
-  LoadLibList(2);
-  std::string searchDir = g_sSearchDir;
+  const auto file = [&folder](const std::string& name) { return folder + "/" + name; };
+  const TSetupValues setup = ReadConfigFile(file(g_sConfigFile));
+  std::string searchDir = setup.SearchDir;
   while (!searchDir.empty() && (searchDir.back() == '\\' || searchDir.back() == '/')) searchDir.pop_back();
+  TNameValueList jpkList;  // a name listed twice keeps its first place, as the server's list does
+  for (const TNameValue& p : ReadJpkListFile(file(g_sFileJpk))) jpkList.SetValue(p.Name, p.Value);
 
   TDeployment d;
-  d.WClientPass = g_sWClientPass;
-  d.Port = g_nServerPort;
+  d.WClientPass = setup.WClientPass;
+  d.Port = setup.Port;
   auto add = [&](const std::string& path, int nType, bool jpk) {
     if (path.empty()) return;
     d.Resources.push_back({AnsiFromUtf8(CatalogueKeyText(path, searchDir)), path, nType, jpk});
   };
-  for (const TNameValue& p : g_JpkList.Items()) add(p.Name, kTypeImage, true);
-  for (const std::string& p : g_WzlList) add(p, kTypeImage, false);
-  for (const std::string& p : g_MapList) add(p, kTypeMap, false);
-  for (const std::string& p : g_WavList) add(p, kTypeWav, false);
+  for (const TNameValue& p : jpkList.Items()) add(p.Name, kTypeImage, true);
+  for (const std::string& p : ReadLibListFile(file(g_sFileWzl))) add(p, kTypeImage, false);
+  for (const std::string& p : ReadLibListFile(file(g_sFileMap))) add(p, kTypeMap, false);
+  for (const std::string& p : ReadLibListFile(file(g_sFileWav))) add(p, kTypeWav, false);
   return d;
 }
 

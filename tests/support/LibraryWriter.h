@@ -1,3 +1,4 @@
+#include "formats/WIL.h"
 // Writes WZL libraries (data file and WZX index) and JPK libraries of both versions from a
 // description of their entries, with any mix of full, absent, empty, packed and corrupt entries:
 // the fixtures of the tests and the fuzzer, and the libraries of the demo data generator.

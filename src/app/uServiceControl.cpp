@@ -1,4 +1,4 @@
-#include "service/uServiceControl.h"
+#include "app/uServiceControl.h"
 
 #include <charconv>
 #include <cmath>
@@ -9,6 +9,7 @@
 #include "platform/FileSystem.h"
 #include "settings/IPAddrFilter.h"
 #include "settings/TarnShare.h"
+#include "service/ServiceState.h"
 
 std::string MainCaption() { return "Ostrel引擎微端服务器【" + g_sTitle + "】"; }
 
@@ -78,13 +79,13 @@ void TServiceControl::FormCreate() {
   lib->SetShowLabel([this](const std::string& s) { ShowLabel(s); });
   {
     std::lock_guard hold(FServiceLock);
-    g_GameLib = lib;
+    FGameLib = lib;
   }
   // Shown before the loader runs, so the end of a quick first pass cannot come before them.
   if (FView.SetPanels) FView.SetPanels("[-]", "启动中", "[-]");
   QueueStartLines();
   lib->Resume();
-  lib->SetLoadLib(true);
+  lib->SetLoadLib(CurrentLoadLists());
 }
 
 bool TServiceControl::LibLoadok() {
@@ -92,11 +93,12 @@ bool TServiceControl::LibLoadok() {
   {
     std::lock_guard hold(FServiceLock);
     if (FClosing) return false;
-    if (!g_NuvoClientServer) {
-      g_NuvoClientServer = std::make_shared<TNuvoHttpServer>(g_GameLib, FTick, FLimits);
+    if (!FNuvoClientServer) {
+      FNuvoClientServer = std::make_shared<TNuvoHttpServer>(FGameLib, CurrentServiceSettings(), FTick, FLimits);
     }
-    started = g_NuvoClientServer->Open();
-    MainOutMessage("微端部署地址: " + g_sWClientUrl);
+    const std::string url = FNuvoClientServer->Open();
+    started = !url.empty();
+    MainOutMessage("微端部署地址: " + url);
     // A service that could not start is shown as stopped, not as running.
     if (started) {
       SetPanels(std::to_string(g_nServerPort.load()), "运行中");
@@ -109,8 +111,8 @@ bool TServiceControl::LibLoadok() {
 }
 
 void TServiceControl::StopLocked() {
-  if (!g_NuvoClientServer) return;
-  g_NuvoClientServer.reset();
+  if (!FNuvoClientServer) return;
+  FNuvoClientServer.reset();
   g_boStart = false;
   MainOutMessage("微端服务器已停止..");
   SetPanels("----", "已停止");
@@ -127,7 +129,7 @@ void TServiceControl::UnloadResources() {
     std::lock_guard hold(FServiceLock);
     if (FClosing) return;
     StopLocked();
-    lib = g_GameLib;
+    lib = FGameLib;
   }
   if (lib) lib->Clear();
   MainOutMessage("卸载资源完毕..");
@@ -136,7 +138,7 @@ void TServiceControl::UnloadResources() {
 
 void TServiceControl::LoadResources() {
   std::lock_guard hold(FServiceLock);
-  if (!FClosing && g_GameLib) g_GameLib->SetLoadLib(true);
+  if (!FClosing && FGameLib) FGameLib->SetLoadLib(CurrentLoadLists());
 }
 
 void TServiceControl::FormDestroy() {
@@ -145,13 +147,23 @@ void TServiceControl::FormDestroy() {
     std::lock_guard hold(FServiceLock);
     if (FClosing) return;
     FClosing = true;
-    g_NuvoClientServer.reset();
+    FNuvoClientServer.reset();
     g_boStart = false;
-    lib = std::move(g_GameLib);
+    lib = std::move(FGameLib);
   }
   if (!lib) return;
   // A pass ending now finds FClosing set; detaching waits for a callback already running.
   lib->DetachCallbacks();
   lib->Terminate();
   lib.reset();  // joins the loader thread, waiting for a pass under way
+}
+
+std::shared_ptr<TGameLib> TServiceControl::GameLib() const {
+  std::lock_guard hold(FServiceLock);
+  return FGameLib;
+}
+
+std::shared_ptr<TNuvoHttpServer> TServiceControl::NuvoClientServer() const {
+  std::lock_guard hold(FServiceLock);
+  return FNuvoClientServer;
 }

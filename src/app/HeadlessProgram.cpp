@@ -1,7 +1,4 @@
-// The headless program's body: the console's start sequence in the current directory, the
-// operator log and the traffic line on standard output, signals in place of the menu. Shared by
-// NuvoClientDaemon and the load benchmark's variant without a bandwidth cap.
-#pragma once
+#include "app/HeadlessProgram.h"
 
 #include <atomic>
 #include <chrono>
@@ -12,30 +9,31 @@
 #include <thread>
 #include <vector>
 
+#include "app/uServiceControl.h"
 #include "platform/Clock.h"
 #include "platform/Signals.h"
-#include "service/uServiceControl.h"
+#include "service/ServiceState.h"
 #include "settings/TarnShare.h"
 
-namespace headless {
+namespace {
 
 using namespace std::chrono_literals;
 
-inline void Print(const std::string& line) {
+void Print(const std::string& line) {
   std::fwrite(line.data(), 1, line.size(), stdout);
   std::fputc('\n', stdout);
   std::fflush(stdout);
 }
 
-inline void PrintAll(const std::vector<std::string>& lines) {
+void PrintAll(const std::vector<std::string>& lines) {
   for (const std::string& line : lines) Print(line);
 }
 
-inline constexpr int kRunning = -1;
+constexpr int kRunning = -1;
 
 // Takes the signals on its own thread and gives the service commands, as the menu would.
 // A service object that cannot be created (the console's error box) ends the program with status 1.
-inline void HandleSignals(TSignalWaiter& signals, TServiceControl& control, std::atomic<int>& exitCode) {
+void HandleSignals(TSignalWaiter& signals, TServiceControl& control, std::atomic<int>& exitCode) {
   while (exitCode.load() == kRunning) {
     int running = kRunning;
     try {
@@ -61,11 +59,9 @@ inline void HandleSignals(TSignalWaiter& signals, TServiceControl& control, std:
   }
 }
 
-}  // namespace headless
+}  // namespace
 
-// The whole program; call it from main before any other thread exists.
-inline int RunHeadlessProgram() {
-  using namespace headless;
+int RunHeadlessProgram() {
   // Before any thread exists, so that every thread leaves these signals to the waiter.
   TSignalWaiter signals({TSignal::Hangup, TSignal::User1, TSignal::Terminate, TSignal::Interrupt});
   IgnoreBrokenPipe();

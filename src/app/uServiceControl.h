@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -41,6 +42,10 @@ class TServiceControl {
   // Releases the service, then ends and releases the catalogue (waiting for a pass under way).
   void FormDestroy();
 
+  // The catalogue and the service object as they stand; null when there is none.
+  std::shared_ptr<TGameLib> GameLib() const;
+  std::shared_ptr<TNuvoHttpServer> NuvoClientServer() const;
+
  private:
   void ShowLabel(const std::string& sMsg);
   void SetPanels(const std::string& port, const std::string& state);
@@ -49,8 +54,10 @@ class TServiceControl {
   TServiceView FView;
   THttpServerLimits FLimits;
   TTickSource FTick;
-  std::mutex FServiceLock;  // held by start, stop and the load-finished call
+  mutable std::mutex FServiceLock;  // held by start, stop and the load-finished call
   bool FClosing = false;
+  std::shared_ptr<TGameLib> FGameLib;
+  std::shared_ptr<TNuvoHttpServer> FNuvoClientServer;
 };
 
 // "Ostrel引擎微端服务器【" + g_sTitle + "】"

@@ -1,4 +1,4 @@
-#include "settings/HashList.h"
+#include "formats/HashList.h"
 
 #include "platform/AsciiText.h"
 #include "platform/CodePage.h"

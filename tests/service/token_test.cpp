@@ -6,6 +6,7 @@
 #include "formats/MD5.h"
 #include "platform/CodePage.h"
 #include "settings/TarnShare.h"
+#include "service/RequestToken.h"
 
 namespace {
 
