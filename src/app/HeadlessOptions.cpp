@@ -57,6 +57,9 @@ std::optional<int> ParseHeadlessOptions(int argc, const char* const* argv, THead
         std::string host, port;
         return SplitHostPort(s, host, port);
       }, "HOST:PORT"));
+  app.add_option("--cache-max-age", options.CacheMaxAge,
+                 "Cache-Control: max-age in seconds on answers with a body; default none (0)")
+      ->check(CLI::Range(0u, 2147483647u));
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {

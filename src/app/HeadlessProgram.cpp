@@ -103,7 +103,9 @@ int RunHeadlessProgram(int argc, const char* const* argv) {
   view.PassEnded = [](const TGameLib& lib, const TLoadLists& lists) {
     for (const std::string& line : NotLoadedLines(lib, lists)) MainOutMessage(line);
   };
-  TServiceControl control(view);
+  THttpServerLimits limits;
+  limits.CacheMaxAge = options.CacheMaxAge;
+  TServiceControl control(view, limits);
   control.SetOverrides({options.MaxBandwidth, options.Listen});
   try {
     control.FormCreate();

@@ -298,6 +298,15 @@ TEST_F(MetricsListenerTest, MetricsParseAndCountRealRequests) {
   auto after = Scrape();
   EXPECT_EQ(after.at(answeredMaps) - before.at(answeredMaps), 2);
   EXPECT_EQ(after.at(badTokens) - before.at(badTokens), 1);
+  EXPECT_EQ(after.at("nuvo_request_duration_seconds_count") - before.at("nuvo_request_duration_seconds_count"), 3);
+
+  // A coded answer: raw counts the body before coding, sent what went out.
+  const std::string raw = R"(nuvo_response_bytes_total{form="raw"})", sent = R"(nuvo_response_bytes_total{form="sent"})";
+  const THttpReply coded = HttpGet(port, MapTarget(), {{"Accept-Encoding", "deflate"}});
+  ASSERT_EQ(coded.Header("Content-Encoding"), "deflate");
+  auto third = Scrape();
+  EXPECT_EQ(third.at(sent) - after.at(sent), static_cast<double>(coded.Body.size()));
+  EXPECT_EQ(third.at(raw) - after.at(raw), static_cast<double>(InflateRaw(coded.Body).size()));
 
   control.LoadResources();
   ASSERT_TRUE(view.WaitStart(2, started) && started);

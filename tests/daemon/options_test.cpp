@@ -53,7 +53,7 @@ TEST(DaemonOptions, HelpAndVersionGoToStandardOutputWithStatus0) {
   EXPECT_EQ(help.Status, 0);
   const std::string text = Joined(help.Lines);
   EXPECT_NE(text.find("Usage: NuvoClientDaemon"), std::string::npos) << text;
-  for (const char* option : {"--dir", "--max-bandwidth", "--listen", "--metrics", "--version"})
+  for (const char* option : {"--dir", "--max-bandwidth", "--listen", "--metrics", "--cache-max-age", "--version"})
     EXPECT_NE(text.find(option), std::string::npos) << option;
   EXPECT_TRUE(RunDaemonShowing({"--help"}, false, dir.Path()).Lines.empty());
 
@@ -71,7 +71,8 @@ TEST(DaemonOptions, AnUnknownOptionOrABadValueGivesUsageAndReasonOnStandardError
       {"--max-bandwidth", "-1"}, {"--max-bandwidth", "4096"}, {"--max-bandwidth", "ten"}, {"--max-bandwidth", "1.5"},
       {"--listen", "localhost"}, {"--listen", "127.0.0"}, {"--listen", ""},
       {"--metrics", "127.0.0.1"}, {"--metrics", "127.0.0.1:0"}, {"--metrics", "127.0.0.1:65536"},
-      {"--metrics", "127.0.0.1:9x"}, {"--metrics", "metrics.host:9100"}, {"--metrics", ":9100"}};
+      {"--metrics", "127.0.0.1:9x"}, {"--metrics", "metrics.host:9100"}, {"--metrics", ":9100"},
+      {"--cache-max-age", "-5"}, {"--cache-max-age", "soon"}, {"--cache-max-age", "2147483648"}};
   for (const auto& args : cases) {
     const std::string name = args[0] + (args.size() > 1 ? " '" + args[1] + "'" : "");
     const TRunResult err = RunDaemonShowing(args, false, dir.Path());
@@ -107,20 +108,29 @@ TEST_F(DaemonOptionsRun, DirListenAndMetricsServeTheFolderOnTheInterfaceWithItsO
   const uint16_t metricsPort = FreeLoopbackPort();
   d = StartDaemonIn(demo.Folder, kStartTimeout,
                     {"--dir", demo.Folder, "--metrics", "127.0.0.1:" + std::to_string(metricsPort),
-                     "--max-bandwidth", "0"},
+                     "--max-bandwidth", "0", "--cache-max-age", "600"},
                     dir.Path());
   EXPECT_TRUE(DirectoryExists(demo.Folder + "/Logs")) << "the work log goes to the folder named";
   EXPECT_FALSE(DirectoryExists(dir.PathOf("Logs")));
   EXPECT_EQ(HttpGet(metricsPort, "/healthz").Status, 200u);
   const std::string answered = R"(nuvo_requests_total{type="image",outcome="answered"})";
-  const double before = ParsePromText(HttpGet(metricsPort, "/metrics").Body).at(answered);
-  TWClientConnection conn(d.Url());
-  const std::string key = demo.Libraries[0].Key;
+  const std::string raw = R"(nuvo_response_bytes_total{form="raw"})", sent = R"(nuvo_response_bytes_total{form="sent"})";
+  const std::string timed = "nuvo_request_duration_seconds_count";
+  auto before = ParsePromText(HttpGet(metricsPort, "/metrics").Body);
   std::string sDir, sLib;
-  ASSERT_TRUE(SplitCatalogueKey(key, sDir, sLib));
-  for (int i = 0; i < 3; ++i)
-    EXPECT_EQ(conn.Get(WClientTarget(demo.WClientPass, 1, sDir, sLib, std::to_string(i)), false).Status, 200u);
-  EXPECT_EQ(ParsePromText(HttpGet(metricsPort, "/metrics").Body).at(answered) - before, 3);
+  ASSERT_TRUE(SplitCatalogueKey(demo.Libraries[0].Key, sDir, sLib));
+  size_t bodies = 0;
+  for (int i = 0; i < 3; ++i) {
+    const THttpReply r = HttpGet(d.Port, WClientTarget(demo.WClientPass, 1, sDir, sLib, std::to_string(i)));
+    EXPECT_EQ(r.Status, 200u);
+    EXPECT_EQ(r.Header("Cache-Control"), "max-age=600");
+    bodies += r.Body.size();
+  }
+  auto after = ParsePromText(HttpGet(metricsPort, "/metrics").Body);
+  EXPECT_EQ(after.at(answered) - before.at(answered), 3);
+  EXPECT_EQ(after.at(raw) - before.at(raw), static_cast<double>(bodies)) << "no coding asked for";
+  EXPECT_EQ(after.at(sent) - before.at(sent), static_cast<double>(bodies));
+  EXPECT_EQ(after.at(timed) - before.at(timed), 3) << "the scrapes are not counted";
   EXPECT_EQ(HttpGet(d.Port, "/metrics").Status, 404u) << "never on the game port";
 }
 
