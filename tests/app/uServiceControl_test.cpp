@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -252,6 +253,16 @@ class MetricsListenerTest : public ServiceControlTest {
     EXPECT_EQ(r.Header("Content-Type"), "text/plain; version=0.0.4; charset=utf-8");
     return ParsePromText(r.Body);
   }
+  // The scrape once `responses` responses are counted: a response is counted once its last bytes
+  // are written, which may come just after the client has read them.
+  std::map<std::string, double> ScrapeAfter(double responses) {
+    auto m = Scrape();
+    for (int i = 0; i < 100 && m.at("nuvo_request_duration_seconds_count") < responses; ++i) {
+      std::this_thread::sleep_for(20ms);
+      m = Scrape();
+    }
+    return m;
+  }
 
   std::unique_ptr<TMetricsListener> metrics;
 };
@@ -295,7 +306,7 @@ TEST_F(MetricsListenerTest, MetricsParseAndCountRealRequests) {
   EXPECT_EQ(HttpGet(port, MapTarget()).Status, 200u);
   EXPECT_EQ(HttpGet(port, MapTarget()).Status, 200u);
   EXPECT_EQ(HttpGet(port, "/wclientdat/" + std::string(40, 'Z') + "/3.html").Status, 404u);
-  auto after = Scrape();
+  auto after = ScrapeAfter(before.at("nuvo_request_duration_seconds_count") + 3);
   EXPECT_EQ(after.at(answeredMaps) - before.at(answeredMaps), 2);
   EXPECT_EQ(after.at(badTokens) - before.at(badTokens), 1);
   EXPECT_EQ(after.at("nuvo_request_duration_seconds_count") - before.at("nuvo_request_duration_seconds_count"), 3);
@@ -304,7 +315,7 @@ TEST_F(MetricsListenerTest, MetricsParseAndCountRealRequests) {
   const std::string raw = R"(nuvo_response_bytes_total{form="raw"})", sent = R"(nuvo_response_bytes_total{form="sent"})";
   const THttpReply coded = HttpGet(port, MapTarget(), {{"Accept-Encoding", "deflate"}});
   ASSERT_EQ(coded.Header("Content-Encoding"), "deflate");
-  auto third = Scrape();
+  auto third = ScrapeAfter(after.at("nuvo_request_duration_seconds_count") + 1);
   EXPECT_EQ(third.at(sent) - after.at(sent), static_cast<double>(coded.Body.size()));
   EXPECT_EQ(third.at(raw) - after.at(raw), static_cast<double>(InflateRaw(coded.Body).size()));
 
