@@ -7,11 +7,13 @@
 #include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <random>
 #include <thread>
 
 #include "formats/Jpk.h"
+#include "support/LibraryFixture.h"
 #include "support/LibraryWriter.h"
 #include "formats/WIL.h"
 #include "formats/ZStream.h"
@@ -236,6 +238,33 @@ TEST_F(CatalogueTest, PayloadsOfEveryRequestForm) {
   EXPECT_FALSE(empty.empty());
   EXPECT_EQ(ZlibInflate(empty), std::optional<std::string>(""));
   EXPECT_EQ(ZlibInflate(lib.GetWavBuff("\\wav\\hit.wav")), wavBytes);
+}
+
+// A library cut short under the running server: the entries it lost give empty bodies and a line in
+// the damaged-entry file, never a record of bytes the file no longer holds.
+TEST_F(CatalogueTest, ATruncatedLibraryGivesEmptyBodiesForTheEntriesItLost) {
+  UseFullLists();
+  TGameLib lib(true);
+  RunPass(lib);
+  const struct {
+    const char* file;
+    const char* key;
+    int32_t cut;  // the new length
+  } cases[] = {
+      {"client/Data/Hum.wzl", "\\data\\hum.wzl", WzlLibraryBytes(wzlDesc).Positions[2] + 100},  // in the bytes
+      {"client/Data/Items.jpk", "\\data\\items.jpk",
+       JpkLibraryBytes(jpkDesc, TJpkVersion::V2, "pw").Positions[2] + 10},  // in the entry header
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.key);
+    const std::string first = lib.GetImageBuff(c.key, 0);
+    ASSERT_FALSE(lib.GetImageBuff(c.key, 2).empty());
+    std::filesystem::resize_file(tmp.PathOf(c.file), static_cast<uintmax_t>(c.cut));
+    EXPECT_EQ(lib.GetImageBuff(c.key, 2), "");
+    EXPECT_EQ(lib.GetImageBuff(c.key, 0), first) << "entries the file still holds are served";
+    const std::string log = tmp.ReadFile(kDebugFileName);
+    EXPECT_NE(log.find(tmp.PathOf(c.file) + " TWMImages.GetWClientImage 2 "), std::string::npos) << log;
+  }
 }
 
 TEST_F(CatalogueTest, IndexRowsOutliveClearAndLaterPasses) {
