@@ -1,5 +1,6 @@
 #include "catalogue/uGameLib.h"
 
+#include <chrono>
 #include <cstring>
 #include <optional>
 #include <stdexcept>
@@ -12,6 +13,7 @@
 #include "platform/AsciiText.h"
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
+#include "platform/FileWatch.h"
 #include "platform/HUtil32.h"
 #include "settings/TarnShare.h"
 
@@ -164,8 +166,14 @@ void TGameLib::Execute() {
     TLoadLists lists;
     {
       std::unique_lock lock(wakeMutex_);
-      // Waiting on the flag instead of polling every millisecond keeps an idle loader at no cost.
-      wake_.wait(lock, [this] { return Terminated.load() || FLoadLib.load(); });
+      // Waiting on the flag instead of polling every millisecond keeps an idle loader at almost no
+      // cost; it wakes twice a second to look for changed library files.
+      if (!wake_.wait_for(lock, std::chrono::milliseconds(500),
+                          [this] { return Terminated.load() || FLoadLib.load(); })) {
+        lock.unlock();
+        ReportChangedLibraries();
+        continue;
+      }
       if (Terminated) return;
       FLoadLib = false;
       lists = std::move(FPendingLists);
@@ -316,6 +324,30 @@ void TGameLib::PutInPlace(TPass& pass) {
     std::swap(FMaps, pass.Maps);
   }
   pass.Maps = TMaps();  // the catalogue before, released outside the lock
+  WatchLibraries();
+}
+
+void TGameLib::WatchLibraries() {
+  FWatch = std::make_unique<TFileWatch>();
+  FWatchedKeys.clear();
+  std::shared_lock lock(mapMutex_);
+  for (const auto& [key, lib] : FMaps.m_LibList) {
+    if (FWatch->Add(lib->FileName())) FWatchedKeys[lib->FileName()] = key;
+  }
+}
+
+// A library changed on disk is served from what was read when it was opened, and from whatever
+// its file holds now: tell the operator once that a reload is due.
+void TGameLib::ReportChangedLibraries() {
+  if (!FWatch) return;
+  for (const std::string& path : FWatch->Changed(std::chrono::milliseconds(0))) {
+    const auto it = FWatchedKeys.find(path);
+    if (it == FWatchedKeys.end()) continue;
+    const std::string key = it->second;
+    FWatchedKeys.erase(it);
+    const std::shared_ptr<TWMImages> lib = GetLib(key);
+    if (lib && lib->FileName() == path) MainOutMessage(Utf8FromAnsi(key) + " 资源文件已被修改，请重新加载微端资源！");
+  }
 }
 
 TLoadLists CurrentLoadLists() {

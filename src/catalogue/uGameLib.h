@@ -23,6 +23,7 @@
 #include <utility>
 #include <vector>
 
+class TFileWatch;
 class TWMImages;
 
 // Bytes of the library files, maps and wavs the last load pass took in (any thread).
@@ -102,7 +103,7 @@ class TGameLib {
   // The index rows as "key=hash" text (UTF-8), in order.
   std::vector<std::string> IndexRows() const;
 
-  // One load pass, on the calling thread (the loader thread runs it): opens, reads and compresses
+  // One load pass, on the loader thread or, while that is not running, the calling thread: opens, reads and compresses
   // the listed files on a pool of threads, logs and stores them in list order into a new catalogue
   // and puts that in place when the pass completes. Throws ELoadPassError when a file cannot be
   // read; the catalogue served before then stays.
@@ -126,6 +127,8 @@ class TGameLib {
   void EnterPhase(int phase, const TLoadLists& Lists);
   void CommitEntry(TPass& pass, size_t i);
   void PutInPlace(TPass& pass);
+  void WatchLibraries();
+  void ReportChangedLibraries();
   static std::string CopyBuffer(const std::shared_ptr<const TNuvoBuffer>& entry);
 
   // Loader state.
@@ -133,6 +136,10 @@ class TGameLib {
   std::atomic<bool> Terminated{false};
   std::atomic<bool> FAbandon{false};
   unsigned FLoadThreads = 0;
+  // The library files of the catalogue put in place last, watched by the thread that runs passes;
+  // each change is told once.
+  std::unique_ptr<TFileWatch> FWatch;
+  std::unordered_map<std::string, std::string> FWatchedKeys;  // path -> catalogue key
   TLoadLists FPendingLists;  // under wakeMutex_: the lists of the pass asked for
   std::mutex wakeMutex_;
   std::condition_variable wake_;

@@ -446,6 +446,27 @@ TEST_F(LoaderThreadTest, AnAbandonedPassStopsBeforeItsNextFileAndStoresNothing) 
   EXPECT_EQ(passes, 0);
 }
 
+TEST_F(LoaderThreadTest, AServedLibraryChangedOnDiskIsToldOnceAskingForAReload) {
+  UseFullLists();
+  TGameLib lib(true);
+  RunPass(lib);
+  DrainLog();
+  lib.Resume();
+  const std::string line = "\\data\\hum.wzl 资源文件已被修改，请重新加载微端资源！";
+  std::filesystem::resize_file(client + "/Data/Hum.wzl", 100);
+  std::vector<std::string> log;
+  for (int i = 0; i < 500 && !Contains(log, line); ++i) {
+    for (auto& l : DrainLog()) log.push_back(l);
+    std::this_thread::sleep_for(10ms);
+  }
+  EXPECT_TRUE(Contains(log, line));
+  AppendFileBytes(client + "/Data/Hum.wzl", "more");
+  std::this_thread::sleep_for(1200ms);
+  for (auto& l : DrainLog()) log.push_back(l);
+  EXPECT_EQ(std::count(log.begin(), log.end(), line), 1);
+  EXPECT_EQ(log.size(), 1u) << "the other libraries did not change";
+}
+
 TEST_F(LoaderThreadTest, DetachedCallbacksAreNotCalled) {
   TGameLib lib(true);
   Attach(lib);
