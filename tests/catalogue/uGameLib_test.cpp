@@ -331,6 +331,21 @@ class LoaderThreadTest : public CatalogueTest {
     std::unique_lock lock(m);
     return cv.wait_for(lock, 10s, pred);
   }
+  // Starts the loader on a pass of the current lists and waits until it is held.
+  bool StartHeldPass(TGameLib& lib) {
+    holdFirst = true;
+    Attach(lib);
+    lib.Resume();
+    lib.SetLoadLib(CurrentLoadLists());
+    return WaitFor([this] { return held; });
+  }
+  void Release() {
+    {
+      std::lock_guard lock(m);
+      released = true;
+    }
+    cv.notify_all();
+  }
 
   std::mutex m;
   std::condition_variable cv;
@@ -340,19 +355,11 @@ class LoaderThreadTest : public CatalogueTest {
 
 TEST_F(LoaderThreadTest, TwoRequestsDuringAPassGiveExactlyOneMorePass) {
   UseFullLists();
-  holdFirst = true;
   TGameLib lib(true);
-  Attach(lib);
-  lib.Resume();
-  lib.SetLoadLib(CurrentLoadLists());
-  ASSERT_TRUE(WaitFor([this] { return held; }));
+  ASSERT_TRUE(StartHeldPass(lib));
   lib.SetLoadLib(CurrentLoadLists());
   lib.SetLoadLib(CurrentLoadLists());
-  {
-    std::lock_guard lock(m);
-    released = true;
-  }
-  cv.notify_all();
+  Release();
   ASSERT_TRUE(WaitFor([this] { return passes == 2; }));
   std::this_thread::sleep_for(100ms);
   std::lock_guard lock(m);
@@ -399,19 +406,11 @@ TEST_F(LoaderThreadTest, AReloadServesThePreviousCatalogueUntilItCompletes) {
   RunPass(lib);
   tmp.WriteFile("client/Map/Sub/0.map", "changed");
   tmp.WriteFile("client/Wav/Hit.wav", "changed too");
-  holdFirst = true;
-  Attach(lib);
-  lib.Resume();
-  lib.SetLoadLib(CurrentLoadLists());
-  ASSERT_TRUE(WaitFor([this] { return held; }));
+  ASSERT_TRUE(StartHeldPass(lib));
   EXPECT_EQ(ZlibInflate(lib.GetMapBuff("\\map\\sub\\0.map")), mapBytes);
   EXPECT_EQ(ZlibInflate(lib.GetWavBuff("\\wav\\hit.wav")), wavBytes);
   EXPECT_FALSE(lib.GetImageBuff("\\data\\items.jpk", 0).empty());
-  {
-    std::lock_guard lock(m);
-    released = true;
-  }
-  cv.notify_all();
+  Release();
   ASSERT_TRUE(WaitFor([this] { return passes == 1; }));
   EXPECT_EQ(ZlibInflate(lib.GetMapBuff("\\map\\sub\\0.map")), std::optional<std::string>("changed"));
   EXPECT_EQ(ZlibInflate(lib.GetWavBuff("\\wav\\hit.wav")), std::optional<std::string>("changed too"));
@@ -424,18 +423,10 @@ TEST_F(LoaderThreadTest, AnAbandonedPassStopsBeforeItsNextFileAndStoresNothing) 
   TGameLib lib(true);
   RunPass(lib);
   tmp.WriteFile("client/Map/Sub/0.map", "changed");
-  holdFirst = true;
-  Attach(lib);
-  lib.Resume();
-  lib.SetLoadLib(CurrentLoadLists());
-  ASSERT_TRUE(WaitFor([this] { return held; }));
+  ASSERT_TRUE(StartHeldPass(lib));
   DrainLog();
   lib.AbandonPasses();
-  {
-    std::lock_guard lock(m);
-    released = true;
-  }
-  cv.notify_all();
+  Release();
   lib.Terminate();
   std::this_thread::sleep_for(50ms);
   const auto log = DrainLog();
