@@ -328,6 +328,7 @@ void TGameLib::PutInPlace(TPass& pass) {
 }
 
 void TGameLib::WatchLibraries() {
+  std::lock_guard hold(watchMutex_);
   FWatch = std::make_unique<TFileWatch>();
   FWatchedKeys.clear();
   std::shared_lock lock(mapMutex_);
@@ -339,6 +340,7 @@ void TGameLib::WatchLibraries() {
 // A library changed on disk is served from what was read when it was opened, and from whatever
 // its file holds now: tell the operator once that a reload is due.
 void TGameLib::ReportChangedLibraries() {
+  std::lock_guard hold(watchMutex_);
   if (!FWatch) return;
   for (const std::string& path : FWatch->Changed(std::chrono::milliseconds(0))) {
     const auto it = FWatchedKeys.find(path);

@@ -103,7 +103,7 @@ class TGameLib {
   // The index rows as "key=hash" text (UTF-8), in order.
   std::vector<std::string> IndexRows() const;
 
-  // One load pass, on the loader thread or, while that is not running, the calling thread: opens, reads and compresses
+  // One load pass, on the calling thread (the loader thread runs it): opens, reads and compresses
   // the listed files on a pool of threads, logs and stores them in list order into a new catalogue
   // and puts that in place when the pass completes. Throws ELoadPassError when a file cannot be
   // read; the catalogue served before then stays.
@@ -136,8 +136,8 @@ class TGameLib {
   std::atomic<bool> Terminated{false};
   std::atomic<bool> FAbandon{false};
   unsigned FLoadThreads = 0;
-  // The library files of the catalogue put in place last, watched by the thread that runs passes;
-  // each change is told once.
+  // The library files of the catalogue put in place last; each change is told once.
+  std::mutex watchMutex_;
   std::unique_ptr<TFileWatch> FWatch;
   std::unordered_map<std::string, std::string> FWatchedKeys;  // path -> catalogue key
   TLoadLists FPendingLists;  // under wakeMutex_: the lists of the pass asked for
