@@ -14,39 +14,9 @@
 #include "catalogue/uGameLib.h"
 #include "platform/FileSystem.h"
 #include "settings/TarnShare.h"
+#include "support/DemoData.h"
 
 namespace {
-
-// A map: a small header, then cells of tiles that repeat in runs, as real maps do.
-std::string MapBytes(size_t size, std::mt19937& rng) {
-  std::string out = "MAP1";
-  uint16_t tile = 0;
-  while (out.size() < size) {
-    if (rng() % 7 == 0) tile = static_cast<uint16_t>(rng() % 400);
-    const uint8_t cell[12] = {static_cast<uint8_t>(tile), static_cast<uint8_t>(tile >> 8), 0, 0,
-                              static_cast<uint8_t>(rng() % 3), 0, 0, 0, 0, 0,
-                              static_cast<uint8_t>(rng() % 16 == 0), 0};
-    out.append(reinterpret_cast<const char*>(cell), sizeof cell);
-  }
-  out.resize(size);
-  return out;
-}
-
-// A wav: a RIFF header, then 16-bit samples of a tone with noise.
-std::string WavBytes(size_t size, std::mt19937& rng) {
-  std::string out = "RIFF....WAVEfmt ";
-  out.resize(44, '\0');
-  const double freq = 200.0 + rng() % 800;
-  for (size_t i = 0; out.size() < size; ++i) {
-    const double v = 8000.0 * std::sin(2 * M_PI * freq * static_cast<double>(i) / 22050.0) +
-                     static_cast<double>(static_cast<int>(rng() % 512) - 256);
-    const auto s = static_cast<int16_t>(v);
-    out += static_cast<char>(s & 0xFF);
-    out += static_cast<char>((s >> 8) & 0xFF);
-  }
-  out.resize(size);
-  return out;
-}
 
 int Generate(const std::string& dir, size_t megabytes) {
   ForceDirectories(dir + "/Map");
@@ -56,9 +26,11 @@ int Generate(const std::string& dir, size_t megabytes) {
   for (int i = 0; total < megabytes << 20; ++i) {
     const bool map = i % 2 == 0;
     const size_t size = (1u << 20) + rng() % (3u << 20);
-    const std::string bytes = map ? MapBytes(size, rng) : WavBytes(size, rng);
+    const int side = static_cast<int>(std::sqrt(static_cast<double>(size - 52) / 12));
+    const std::string bytes = map ? MapBytes(side, side, static_cast<uint32_t>(i))
+                                  : WavBytes(static_cast<int>((size - 44) / 2), 200.0 + rng() % 800, static_cast<uint32_t>(i));
     WriteFileAtomic(dir + (map ? "/Map/" : "/Wav/") + std::to_string(i) + (map ? ".map" : ".wav"), bytes);
-    total += size;
+    total += bytes.size();
   }
   std::printf("generated %zu bytes in %s\n", total, dir.c_str());
   return 0;

@@ -140,7 +140,7 @@ class TWMImages {
   virtual std::optional<std::string> GetWClientHeader() const { return std::nullopt; }
   // The record of image `nIndex`, or nothing; `Buffer` receives the image bytes of a full record
   // and is empty otherwise. Serialised per library. Throws EInOutError when the file cannot be read.
-  virtual std::optional<TWImage> GetWClientImage(std::string& Buffer, int32_t nIndex) {
+  virtual std::optional<TWImage> GetWClientImage(std::string& Buffer, int32_t /*nIndex*/) {
     Buffer.clear();
     return std::nullopt;
   }

@@ -48,29 +48,10 @@ class PosixReadFile final : public TReadFile {
   std::string path_;
 };
 
-class MemoryFile final : public TReadFile {
- public:
-  explicit MemoryFile(std::string bytes) : bytes_(std::move(bytes)) {}
-  size_t ReadAt(uint64_t pos, void* buf, size_t len) const override {
-    if (pos >= bytes_.size()) return 0;
-    size_t n = std::min<uint64_t>(len, bytes_.size() - pos);
-    std::memcpy(buf, bytes_.data() + pos, n);
-    return n;
-  }
-  uint64_t Size() const override { return bytes_.size(); }
-
- private:
-  std::string bytes_;
-};
-
 }  // namespace
 
 std::unique_ptr<TReadFile> OpenReadFile(const std::string& path) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) throw EInOutError("Cannot open file " + path + ": " + std::strerror(errno));
   return std::make_unique<PosixReadFile>(fd, path);
-}
-
-std::unique_ptr<TReadFile> MemoryReadFile(std::string bytes) {
-  return std::make_unique<MemoryFile>(std::move(bytes));
 }

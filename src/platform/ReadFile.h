@@ -1,5 +1,5 @@
-// Read-only random access to a file: the one seam through which the library readers reach their
-// files, so tests and fuzzers can hand them truncated or corrupt bytes from memory.
+// Read-only random access to a file: the one way the library readers reach their files, which
+// keeps the operating-system calls in this layer.
 // ReadAt keeps no position, so concurrent reads of one object are safe.
 #pragma once
 
@@ -18,5 +18,3 @@ class TReadFile {
 
 // Opens a file for reading only; never changes its permissions. Throws EInOutError.
 std::unique_ptr<TReadFile> OpenReadFile(const std::string& path);
-// A file held in memory.
-std::unique_ptr<TReadFile> MemoryReadFile(std::string bytes);

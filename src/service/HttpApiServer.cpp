@@ -532,8 +532,10 @@ void THttpApiServer::SetMaxBandwidth(uint32_t Value) { FCore->Bucket.SetRate(Val
 
 uint32_t THttpApiServer::MaxBandwidth() const { return FCore->Bucket.Rate(); }
 
+// aRegisterURI and aContext belong to the specified call; this front end needs neither.
 int THttpApiServer::AddUrl(const std::string& aRoot, const std::string& aPort, bool Https,
-                           const std::string& aDomainName, bool aRegisterURI, uint64_t aContext) {
+                           const std::string& aDomainName, [[maybe_unused]] bool aRegisterURI,
+                           [[maybe_unused]] uint64_t aContext) {
   if (Https) return kErrorNotSupported;
   const std::string host(TrimBlanks(aDomainName));
   std::string root(TrimBlanks(aRoot));

@@ -14,6 +14,8 @@
 #include <string_view>
 
 // The request context the callback receives: raw 8-bit strings, one context per request.
+// The handler reads URL alone; the other request fields are filled as the front-end contract
+// specifies them.
 struct THttpServerRequest {
   std::string URL;            // the request target exactly as in the request line
   std::string Method;

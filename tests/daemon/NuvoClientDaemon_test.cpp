@@ -31,6 +31,7 @@
 #include "service/uHttpServer.h"
 #include "settings/TarnShare.h"
 #include "support/ChildProcess.h"
+#include "support/DaemonInstance.h"
 #include "support/HttpClient.h"
 #include "support/LogLines.h"
 #include "support/TempDir.h"
@@ -62,28 +63,14 @@ class DaemonTest : public ::testing::Test {
 
   void SetPort(uint16_t p) {
     port = p;
-    TIniFile ini(dir.PathOf("Config.ini"));
-    ini.WriteString("Setup", "Port", std::to_string(p));
-    ini.UpdateFile();
+    WriteConfigPort(dir.Path(), p);
   }
 
-  // Starts the daemon on a free port, trying another one when some other program took it first.
   void StartDaemon() {
-    for (int attempt = 0; attempt < 5; ++attempt) {
-      SetPort(FreeLoopbackPort());
-      daemon = std::make_unique<TChildProcess>(BuiltProgram("NuvoClientDaemon"), std::vector<std::string>{}, dir.Path());
-      const auto line = daemon->WaitForLine(
-          [](const std::string& l) { return Contains(l, "微端部署地址: ") || Contains(l, "微端服务器启动异常！"); },
-          kStartTimeout);
-      ASSERT_TRUE(line) << daemon->Output();
-      if (Contains(*line, "微端部署地址: ")) {
-        ASSERT_TRUE(Contains(*line, "微端部署地址: " + Url())) << *line;
-        conn = std::make_unique<TWClientConnection>(Url());
-        return;
-      }
-      daemon->Wait(30s);
-    }
-    FAIL() << "no free port";
+    TDaemonInstance d = StartDaemonIn(dir.Path(), kStartTimeout);
+    port = d.Port;
+    daemon = std::move(d.Process);
+    conn = std::make_unique<TWClientConnection>(Url());
   }
 
   std::string Url() const { return "http://127.0.0.1:" + std::to_string(port) + "/wclientdat/"; }

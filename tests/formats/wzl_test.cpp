@@ -10,14 +10,9 @@
 #include "platform/FileSystem.h"
 #include "support/LibraryFixture.h"
 #include "support/TempDir.h"
+#include "support/FixtureBytes.h"
 
 namespace {
-
-std::string LE32(uint32_t v) {
-  std::string s(4, '\0');
-  for (int i = 0; i < 4; ++i) s[static_cast<size_t>(i)] = static_cast<char>(v >> (8 * i));
-  return s;
-}
 
 std::unique_ptr<TWMImages> Open(const TempDir& dir, const TWzlFiles& files,
                                 const std::string& name = "hum.wzl") {

@@ -129,8 +129,7 @@ TEST(FilePaths, ExtractFileExtLooksAtTheNamePartOnly) {
 TEST_F(FileSystemTest, ReadFileSeamReadsAtPositionsAndShortAtTheEnd) {
   dir_.WriteFile("lib.bin", "0123456789");
   const auto onDisk = OpenReadFile("lib.bin");
-  const auto inMemory = MemoryReadFile("0123456789");
-  for (const TReadFile* f : {onDisk.get(), inMemory.get()}) {
+  for (const TReadFile* f : {onDisk.get()}) {
     EXPECT_EQ(f->Size(), 10u);
     char buf[8] = {};
     EXPECT_EQ(f->ReadAt(7, buf, 8), 3u);

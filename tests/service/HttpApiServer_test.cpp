@@ -339,7 +339,7 @@ TEST(HttpApiServer, CapChangesWhileServing) {
 }
 
 TEST(HttpApiServer, BadRequestsGetTheirAnswerAndTheConnectionCloses) {
-  TServed s([](THttpServerRequest& c) { return 200u; });
+  TServed s([](THttpServerRequest&) { return 200u; });
   struct Case {
     std::string request;
     const char* statusLine;

@@ -10,28 +10,15 @@
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
 #include "platform/TextFile.h"
+#include "support/FixtureBytes.h"
 
 namespace {
 
-// xorshift32: the same sequence on every platform, unlike the standard distributions.
-class TDemoRandom {
+// The demo's sequence of a seed.
+class TDemoRandom : public TXorShift32 {
  public:
-  explicit TDemoRandom(uint32_t seed) : x_(seed * 2654435761u + 0x6D2B79F5u) {}
-  uint32_t Next() {
-    x_ ^= x_ << 13;
-    x_ ^= x_ >> 17;
-    x_ ^= x_ << 5;
-    return x_;
-  }
-  int Range(int lo, int hi) { return lo + static_cast<int>(Next() % static_cast<uint32_t>(hi - lo + 1)); }
-
- private:
-  uint32_t x_;
+  explicit TDemoRandom(uint32_t seed) : TXorShift32(seed * 2654435761u + 0x6D2B79F5u) {}
 };
-
-void PutLE(std::string& out, size_t at, uint64_t value, int width) {
-  for (int i = 0; i < width; ++i) out[at + static_cast<size_t>(i)] = static_cast<char>(value >> (8 * i));
-}
 
 // Rows of a sprite the way game art looks to a compressor: a shaded ellipse with an outline on a
 // transparent (0) background, rows padded to 4 bytes.
@@ -122,6 +109,15 @@ TLibDesc JpkDesc(int count, uint32_t seed) {
   });
 }
 
+
+std::string KeyOf(const std::string& relative) {
+  std::string key = "\\" + LowerCaseAscii(relative);
+  std::replace(key.begin(), key.end(), '/', '\\');
+  return key;
+}
+
+}  // namespace
+
 // A map: a 52-byte head (width, height, title, date) and 12 bytes per cell, column by column:
 // back, middle and front tiles, door, animation and light bytes. Large plains of the same tile,
 // as real maps have.
@@ -172,14 +168,6 @@ std::string WavBytes(int samples, double hz, uint32_t seed) {
   }
   return wav;
 }
-
-std::string KeyOf(const std::string& relative) {
-  std::string key = "\\" + LowerCaseAscii(relative);
-  std::replace(key.begin(), key.end(), '/', '\\');
-  return key;
-}
-
-}  // namespace
 
 TDemoData WriteDemoData(const std::string& Folder, uint16_t Port) {
   TDemoData demo;

@@ -37,3 +37,8 @@ struct TDemoData {
 // and FOLDER/{JpkList,WzlList,MapList,WavList}.txt naming every resource by its absolute path.
 // Creates FOLDER when missing; replaces files of the same names. Throws EInOutError.
 TDemoData WriteDemoData(const std::string& Folder, uint16_t Port);
+
+// The bytes of a demo map of width × height cells and of a demo wav of `samples` samples of a
+// tone of `hz`, each the same for the same seed.
+std::string MapBytes(int width, int height, uint32_t seed);
+std::string WavBytes(int samples, double hz, uint32_t seed);

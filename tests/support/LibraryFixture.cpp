@@ -1,19 +1,13 @@
 #include "support/LibraryFixture.h"
+#include "support/FixtureBytes.h"
 
 #include <zlib.h>
 
-namespace {
-
-void PutLE(std::string& out, size_t at, uint32_t value) {
-  for (int i = 0; i < 4; ++i) out[at + static_cast<size_t>(i)] = static_cast<char>(value >> (8 * i));
-}
-
-}  // namespace
 
 std::string AbsentRecordBytes(int32_t nType, int32_t nOffSet) {
   std::string out(64, '\0');
-  PutLE(out, 0, static_cast<uint32_t>(nType));
-  PutLE(out, 56, static_cast<uint32_t>(nOffSet));
+  PutLE(out, 0, static_cast<uint32_t>(nType), 4);
+  PutLE(out, 56, static_cast<uint32_t>(nOffSet), 4);
   return out;
 }
 
@@ -26,9 +20,9 @@ std::string EmptyRecordBytes(int32_t nType, std::string_view stored, int32_t nOf
 std::string FullRecordBytes(int32_t nType, int32_t nIndex, std::string_view stored,
                             std::string_view data, int32_t nOffSet) {
   std::string out = EmptyRecordBytes(nType, stored, nOffSet);
-  PutLE(out, 4, static_cast<uint32_t>(nIndex));
-  PutLE(out, 44, ClientCrc(data));
-  PutLE(out, 60, static_cast<uint32_t>(data.size()));
+  PutLE(out, 4, static_cast<uint32_t>(nIndex), 4);
+  PutLE(out, 44, ClientCrc(data), 4);
+  PutLE(out, 60, static_cast<uint32_t>(data.size()), 4);
   return out;
 }
 

@@ -10,12 +10,9 @@
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
 #include "platform/HUtil32.h"
+#include "support/FixtureBytes.h"
 
 namespace {
-
-void PutLE(std::string& out, size_t at, uint64_t value, int width) {
-  for (int i = 0; i < width; ++i) out[at + static_cast<size_t>(i)] = static_cast<char>(value >> (8 * i));
-}
 
 // Length byte and up to 40 characters at offset 0, as both formats store their titles.
 void PutTitle(std::string& out, const TLibDesc& desc, const std::string& fallback) {
@@ -83,13 +80,8 @@ int64_t WzlUnpackedLength(const TLibImage& image) {
 
 std::string PatternBytes(size_t n, uint32_t seed) {
   std::string bytes(n, '\0');
-  uint32_t x = seed * 2654435761u + 0x9E3779B9u;
-  for (char& c : bytes) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    c = static_cast<char>(x);
-  }
+  TXorShift32 rnd(seed * 2654435761u + 0x9E3779B9u);
+  for (char& c : bytes) c = static_cast<char>(rnd.Next());
   return bytes;
 }
 
