@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -372,6 +373,96 @@ TEST_F(DaemonTest, ClientToolCheckPassesAgainstTheDemoAndFailsWithAnotherPasswor
   size_t fails = 0;
   for (const std::string& l : bad.Lines) fails += l.rfind("FAIL ", 0) == 0 ? 1 : 0;
   EXPECT_EQ(fails, items - 1) << "every resource but the index table";
+}
+
+// Every fault the tool's check must report, found in one deployment while the server runs: a
+// library file cut short after loading, a listed file that is missing, one the server has not
+// loaded, and then the folder without its settings file.
+TEST_F(DaemonTest, ClientToolCheckFailsOnEachFaultOfTheDeployment) {
+  StartDaemon();
+  const TDemoLibrary* wzl = nullptr;
+  for (const TDemoLibrary& lib : demo.Libraries) {
+    if (lib.Mode == TImageMode::Tarn2Wzl) wzl = &lib;
+  }
+  ASSERT_NE(wzl, nullptr);
+  // Cut the data file where its index places the last stored image: the server has no record for it.
+  const std::string index = ReadFileBytes(fs::path(wzl->Path).replace_extension(".wzx").string());
+  int32_t last = 0;
+  for (size_t at = 48; at + 4 <= index.size(); at += 4) {
+    int32_t pos;
+    std::memcpy(&pos, index.data() + at, 4);
+    if (pos >= 16) last = pos;
+  }
+  ASSERT_GT(last, 0);
+  fs::resize_file(wzl->Path, static_cast<uintmax_t>(last));
+  const std::string missing = demo.ClientDir + "/Wav/gone.wav";
+  const std::string unloaded = demo.ClientDir + "/Map/new.map";
+  WriteFileAtomic(unloaded, "a map written after loading");
+  AppendFileBytes(dir.PathOf("WavList.txt"), missing + "\r\n");
+  AppendFileBytes(dir.PathOf("MapList.txt"), unloaded + "\r\n");
+
+  const TRunResult run = RunProgram(BuiltProgram("NuvoClient"), {"check", dir.Path(), Url(), "--samples", "all"}, dir.Path(), 120s);
+  std::string output;
+  std::vector<std::string> fails;
+  for (const std::string& l : run.Lines) {
+    output += l + "\n";
+    if (l.rfind("FAIL ", 0) == 0) fails.push_back(l);
+  }
+  EXPECT_EQ(run.Status, 1) << output;
+  ASSERT_EQ(fails.size(), 3u) << output;
+  EXPECT_TRUE(Contains(fails[0], "FAIL " + wzl->Key + ": image ")) << fails[0];
+  EXPECT_TRUE(Contains(fails[0], "empty answer")) << fails[0];
+  EXPECT_EQ(fails[1], "FAIL \\map\\new.map: empty answer (file not loaded)");
+  EXPECT_EQ(fails[2], "FAIL \\wav\\gone.wav: listed file does not exist: " + missing);
+
+  fs::remove(dir.PathOf("Config.ini"));
+  const TRunResult bare = RunProgram(BuiltProgram("NuvoClient"), {"check", dir.Path(), Url()}, dir.Path(), 120s);
+  EXPECT_EQ(bare.Status, 1);
+  ASSERT_FALSE(bare.Lines.empty());
+  EXPECT_EQ(bare.Lines.front(), "FAIL settings: no Config.ini in " + dir.Path() + ": a server there serves the defaults");
+}
+
+// The tools' command lines: help for each command, and what they refuse before asking anything.
+TEST(ClientToolOptions, HelpExitsZeroAndBadValuesAreNamedWithStatusTwo) {
+  TempDir folder(false);
+  const std::string url = "http://127.0.0.1:1/wclientdat/";
+  struct TCase {
+    std::string program;
+    std::vector<std::string> args;
+    int status;
+    std::string says;  // a line of the output
+  };
+  const std::vector<TCase> cases = {
+      {"NuvoClient", {"--help"}, 0, "Usage: NuvoClient [OPTIONS] SUBCOMMAND"},
+      {"NuvoClient", {"get", "--help"}, 0, "Usage: NuvoClient get [OPTIONS] URL PASSWORD TYPE DIR FILE [IMAGE]"},
+      {"NuvoClient", {"indexes", "--help"}, 0, "Usage: NuvoClient indexes [OPTIONS] URL [TOKEN]"},
+      {"NuvoClient", {"check", "--help"}, 0, "Usage: NuvoClient check [OPTIONS] FOLDER [URL]"},
+      {"NuvoClient", {"targets", "--help"}, 0, "Usage: NuvoClient targets [OPTIONS] FOLDER [URL]"},
+      {"NuvoClient", {"mirror", "--help"}, 0, "Usage: NuvoClient mirror [OPTIONS] URL DIR"},
+      {"NuvoClient", {}, 2, "A subcommand is required"},
+      {"NuvoClient", {"fetch", url}, 2, "unknown command: fetch"},
+      {"NuvoClient", {"get", url, "pw", "map", "data", "hum.wzl"}, 2, "TYPE: not a number: map"},
+      {"NuvoClient", {"get", "ftp://host/", "pw", "1", "data", "hum.wzl", "0"}, 2, "URL: not an http address: ftp://host/"},
+      {"NuvoClient", {"get", url, "pw", "1"}, 2, "DIR is required"},
+      {"NuvoClient", {"check", folder.PathOf("absent")}, 2, "FOLDER: Directory does not exist: " + folder.PathOf("absent")},
+      {"NuvoClient", {"check", folder.Path(), url, "--samples", "some"}, 2, "--samples: not a number of images or \"all\": some"},
+      {"NuvoClient", {"get", url, "pw", "1", "data", "hum.wzl", "0"}, 1, "cannot connect to 127.0.0.1:1: Connection refused"},
+      {"NuvoDemoData", {"--help"}, 0, "Usage: NuvoDemoData [OPTIONS] FOLDER [PORT]"},
+      {"NuvoDemoData", {folder.Path(), "0"}, 2, "PORT: Value 0 not in range 1 to 65535"},
+      {"NuvoDemoData", {folder.Path(), "65536"}, 2, "PORT: Value 65536 not in range 1 to 65535"},
+      {"NuvoDemoData", {folder.Path(), "port"}, 2, "PORT: Value port not in range 1 to 65535"},
+      {"NuvoDemoData", {}, 2, "FOLDER is required"},
+  };
+  for (const TCase& c : cases) {
+    const TRunResult run = RunProgram(BuiltProgram(c.program), c.args, folder.Path(), 30s);
+    std::string output;
+    for (const std::string& l : run.Lines) output += l + "\n";
+    std::string command = c.program;
+    for (const std::string& a : c.args) command += " " + a;
+    EXPECT_EQ(run.Status, c.status) << command << "\n" << output;
+    EXPECT_TRUE(Contains(output, c.says + "\n")) << command << "\n" << output;
+  }
+  EXPECT_FALSE(FileExists(folder.PathOf("Config.ini"))) << "a refused port writes nothing";
 }
 
 }  // namespace
