@@ -169,7 +169,7 @@ void TServiceControl::LoadResources() {
   if (!FClosing && FGameLib) AskPass();
 }
 
-void TServiceControl::FormDestroy() {
+void TServiceControl::FormDestroy(TPassAtClose pass) {
   std::shared_ptr<TGameLib> lib;
   {
     std::lock_guard hold(FServiceLock);
@@ -182,6 +182,7 @@ void TServiceControl::FormDestroy() {
   if (!lib) return;
   // A pass ending now finds FClosing set; detaching waits for a callback already running.
   lib->DetachCallbacks();
+  if (pass == TPassAtClose::Abandon) lib->AbandonPasses();
   lib->Terminate();
   lib.reset();  // joins the loader thread, waiting for a pass under way
 }
