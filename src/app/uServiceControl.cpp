@@ -118,13 +118,13 @@ bool TServiceControl::LibLoadok() {
   {
     std::lock_guard hold(FServiceLock);
     if (FClosing) return false;
+    TServiceSettings settings = CurrentServiceSettings();
+    if (FOverrides.MaxBandwidth >= 0) settings.MaxBandwidth = static_cast<uint16_t>(FOverrides.MaxBandwidth);
+    settings.ListenHost = FOverrides.ListenHost;
     if (!FNuvoClientServer) {
-      TServiceSettings settings = CurrentServiceSettings();
-      if (FOverrides.MaxBandwidth >= 0) settings.MaxBandwidth = static_cast<uint16_t>(FOverrides.MaxBandwidth);
-      settings.ListenHost = FOverrides.ListenHost;
       FNuvoClientServer = std::make_shared<TNuvoHttpServer>(FGameLib, settings, FTick, FLimits);
     }
-    const std::string url = FNuvoClientServer->Open();
+    const std::string url = FNuvoClientServer->Open(settings);
     started = !url.empty();
     MainOutMessage("微端部署地址: " + url);
     // A service that could not start is shown as stopped, not as running.

@@ -44,9 +44,7 @@ TServiceSettings CurrentServiceSettings() {
 TNuvoHttpServer::TNuvoHttpServer(std::shared_ptr<TGameLib> GameLib, const TServiceSettings& Settings,
                                  TTickSource Tick, THttpServerLimits Limits)
     : FGameLib(std::move(GameLib)),
-      FPort(Settings.Port),
-      FMaxBandwidth(Settings.MaxBandwidth),
-      FListenHost(Settings.ListenHost),
+      FSettings(Settings),
       FTick(Tick ? std::move(Tick) : TTickSource(GetTickCount64)),
       FWorkLog("./Logs/" + DateTimeStamp(std::time(nullptr)) + ".log"),
       FBodies(Limits.BodyCacheBytes),
@@ -65,8 +63,8 @@ TNuvoHttpServer::~TNuvoHttpServer() {
   NuvoServer.reset();
 }
 
-std::string TNuvoHttpServer::Open() {
-  const uint16_t port = FPort;
+std::string TNuvoHttpServer::Open(const TServiceSettings& Settings) {
+  const uint16_t port = Settings.Port;
   if (port == 0) {
     // Binding port 0 would serve on a port nobody configured.
     MainOutMessage("微端服务器启动异常！[port 0: " + AddUrlErrorText(-1) + "]");
@@ -74,8 +72,8 @@ std::string TNuvoHttpServer::Open() {
   }
   try {
     // Megabytes to bytes per second, in 32 bits as the front end takes it.
-    NuvoServer->SetMaxBandwidth(static_cast<uint32_t>(FMaxBandwidth) << 20);
-    const int rc = NuvoServer->AddUrl("wclientdat", std::to_string(port), false, FListenHost, true, 0);
+    NuvoServer->SetMaxBandwidth(static_cast<uint32_t>(Settings.MaxBandwidth) << 20);
+    const int rc = NuvoServer->AddUrl("wclientdat", std::to_string(port), false, Settings.ListenHost, true, 0);
     NuvoServer->RegisterCompress(CompressDeflate, 1024);
     NuvoServer->SetOnRequest([this](THttpServerRequest& c) { return Process(c); });
     NuvoServer->SetOnRequestInline([this](THttpServerRequest& c) { return ProcessInMemory(c); });

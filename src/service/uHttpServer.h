@@ -62,6 +62,7 @@ class TNuvoHttpServer {
 
   // Takes the index table from the catalogue now and the token key from the password, names the
   // work-log file after the current time and creates ./Logs; the front end runs without an address.
+  // Port, cap and interface are the defaults of Open().
   TNuvoHttpServer(std::shared_ptr<TGameLib> GameLib, const TServiceSettings& Settings,
                   TTickSource Tick = nullptr, THttpServerLimits Limits = {});
   // Stops the front end and waits for its workers; g_boStart false.
@@ -72,7 +73,10 @@ class TNuvoHttpServer {
   // Registers the address and starts the 32 workers; queues the start line, or the start-failure
   // line when no address could be registered (port 0 included). Returns the registered address
   // ("+" written as 127.0.0.1), empty when the service does not answer requests.
-  std::string Open();
+  std::string Open() { return Open(FSettings); }
+  // The same with the port, cap and interface as they stand now: a start command that retries a
+  // failed start takes a port the operator has changed since the object was made.
+  std::string Open(const TServiceSettings& Settings);
   // The request handler; any worker thread. Answers 200, 404 (refusals and the throttled index
   // table) or 400 with no body (a library entry asked for without an image field). Answers with
   // bytes of the catalogue or the index table come as OutBody, shared, never copied.
@@ -96,9 +100,7 @@ class TNuvoHttpServer {
   void SweepCheckIndexes(int64_t now);
 
   std::shared_ptr<TGameLib> FGameLib;
-  const uint16_t FPort;
-  const uint16_t FMaxBandwidth;
-  const std::string FListenHost;
+  const TServiceSettings FSettings;
   std::string FUrl;  // the registered address once open
   TTickSource FTick;
   std::array<uint8_t, 16> KeyPassBytes{};

@@ -225,6 +225,26 @@ TEST_F(ServiceControlTest, AFailedStartIsReportedAndShownStoppedAndTheStartComma
   EXPECT_EQ(HttpGet(port, MapTarget()).Status, 200u);
 }
 
+TEST_F(ServiceControlTest, TheRetryOfAFailedStartTakesThePortAsItStandsNow) {
+  namespace net = boost::asio;
+  net::io_context io;
+  net::ip::tcp::acceptor holder(io, net::ip::tcp::endpoint(net::ip::make_address("127.0.0.1"), port));
+  TServiceControl control(view.View());
+  control.FormCreate();
+  bool started = true;
+  ASSERT_TRUE(view.WaitStart(1, started));
+  ASSERT_FALSE(started);
+
+  // The operator picks another port in the settings dialog and gives the start command.
+  net::ip::tcp::acceptor probe(io, net::ip::tcp::endpoint(net::ip::make_address("127.0.0.1"), 0));
+  const uint16_t other = probe.local_endpoint().port();
+  probe.close();
+  g_nServerPort = other;
+  EXPECT_TRUE(control.LibLoadok());
+  EXPECT_TRUE(log.Has("微端服务器启动完毕！[" + std::to_string(other) + "]"));
+  EXPECT_EQ(HttpGet(other, MapTarget()).Status, 200u);
+}
+
 TEST_F(ServiceControlTest, ClosingWhileThePassRunsEndsCleanlyAndCommandsDoNothingAfterwards) {
   TServiceControl control(view.View());
   control.FormCreate();
