@@ -3,7 +3,10 @@
 #   ./test.sh          plain build in build/
 #   ./test.sh asan     AddressSanitizer + UndefinedBehaviorSanitizer in build-asan/
 #   ./test.sh tsan     ThreadSanitizer in build-tsan/
-#   ./test.sh fuzz     libFuzzer targets (clang) in build-fuzz/, each run for a bounded time
+#   ./test.sh fuzz     libFuzzer targets (clang) in build-fuzz/, each run for FUZZ_SECONDS (30) on one core
+#   ./test.sh fuzz-long [HOURS]
+#                      each target HOURS (1) on all cores, new inputs merged into fuzz/corpus/
+# Fuzzing keeps what it finds under fuzz/findings/<target>/ with the command that reproduces it.
 set -euo pipefail
 cd "$(dirname "$0")"
 mode="${1:-plain}"
@@ -17,17 +20,18 @@ case "$mode" in
   plain) dir=build;      flags=() ;;
   asan)  dir=build-asan; flags=(-DNUVO_SANITIZE=address -DCMAKE_BUILD_TYPE=Debug) ;;
   tsan)  dir=build-tsan; flags=(-DNUVO_SANITIZE=thread -DCMAKE_BUILD_TYPE=RelWithDebInfo) ;;
-  fuzz)  dir=build-fuzz; flags=(-DNUVO_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++) ;;
-  *) echo "usage: $0 [plain|asan|tsan|fuzz]" >&2; exit 2 ;;
+  fuzz|fuzz-long) dir=build-fuzz; flags=(-DNUVO_FUZZ=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++) ;;
+  *) echo "usage: $0 [plain|asan|tsan|fuzz|fuzz-long [HOURS]]" >&2; exit 2 ;;
 esac
 
 # A compiler cache, when the machine has one, makes rebuilds across build folders cheap.
 command -v ccache >/dev/null && flags+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 cmake -S . -B "$dir" -G Ninja "${flags[@]}" >/dev/null
 
-if [ "$mode" = fuzz ]; then
+if [ "$mode" = fuzz ] || [ "$mode" = fuzz-long ]; then
   targets=$(for f in fuzz/*_fuzz.cpp; do basename "$f" .cpp; done)
   cmake --build "$dir" -j "$jobs" --target $targets
+  [ "$mode" = fuzz-long ] && exec bash scripts/run-fuzzers.sh --long "$dir" "${2:-1}"
   exec bash scripts/run-fuzzers.sh "$dir" "${FUZZ_SECONDS:-30}"
 fi
 cmake --build "$dir" -j "$jobs"

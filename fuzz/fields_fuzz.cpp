@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "FuzzSupport.h"
 #include "platform/TextFile.h"
 #include "platform/HUtil32.h"
 #include "settings/TarnShare.h"
@@ -14,9 +15,7 @@
 
 namespace {
 
-void Check(bool ok) {
-  if (!ok) std::abort();
-}
+using fuzz::Check;
 
 using Splitter = std::string (*)(std::string_view, std::string&, std::string_view);
 

@@ -5,15 +5,14 @@
 // the file with its 80-byte header in plain; the harness enciphers it, so mutations reach the
 // header's fields instead of only breaking the cipher.
 //
-// LIBRARY_FUZZ_SEEDS=<dir> writes the seed corpus (made by the fixture writer) there and exits.
+// Seeds: fuzz_seeds (fuzz/fuzz_seeds.cpp).
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <random>
 #include <string>
 
+#include "FuzzSupport.h"
 #include "formats/CnCRC32.h"
 #include "formats/Jpk.h"
 #include "support/LibraryWriter.h"
@@ -23,76 +22,27 @@ namespace {
 
 const std::string kPass = "fuzz";
 
-void WriteBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
-
-void Check(bool ok) {
-  if (!ok) __builtin_trap();
-}
-
-TLibDesc SeedLibrary(bool jpk) {
-  TLibDesc desc;
-  desc.Images.push_back(PackedImage(4, 4, 24, 1));
-  desc.Images.push_back(ImageAt(0));
-  desc.Images.push_back(ImageAt(jpk ? 19 : 15));
-  desc.Images.push_back(PackedImage(3, 0, 8, 2));
-  desc.Images.push_back(UnpackedImage(3, 2, 5, 3));
-  desc.Images.push_back(UnpackedImage(5, 3, 8, 4));
-  desc.Images.push_back(PackedImage(2, 2, 6, 5));
-  desc.Images.back().StoredLength = 600;
-  return desc;
-}
-
-std::string Flagged(uint8_t flags, const std::string& body) { return std::string(1, static_cast<char>(flags)) + body; }
-
-void WriteSeeds(const std::filesystem::path& dir) {
-  std::filesystem::create_directories(dir);
-  const TWzlFiles wzl = WzlLibraryBytes(SeedLibrary(false));
-  std::string split(4, '\0');
-  for (int i = 0; i < 4; ++i) split[static_cast<size_t>(i)] = static_cast<char>(wzl.Wzl.size() >> (8 * i));
-  WriteBytes((dir / "wzl").string(), Flagged(0, split + wzl.Wzl + wzl.Wzx));
-  WriteBytes((dir / "wzl-slots").string(), Flagged(4, split + wzl.Wzl + wzl.Wzx));
-  // An empty password leaves the header plain, as the input format wants it.
-  const std::string v1 = JpkLibraryBytes(SeedLibrary(true), TJpkVersion::V1, "").Bytes;
-  const std::string v2 = JpkLibraryBytes(SeedLibrary(true), TJpkVersion::V2, "").Bytes;
-  WriteBytes((dir / "jpk-v1").string(), Flagged(1, v1));
-  WriteBytes((dir / "jpk-v2").string(), Flagged(1, v2));
-  WriteBytes((dir / "jpk-v2-slots").string(), Flagged(5, v2));
-  WriteBytes((dir / "jpk-wrong-password").string(), Flagged(3, v1));
-}
-
-// Where the library files of one run go: in memory when /dev/shm exists. Never the current
-// directory, which libFuzzer uses for its corpus.
-const std::string& FileBase() {
-  static const std::string base = [] {
-    const std::filesystem::path dir = std::filesystem::exists("/dev/shm")
-                                          ? std::filesystem::path("/dev/shm")
-                                          : std::filesystem::temp_directory_path();
-    return (dir / ("library_fuzz-" + std::to_string(std::random_device{}()))).string();
-  }();
-  return base;
-}
+using fuzz::Check;
 
 std::string WriteLibrary(const uint8_t* data, size_t size) {
   const uint8_t flags = data[0];
   const std::string body(reinterpret_cast<const char*>(data) + 1, size - 1);
-  if (flags & 1) {
-    WriteBytes(FileBase() + ".jpk", EncipherJpkHeader(body, kPass));
-    return FileBase() + ".jpk";
+  if (flags & fuzz::kLibJpk) {
+    fuzz::WriteBytes("lib.jpk", EncipherJpkHeader(body, kPass));
+    return "lib.jpk";
   }
   uint32_t split = 0;
   if (body.size() >= 4) std::memcpy(&split, body.data(), 4);
   const std::string files = body.size() >= 4 ? body.substr(4) : std::string();
   split = files.empty() ? 0 : split % static_cast<uint32_t>(files.size() + 1);
-  WriteBytes(FileBase() + ".wzl", files.substr(0, split));
-  WriteBytes(FileBase() + ".wzx", files.substr(split));
-  return FileBase() + ".wzl";
+  fuzz::WriteBytes("lib.wzl", files.substr(0, split));
+  fuzz::WriteBytes("lib.wzx", files.substr(split));
+  return "lib.wzl";
 }
 
 void RemoveFiles() {
   std::error_code ec;
-  for (const char* ext : {".jpk", ".wzl", ".wzx"}) std::filesystem::remove(FileBase() + ext, ec);
+  for (const char* name : {"lib.jpk", "lib.wzl", "lib.wzx"}) std::filesystem::remove(name, ec);
   // Corrupt entries are reported once per library; keep the debug file from growing run after run.
   std::filesystem::remove("GameImageDaebug.txt", ec);
 }
@@ -117,19 +67,12 @@ void Exercise(TWMImages& lib) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  if (const char* seeds = std::getenv("LIBRARY_FUZZ_SEEDS")) {
-    WriteSeeds(seeds);
-    std::exit(0);
-  }
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;
   const uint8_t flags = data[0];
+  fuzz::TInScratchDir here;
   const std::string path = WriteLibrary(data, size);
-  std::unique_ptr<TWMImages> lib = InitializeGameImage(path, (flags & 2) ? "wrong" : kPass, !(flags & 4));
+  std::unique_ptr<TWMImages> lib = InitializeGameImage(path, (flags & fuzz::kLibWrongPassword) ? "wrong" : kPass, !(flags & fuzz::kLibSlots));
   Check(lib != nullptr);
   Exercise(*lib);
   lib.reset();
