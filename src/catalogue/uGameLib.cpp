@@ -10,6 +10,7 @@
 #include "platform/AsciiText.h"
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
+#include "platform/ReadFile.h"
 #include "platform/HUtil32.h"
 #include "settings/TarnShare.h"
 
@@ -21,7 +22,7 @@ std::string CountLine(const char* text, size_t n) { return text + std::string(" 
 
 }  // namespace
 
-TGameLib::TGameLib(bool CreateSuspended) {
+TGameLib::TGameLib(bool CreateSuspended, const TFileSource& files) : FFiles(files) {
   if (!CreateSuspended) Resume();
 }
 
@@ -202,13 +203,13 @@ void TGameLib::LoadJpkPhase(const std::string& searchDir,
   MainOutMessage(CountLine("准备加载 Jpk 资源", list.size()));
   for (size_t I = 0; I < list.size(); ++I) {
     const auto& [sFileName, sPassWord] = list[I];
-    if (sFileName.empty() || !FileExists(sFileName)) continue;
+    if (sFileName.empty() || !FFiles.Exists(sFileName)) continue;
     const std::string sName = CatalogueKeyText(sFileName, searchDir);
     if (sPassWord.empty()) {
       MainOutMessage(sName + " Jpk密码不能为空！");
       continue;
     }
-    std::shared_ptr<TWMImages> lib = InitializeGameImage(sFileName, sPassWord, true);
+    std::shared_ptr<TWMImages> lib = InitializeGameImage(sFileName, sPassWord, true, FFiles);
     if (!lib) {
       MainOutMessage(sName + " Jpk文件不存在！");
       continue;
@@ -233,9 +234,9 @@ void TGameLib::LoadWzlPhase(const std::string& searchDir, const std::vector<std:
   MainOutMessage(CountLine("准备加载 Wzl 资源", list.size()));
   for (size_t I = 0; I < list.size(); ++I) {
     const std::string& sFileName = list[I];
-    if (sFileName.empty() || !FileExists(sFileName)) continue;
+    if (sFileName.empty() || !FFiles.Exists(sFileName)) continue;
     const std::string sName = CatalogueKeyText(sFileName, searchDir);
-    std::shared_ptr<TWMImages> lib = InitializeGameImage(sFileName, "", true);
+    std::shared_ptr<TWMImages> lib = InitializeGameImage(sFileName, "", true, FFiles);
     if (!lib) {
       MainOutMessage(sName + " Wzl资源文件异常！");
       continue;
@@ -251,9 +252,9 @@ void TGameLib::LoadBufferPhase(const std::string& searchDir, const std::vector<s
                                TBufferMap& map, std::string& readBuffer, std::string& zipBuffer) {
   for (size_t I = 0; I < list.size(); ++I) {
     const std::string& sFileName = list[I];
-    if (sFileName.empty() || !FileExists(sFileName)) continue;
+    if (sFileName.empty() || !FFiles.Exists(sFileName)) continue;
     const std::string sName = CatalogueKeyText(sFileName, searchDir);
-    ReadFileInto(sFileName, readBuffer);
+    ReadWholeFile(FFiles, sFileName, readBuffer);
     auto entry = std::make_shared<TNuvoBuffer>();
     entry->sFileName = sFileName;
     entry->Buffer = ZlibCompress(readBuffer, 2, &zipBuffer);

@@ -21,6 +21,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/ReadFile.h"
+
 class TWMImages;
 
 // Bytes of the library files, maps and wavs the last load pass took in (any thread).
@@ -54,8 +56,9 @@ using TBackShow = std::function<void(const std::string& sMsg)>;  // code page 93
 
 class TGameLib {
  public:
-  // Suspended: the thread starts at Resume(). Nothing loads until LoadLib is set.
-  explicit TGameLib(bool CreateSuspended);
+  // Suspended: the thread starts at Resume(). Nothing loads until LoadLib is set. The listed files
+  // are read through `files`, which must outlive the catalogue.
+  explicit TGameLib(bool CreateSuspended, const TFileSource& files = OsFiles());
   // Ends the thread (a pass under way runs to its end first), then clears.
   ~TGameLib();
   TGameLib(const TGameLib&) = delete;
@@ -115,6 +118,8 @@ class TGameLib {
                        TBufferMap& map, std::string& readBuffer, std::string& zipBuffer);
   void ShowProgress(const std::string& sName, size_t I, size_t ProgressMax);
   static std::string CopyBuffer(const std::shared_ptr<const TNuvoBuffer>& entry);
+
+  const TFileSource& FFiles;
 
   // Loader state.
   std::atomic<bool> FLoadLib{false};
