@@ -11,7 +11,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 mode="${1:-plain}"
 
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh test
 # Includes follow the layers before anything is built.
 bash scripts/check-layers.sh
 

@@ -25,19 +25,6 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# start_daemon PROGRAM FOLDER: runs it in FOLDER and waits for its address line; sets daemon_pid.
-start_daemon() {
-  (cd "$2" && exec "$1") > "$2/daemon.log" 2>&1 &
-  daemon_pid=$!
-  for _ in $(seq 600); do
-    grep -q "微端部署地址: http" "$2/daemon.log" && return 0
-    kill -0 "$daemon_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  cat "$2/daemon.log" >&2
-  exit 1
-}
-
 capped_port=$("$bin/http_bench_server" --free-port)
 nocap_port=$("$bin/http_bench_server" --free-port)
 "$bin/NuvoDemoData" "$work/demo" "$capped_port"

@@ -1,18 +1,30 @@
 #!/usr/bin/env bash
-# Installs every Debian package the project builds, tests and benchmarks with.
+# Installs the Debian packages the project needs for one purpose, each a superset of the one before:
+#   install-deps.sh run       build and run the headless server and the tools
+#   install-deps.sh console   ... and the operator console (Qt) with its CJK fonts
+#   install-deps.sh test      ... and tests, benchmarks, fuzzing, packaging and screenshots (default)
 # Idempotent and quiet: packages already present are not fetched again.
 set -euo pipefail
 
-packages=(
+need="${1:-test}"
+run=(
   build-essential cmake ninja-build pkg-config
-  zlib1g-dev libdeflate-dev libssl-dev libboost-dev
+  zlib1g-dev libdeflate-dev libssl-dev libboost-dev libcli11-dev libsystemd-dev
+)
+console=(qt6-base-dev qt6-base-dev-tools libgl-dev qt6-translations-l10n fonts-wqy-microhei fonts-noto-cjk)
+test=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev
-  qt6-base-dev qt6-base-dev-tools libgl-dev
-  fonts-wqy-microhei fonts-noto-cjk
   xvfb xauth x11-apps imagemagick
   wrk nginx-light curl
+  dpkg-dev file logrotate
 )
+case "$need" in
+  run) packages=("${run[@]}") ;;
+  console) packages=("${run[@]}" "${console[@]}") ;;
+  test) packages=("${run[@]}" "${console[@]}" "${test[@]}") ;;
+  *) echo "usage: $0 [run|console|test]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

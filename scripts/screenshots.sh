@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Takes the README's pictures of the operator console from the real program: builds it, writes a
 # demo installation (with one JPK entry whose password is wrong and one whose file is missing, so
-# the file rules dialog shows its failure cells), runs NuvoClientServer in that folder under Xvfb,
-# and lets it photograph its main window after loading and its file rules dialog.
+# the file rules dialog shows its failure cells), runs the console in that folder under Xvfb through
+# the test-only program NuvoClientScreenshots, which photographs the main window after loading and
+# the file rules dialog.
 #   scripts/screenshots.sh [OUTPUT_DIR]      (default docs/screenshots)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -13,7 +14,7 @@ out=$(cd "$out" && pwd)
 
 bash scripts/install-deps.sh
 cmake -S . -B build -G Ninja >/dev/null
-cmake --build build -j 2 --target NuvoClientServer NuvoDemoData NuvoClient
+cmake --build build -j 2 --target NuvoClientScreenshots NuvoDemoData NuvoClient
 
 # A port nothing answers on.
 port=18800
@@ -29,8 +30,8 @@ printf '%s|%s\r\n' "$(dirname "$jpk")/locked.jpk" "not-the-password" >> "$work/d
 
 rm -f "$out/main.png" "$out/filerules.png"
 cd "$work/demo"
-NUVO_SCREENSHOT_DIR="$out" QT_QPA_PLATFORM=xcb timeout 120 \
-  xvfb-run -a -s "-screen 0 1280x800x24" "$top/build/NuvoClientServer" &
+QT_QPA_PLATFORM=xcb timeout 120 \
+  xvfb-run -a -s "-screen 0 1280x800x24" "$top/build/NuvoClientScreenshots" "$out" &
 program=$!
 # Clients at work while the program waits to take its pictures, for the traffic line.
 url="http://127.0.0.1:$port/wclientdat/"

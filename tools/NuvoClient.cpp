@@ -1,11 +1,16 @@
 // Client tool for operators and client developers: asks the resource server what a game client
 // asks, with the deflate content coding, and checks every answer against its layout.
+// Exit status: 0 when every answer is right, 1 when one is not or the server cannot be reached,
+// 2 for a command line it cannot use.
+#include <CLI/CLI.hpp>
+
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
 #include <filesystem>
 #include <iostream>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -17,81 +22,59 @@
 
 namespace {
 
-const char kUsage[] =
-    "usage:\n"
-    "  NuvoClient get URL PASSWORD TYPE DIR FILE [IMAGE] [-o OUT] [--inflate] [--no-deflate]\n"
-    "      asks for one resource as a game client does (TYPE 1 or 2: library entry or IMAGE\n"
-    "      \"Header\", 3: map, 4 or 5: wav) and checks the answer; prints a summary, or writes\n"
-    "      the body to OUT (--inflate: a map or wav as the file on disk)\n"
-    "  NuvoClient indexes URL [TOKEN]\n"
-    "      prints the rows of the index table (a token gets it once per 300 s)\n"
-    "  NuvoClient check FOLDER [URL] [--samples N]\n"
-    "      checks the deployment of FOLDER (its Config.ini and list files) against the server:\n"
-    "      every library header and N images of each (default 8), every map and wav; one verdict\n"
-    "      line each, exit status 1 when anything fails\n"
-    "  NuvoClient targets FOLDER [URL] [--samples N|all]\n"
-    "      prints the request targets of FOLDER's headers, images, maps and wavs\n"
-    "  NuvoClient mirror URL DIR\n"
-    "      reads request targets from standard input and writes each answer's body to DIR/TARGET\n"
-    "URL is the server's address, e.g. http://127.0.0.1:8800/wclientdat/ (FOLDER's port by default).\n";
-
-int Usage() {
-  std::fputs(kUsage, stderr);
-  return 2;
-}
-
 void Say(const std::string& line) {
   std::fwrite(line.data(), 1, line.size(), stdout);
   std::fputc('\n', stdout);
   std::fflush(stdout);
 }
 
-// Takes "--name value" (or "-o value") out of `args`.
-bool TakeOption(std::vector<std::string>& args, const std::string& name, std::string& value) {
-  for (size_t i = 0; i + 1 < args.size(); ++i) {
-    if (args[i] == name) {
-      value = args[i + 1];
-      args.erase(args.begin() + static_cast<long>(i), args.begin() + static_cast<long>(i) + 2);
-      return true;
-    }
-  }
-  return false;
-}
+// An address the probe can ask, refused on the command line rather than on the first request.
+const CLI::Validator kHttpAddress(
+    [](std::string& url) {
+      try {
+        TWClientConnection probe(url);
+      } catch (const std::invalid_argument& e) {
+        return std::string(e.what());
+      }
+      return std::string();
+    },
+    "URL");
 
-bool TakeFlag(std::vector<std::string>& args, const std::string& name) {
-  for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == name) {
-      args.erase(args.begin() + static_cast<long>(i));
-      return true;
-    }
-  }
-  return false;
-}
+// --samples: a count of images per library, or "all".
+const CLI::Validator kSampleCount(
+    [](std::string& value) {
+      if (value == "all" || (!value.empty() && value.size() < 10 && value.find_first_not_of("0123456789") == std::string::npos)) {
+        return std::string();
+      }
+      return "not a number of images or \"all\": " + value;
+    },
+    "N|all");
 
-// What a refusal's error page names, or the status.
-std::string Refusal(const TWClientAnswer& a) {
-  const size_t at = a.Body.find("Error Code: ");
-  if (a.Status == 404 && at != std::string::npos) {
-    return "refused, " + a.Body.substr(at, a.Body.find('\r', at) - at);
-  }
-  if (a.Status == 400 && a.Body.empty()) return "no answer (400): an image request needs an image";
-  return "status " + std::to_string(a.Status);
-}
+// TYPE: any number, sent as it is (the server refuses those outside 1 to 5); text is not sent.
+const CLI::Validator kTypeCode(
+    [](std::string& value) {
+      int n = 0;
+      return CLI::detail::lexical_cast(value, n) ? std::string() : "not a number: " + value;
+    },
+    "");
 
-int Get(std::vector<std::string> args) {
-  std::string outFile;
-  const bool hasOut = TakeOption(args, "-o", outFile);
-  const bool inflate = TakeFlag(args, "--inflate");
-  const bool deflate = !TakeFlag(args, "--no-deflate");
-  if (args.size() < 5 || args.size() > 6) return Usage();
-  const int nType = Str_ToInt(args[2], 0);
-  const std::string image = args.size() == 6 ? AnsiFromUtf8(args[5]) : std::string();
-  TWClientConnection conn(args[0]);
-  const std::string password = AnsiFromUtf8(args[1]);
-  const std::string target = conn.Prefix() + WClientToken(password, AnsiFromUtf8(args[3]) + "|" + AnsiFromUtf8(args[4]) +
+int SampleCount(const std::string& value) { return value == "all" ? -1 : std::stoi(value); }
+
+struct TGetArgs {
+  std::string Url, Password, Dir, File, Image, Out;
+  int Type = 0;
+  bool Inflate = false, NoDeflate = false;
+};
+
+int Get(const TGetArgs& g) {
+  const int nType = g.Type;
+  const std::string image = AnsiFromUtf8(g.Image);
+  TWClientConnection conn(g.Url);
+  const std::string password = AnsiFromUtf8(g.Password);
+  const std::string target = conn.Prefix() + WClientToken(password, AnsiFromUtf8(g.Dir) + "|" + AnsiFromUtf8(g.File) +
                                                                         (image.empty() ? "" : "|" + image)) +
                              "/" + std::to_string(nType) + ".html";
-  const TWClientAnswer a = conn.Get(target, deflate);
+  const TWClientAnswer a = conn.Get(target, !g.NoDeflate);
   if (!a.Error.empty()) {
     std::fprintf(stderr, "%s\n", a.Error.c_str());
     return 1;
@@ -100,7 +83,7 @@ int Get(std::vector<std::string> args) {
   Say(std::to_string(a.Status) + ", " + std::to_string(a.Body.size()) + " bytes (" + std::to_string(a.WireBytes) +
       " on the wire" + (a.Deflated ? ", deflate-coded)" : ")"));
   if (a.Status != 200) {
-    Say(Refusal(a));
+    Say(RefusalText(a));
     return 1;
   }
   std::string why, summary, payload = a.Body;
@@ -125,33 +108,32 @@ int Get(std::vector<std::string> args) {
     std::string file;
     why = CheckStreamPayload(a.Body, &file);
     summary = "zlib stream of " + std::to_string(a.Body.size()) + " bytes, inflates to " + std::to_string(file.size()) + " bytes";
-    if (inflate) payload = file;
+    if (g.Inflate) payload = file;
   }
   if (!why.empty()) {
     Say("FAIL " + why);
     return 1;
   }
-  if (hasOut) {
-    WriteFileAtomic(outFile, payload);
-    Say("wrote " + std::to_string(payload.size()) + " bytes to " + outFile);
+  if (!g.Out.empty()) {
+    WriteFileAtomic(g.Out, payload);
+    Say("wrote " + std::to_string(payload.size()) + " bytes to " + g.Out);
   } else {
     Say(summary);
   }
   return 0;
 }
 
-int Indexes(const std::vector<std::string>& args) {
-  if (args.empty() || args.size() > 2) return Usage();
-  TWClientConnection conn(args[0]);
+int Indexes(const std::string& url, std::string token) {
+  TWClientConnection conn(url);
   std::random_device rd;
-  const std::string token = args.size() == 2 ? args[1] : "nuvoclient-" + std::to_string(rd());
+  if (token.empty()) token = "nuvoclient-" + std::to_string(rd());
   const TWClientAnswer a = conn.Get(conn.Prefix() + token + "/check-indexes");
   if (!a.Error.empty()) {
     std::fprintf(stderr, "%s\n", a.Error.c_str());
     return 1;
   }
   if (a.Status != 200) {
-    Say(Refusal(a) + (a.Body.find("Error Code: -99") != std::string::npos ? " (this token had the table less than 300 s ago)" : ""));
+    Say(RefusalText(a));
     return 1;
   }
   std::vector<std::pair<std::string, std::string>> rows;
@@ -163,70 +145,112 @@ int Indexes(const std::vector<std::string>& args) {
   return 0;
 }
 
-int Samples(std::vector<std::string>& args, int def) {
-  std::string value;
-  if (!TakeOption(args, "--samples", value)) return def;
-  return value == "all" ? -1 : std::max(0, Str_ToInt(value, def));
-}
-
 std::string DefaultUrl(const TDeployment& d) { return "http://127.0.0.1:" + std::to_string(d.Port) + "/wclientdat/"; }
 
-int Check(std::vector<std::string> args) {
-  const int samples = Samples(args, 8);
-  if (args.empty() || args.size() > 2) return Usage();
-  const TDeployment d = ReadDeployment(args[0]);
-  TWClientConnection conn(args.size() == 2 ? args[1] : DefaultUrl(d));
+int Check(const std::string& folder, const std::string& url, int samples) {
+  const TDeployment d = ReadDeployment(folder);
+  TWClientConnection conn(url.empty() ? DefaultUrl(d) : url);
   return CheckDeployment(conn, d, samples, Say) == 0 ? 0 : 1;
 }
 
-int Targets(std::vector<std::string> args) {
-  const int samples = Samples(args, -1);
-  if (args.empty() || args.size() > 2) return Usage();
-  const TDeployment d = ReadDeployment(args[0]);
-  TWClientConnection conn(args.size() == 2 ? args[1] : DefaultUrl(d));
+int Targets(const std::string& folder, const std::string& url, int samples) {
+  const TDeployment d = ReadDeployment(folder);
+  TWClientConnection conn(url.empty() ? DefaultUrl(d) : url);
   for (const std::string& t : DeploymentTargets(conn, d, samples)) Say(t);
   return 0;
 }
 
-int Mirror(const std::vector<std::string>& args) {
-  if (args.size() != 2) return Usage();
-  TWClientConnection conn(args[0]);
+int Mirror(const std::string& url, const std::string& dir) {
+  TWClientConnection conn(url);
   size_t written = 0, bytes = 0, failed = 0;
   std::string target;
   while (std::getline(std::cin, target)) {
     if (target.empty()) continue;
     const TWClientAnswer a = conn.Get(target);
     if (!a.Error.empty() || a.Status != 200) {
-      std::fprintf(stderr, "%s: %s\n", target.c_str(), a.Error.empty() ? Refusal(a).c_str() : a.Error.c_str());
+      std::fprintf(stderr, "%s: %s\n", target.c_str(), a.Error.empty() ? RefusalText(a).c_str() : a.Error.c_str());
       ++failed;
       continue;
     }
-    const std::string path = args[1] + target;
+    const std::string path = dir + target;
     ForceDirectories(ExtractFilePath(path));
     WriteFileAtomic(path, a.Body);
     ++written;
     bytes += a.Body.size();
   }
-  Say(std::to_string(written) + " bodies, " + std::to_string(bytes) + " bytes written below " + args[1] +
+  Say(std::to_string(written) + " bodies, " + std::to_string(bytes) + " bytes written below " + dir +
       (failed ? ", " + std::to_string(failed) + " failed" : ""));
   return failed ? 1 : 0;
+}
+
+// A command line CLI11 refuses: the usage of the command at fault and the reason, status 2.
+int Refused(const CLI::App& app, const CLI::ParseError& e, int argc, char** argv) {
+  if (e.get_exit_code() == 0) return app.exit(e);  // --help
+  std::cerr << app.help();  // the chosen command's usage, when there is one
+  if (app.get_subcommands().empty() && argc > 1 && argv[1][0] != '-') std::cerr << "unknown command: " << argv[1] << "\n";
+  else std::cerr << e.what() << "\n";
+  return 2;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) return Usage();
-  const std::string command = argv[1];
-  std::vector<std::string> args(argv + 2, argv + argc);
+  CLI::App app("Asks the resource server what a game client asks and checks every answer.", "NuvoClient");
+  app.require_subcommand(1, 1);
+  app.footer("URL is the server's address, e.g. http://127.0.0.1:8800/wclientdat/ (FOLDER's port by default).\n"
+             "NuvoClient COMMAND --help describes a command.");
+
+  TGetArgs g;
+  CLI::App* get = app.add_subcommand("get", "Asks for one resource as a game client does and checks the answer; prints a "
+                                            "summary, or writes the body to OUT");
+  get->add_option("URL", g.Url, "server address")->required()->check(kHttpAddress);
+  get->add_option("PASSWORD", g.Password, "the micro-client password (WClientPass)")->required();
+  get->add_option("TYPE", g.Type, "1 or 2: library entry (IMAGE a number, or \"Header\"), 3: map, 4 or 5: wav")
+      ->required()
+      ->check(kTypeCode);
+  get->add_option("DIR", g.Dir, "directory below the client directory, e.g. data or map\\mir")->required();
+  get->add_option("FILE", g.File, "file name, e.g. hum.wzl")->required();
+  get->add_option("IMAGE", g.Image, "image index or \"Header\" (library entries only)");
+  get->add_option("-o,--out", g.Out, "write the body to this file");
+  get->add_flag("--inflate", g.Inflate, "with -o: a map or wav as the file on disk");
+  get->add_flag("--no-deflate", g.NoDeflate, "do not ask for the deflate content coding");
+
+  std::string url, token, folder, dir, samples = "8", targetSamples = "all";
+  CLI::App* indexes = app.add_subcommand("indexes", "Prints the rows of the index table (a token gets it once per 300 s)");
+  indexes->add_option("URL", url, "server address")->required()->check(kHttpAddress);
+  indexes->add_option("TOKEN", token, "the token to ask with (a fresh one by default)");
+
+  CLI::App* check = app.add_subcommand("check", "Checks the deployment of FOLDER (its Config.ini and list files) against the "
+                                                "server: every library header and N images of each, every map and wav; one "
+                                                "verdict line each, exit status 1 when anything fails");
+  check->add_option("FOLDER", folder, "the server's working directory")->required()->check(CLI::ExistingDirectory);
+  check->add_option("URL", url, "server address (by default the port of FOLDER's Config.ini on 127.0.0.1)")->check(kHttpAddress);
+  check->add_option("--samples", samples, "images checked per library, or \"all\"")->check(kSampleCount)->capture_default_str();
+
+  CLI::App* targets = app.add_subcommand("targets", "Prints the request targets of FOLDER's headers, images, maps and wavs");
+  targets->add_option("FOLDER", folder, "the server's working directory")->required()->check(CLI::ExistingDirectory);
+  targets->add_option("URL", url, "server address (asked for the library headers)")->check(kHttpAddress);
+  targets->add_option("--samples", targetSamples, "images per library, or \"all\"")->check(kSampleCount)->capture_default_str();
+
+  CLI::App* mirror = app.add_subcommand("mirror", "Reads request targets from standard input and writes each answer's body "
+                                                  "to DIR/TARGET");
+  mirror->add_option("URL", url, "server address")->required()->check(kHttpAddress);
+  mirror->add_option("DIR", dir, "where the bodies go")->required();
+
   try {
-    if (command == "get") return Get(args);
-    if (command == "indexes") return Indexes(args);
-    if (command == "check") return Check(args);
-    if (command == "targets") return Targets(args);
-    if (command == "mirror") return Mirror(args);
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    return Refused(app, e, argc, argv);
+  }
+  try {
+    if (get->parsed()) return Get(g);
+    if (indexes->parsed()) return Indexes(url, token);
+    if (check->parsed()) return Check(folder, url, SampleCount(samples));
+    if (targets->parsed()) return Targets(folder, url, SampleCount(targetSamples));
+    if (mirror->parsed()) return Mirror(url, dir);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s\n", e.what());
     return 1;
   }
-  return Usage();
+  return 2;
 }

@@ -1,30 +1,38 @@
 // Writes a demo client installation with its Config.ini and list files:
 //   NuvoDemoData FOLDER [PORT]      (PORT defaults to 8800)
 // Then `cd FOLDER && NuvoClientDaemon` serves it.
+#include <CLI/CLI.hpp>
+
 #include <cstdio>
 #include <exception>
+#include <iostream>
 #include <string>
 
 #include "support/DemoData.h"
-#include "settings/TarnShare.h"
 
 int main(int argc, char** argv) {
-  if (argc < 2 || argc > 3) {
-    std::fprintf(stderr, "usage: %s FOLDER [PORT]\n", argv[0]);
-    return 2;
-  }
-  uint16_t port = 8800;
-  if (argc == 3 && !ParsePortValue(argv[2], port)) {
-    std::fprintf(stderr, "not a port: %s\n", argv[2]);
+  CLI::App app("Writes a demo client installation: libraries, maps and wavs below FOLDER/client, with the "
+               "Config.ini and list files that serve them from FOLDER.",
+               "NuvoDemoData");
+  app.footer("Then `cd FOLDER && NuvoClientDaemon` serves it.");
+  std::string folder;
+  int port = 8800;
+  app.add_option("FOLDER", folder, "where to write it (created when missing; files of the same names are replaced)")
+      ->required();
+  app.add_option("PORT", port, "the port Config.ini gives the server")->check(CLI::Range(1, 65535))->capture_default_str();
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    if (e.get_exit_code() == 0) return app.exit(e);  // --help
+    std::cerr << app.help() << e.what() << "\n";
     return 2;
   }
   try {
-    const TDemoData demo = WriteDemoData(argv[1], port);
+    const TDemoData demo = WriteDemoData(folder, static_cast<uint16_t>(port));
     int images = 0;
     for (const TDemoLibrary& lib : demo.Libraries) images += lib.ImageCount;
-    std::printf("demo installation in %s: %zu libraries (%d images), %zu maps, %zu wavs; port %u\n",
-                demo.Folder.c_str(), demo.Libraries.size(), images, demo.Maps.size(), demo.Wavs.size(),
-                unsigned(port));
+    std::printf("demo installation in %s: %zu libraries (%d images), %zu maps, %zu wavs; port %d\n",
+                demo.Folder.c_str(), demo.Libraries.size(), images, demo.Maps.size(), demo.Wavs.size(), port);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "%s\n", e.what());
     return 1;

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -157,6 +158,27 @@ TWClientAnswer TWClientConnection::Get(const std::string& target, bool deflate) 
   return answer;
 }
 
+std::string RefusalText(const TWClientAnswer& a) {
+  static const std::map<int, std::string> kCauses = {
+      {-1, "empty request target"},
+      {-2, "wrong format: the path is not /wclientdat/TOKEN/TYPE.html"},
+      {-3, "wrong type: the type code is not 1 to 5"},
+      {-4, "bad token: it does not decode to a directory and a file (another password?)"},
+      {-99, "too soon: this token had the index table less than 300 s ago"},
+  };
+  const std::string mark = "Error Code: ";
+  const size_t at = a.Body.find(mark);
+  if (a.Status == 404 && at != std::string::npos) {
+    const int code = std::atoi(a.Body.c_str() + at + mark.size());
+    const auto cause = kCauses.find(code);
+    return "refused with error code " + std::to_string(code) +
+           (cause == kCauses.end() ? std::string() : ", " + cause->second);
+  }
+  if (a.Status == 400 && a.Body.empty()) return "bad request (400): an image request needs an image";
+  if (a.Status == 500) return "the server failed while answering (500): can it write its work log?";
+  return "status " + std::to_string(a.Status);
+}
+
 // ---- Checks of answers ----
 
 namespace {
@@ -231,6 +253,8 @@ std::string CheckHeaderPayload(const std::string& body, THeaderSummary* out) {
     const int64_t held = static_cast<int64_t>(index / 4);
     s.ImageCount = static_cast<int32_t>(wzl.ImageCount < 0 ? held : std::min<int64_t>(wzl.ImageCount, held));
     s.IndexBytes = index;
+    s.Positions.resize(static_cast<size_t>(s.ImageCount));
+    std::memcpy(s.Positions.data(), p + sizeof wzl + sizeof(TWzlIndexHeader), s.Positions.size() * 4);
   } else if (head.nType == 3 || head.nType == 4) {
     if (left < sizeof(TJpkHeader)) return "JPK header block of " + std::to_string(body.size()) + " bytes is too short";
     TJpkHeader jpk;
@@ -242,12 +266,20 @@ std::string CheckHeaderPayload(const std::string& body, THeaderSummary* out) {
     if (index.size() % entry != 0) return "JPK index of " + std::to_string(index.size()) + " bytes is no whole number of entries";
     s.ImageCount = static_cast<int32_t>(std::min<uint64_t>(jpk.ImageCount, index.size() / entry));
     s.IndexBytes = index.size();
+    s.Positions.resize(static_cast<size_t>(s.ImageCount));
+    for (size_t i = 0; i < s.Positions.size(); ++i) std::memcpy(&s.Positions[i], index.data() + i * entry, 4);
     s.IndexHash = MD5Print(MD5String(index));
   } else {
     return "header of unknown library kind " + std::to_string(head.nType);
   }
   if (out) *out = s;
   return {};
+}
+
+bool IndexStoresImage(const THeaderSummary& header, int32_t nIndex) {
+  // Positions below the readers' thresholds (16 WZL, 20 JPK) stand for absent images.
+  const int32_t threshold = header.nType == 1 ? 16 : 20;
+  return nIndex >= 0 && static_cast<size_t>(nIndex) < header.Positions.size() && header.Positions[nIndex] >= threshold;
 }
 
 std::string CheckStreamPayload(const std::string& body, std::string* inflated) {
@@ -291,6 +323,8 @@ TDeployment ReadDeployment(const std::string& folder) {
   for (const TNameValue& p : ReadJpkListFile(file(g_sFileJpk))) jpkList.SetValue(p.Name, p.Value);
 
   TDeployment d;
+  d.Folder = folder;
+  d.HasSettings = FileExists(file(g_sConfigFile));
   d.WClientPass = setup.WClientPass;
   d.Port = setup.Port;
   auto add = [&](const std::string& path, int nType, bool jpk) {
@@ -331,7 +365,7 @@ std::string Target(const TWClientConnection& conn, const TDeployment& d, const T
 
 std::string Answered(const TWClientAnswer& a) {
   if (!a.Error.empty()) return a.Error;
-  if (a.Status != 200) return "status " + std::to_string(a.Status);
+  if (a.Status != 200) return RefusalText(a);
   return {};
 }
 
@@ -357,6 +391,10 @@ std::string CheckLibrary(TWClientConnection& conn, const TDeployment& d, const T
     if (std::string why = Answered(image); !why.empty()) return "image " + std::to_string(i) + ": " + why;
     TImageSummary s;
     if (std::string why = CheckImagePayload(image.Body, i, h.nType, &s); !why.empty()) return "image " + std::to_string(i) + ": " + why;
+    if (s.Form == "absent" && IndexStoresImage(h, i)) {
+      return "image " + std::to_string(i) + ": answered absent, but the index places it at byte " +
+             std::to_string(h.Positions[i]) + " (is the library file shorter than its index?)";
+    }
     ++forms[s.Form];
   }
   ok = true;
@@ -420,6 +458,9 @@ int CheckDeployment(TWClientConnection& conn, const TDeployment& deployment, int
   // A token of its own, so that no client's throttle and no earlier check is in the way.
   std::random_device rd;
   const std::string token = "nuvoclient-check-" + std::to_string(rd()) + std::to_string(rd());
+  if (!deployment.HasSettings) {
+    verdict(false, "settings", "no Config.ini in " + deployment.Folder + ": a server there serves the defaults");
+  }
   const TWClientAnswer table = conn.Get(conn.Prefix() + token + "/check-indexes");
   if (!table.Error.empty()) {
     verdict(false, "server", table.Error);

@@ -36,6 +36,8 @@ struct TWClientAnswer {
   std::string Body;       // with the content coding removed
   std::string Error;      // why no whole answer arrived; empty when one did
 };
+// What an answer other than 200 means, in words: a refusal's error code and its cause, or the status.
+std::string RefusalText(const TWClientAnswer& answer);
 
 // A keep-alive connection to the server of an address "http://host:port[/...]".
 class TWClientConnection {
@@ -78,7 +80,10 @@ struct THeaderSummary {
   int32_t ImageCount = 0;  // images a client may ask for
   size_t IndexBytes = 0;
   std::string IndexHash;   // JPK: MD5 text of the raw index, as the index table lists it
+  std::vector<int32_t> Positions;  // where the index places each image in the library file
 };
+// Whether the index places image `nIndex` in the file, so that it must not come back absent.
+bool IndexStoresImage(const THeaderSummary& header, int32_t nIndex);
 std::string CheckHeaderPayload(const std::string& body, THeaderSummary* out);
 // A map or wav answer: a non-empty zlib stream; `inflated` receives the file.
 std::string CheckStreamPayload(const std::string& body, std::string* inflated);
@@ -95,7 +100,9 @@ struct TWClientResource {
   bool Jpk = false;
 };
 struct TDeployment {
-  std::string WClientPass;  // code page 936
+  std::string Folder;
+  bool HasSettings = false;  // FOLDER/Config.ini exists
+  std::string WClientPass;   // code page 936
   uint16_t Port = 0;
   std::vector<TWClientResource> Resources;  // JPK and WZL libraries, maps, wavs, in list order
 };
@@ -110,6 +117,8 @@ std::vector<int32_t> SampleIndices(int32_t imageCount, int count);
 std::vector<std::string> DeploymentTargets(TWClientConnection& conn, const TDeployment& deployment, int samples);
 // Asks the server for the index table, every library header and `samples` images of each, every
 // map and wav (compared with the file on disk when it can be read), and writes one verdict line
-// per item to `out`. Returns the number of failed items.
+// per item to `out`. A folder without a settings file, a listed file that is missing, an empty
+// answer and an image answered absent where the index places bytes are failures.
+// Returns the number of failed items.
 int CheckDeployment(TWClientConnection& conn, const TDeployment& deployment, int samples,
                     const std::function<void(const std::string&)>& out);

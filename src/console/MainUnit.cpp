@@ -81,7 +81,7 @@ void TMainForm::CreateMenus() {
   item(control, "N8", "卸载微端资源", &TMainForm::N8Click);
   item(control, "N9", "加载微端资源", &TMainForm::N9Click);
   control->addSeparator();
-  item(control, "N10", "退出", nullptr);
+  item(control, "N10", "退出", &TMainForm::N10Click);
 
   QMenu* options = bar->addMenu("选项");
   options->setObjectName("MenuOptions");
@@ -213,6 +213,8 @@ void TMainForm::N6Click() { FControl->StopService(); }
 void TMainForm::N8Click() { FControl->UnloadResources(); }
 
 void TMainForm::N9Click() { FControl->LoadResources(); }
+
+void TMainForm::N10Click() { close(); }
 
 void TMainForm::N13Click() {
   TFrmFileRulesDlg dialog(this);

@@ -46,6 +46,7 @@ class TMainForm : public QMainWindow {
   void N6Click();   // stop the service
   void N8Click();   // stop, then unload the catalogue
   void N9Click();   // ask for a load pass
+  void N10Click();  // exit: closes the window, as its close button does
   void N13Click();  // file rules dialog
   void S1Click();   // security filter dialog (its menu item is hidden)
 

@@ -1,6 +1,5 @@
 #include "console/uConfig.h"
 
-#include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -21,8 +20,8 @@ constexpr int kFieldLeft = 90;
 constexpr int kFieldWidth = 200;
 constexpr int kRowHeight = 22;
 constexpr int kRowStep = 28;
-const QString kBandwidthLabel = "最大带宽：                 MB";
 const QString kBandwidthCaption = "最大带宽：";
+const QString kBandwidthUnit = "MB";
 
 int RowTop(int row) { return 24 + row * kRowStep; }
 
@@ -40,6 +39,18 @@ W* Field(QWidget* parent, const char* name, int row, int left = kFieldLeft, int 
   w->setGeometry(left, RowTop(row), width, kRowHeight);
   return w;
 }
+
+// A number field: every change of its text is an edit, and a text that is no integer (an
+// emptied field) reads as 0 and shows as 0 once the operator leaves the field, instead of
+// bringing back the number it held.
+class TNumberEdit : public QSpinBox {
+ public:
+  TNumberEdit(QWidget* parent, int minimum, int maximum) : QSpinBox(parent) {
+    setRange(minimum, maximum);
+    setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
+  }
+  using QSpinBox::lineEdit;
+};
 
 // A number field reads its text as a decimal integer; any other text reads as its lower bound, 0.
 int SpinValue(const QSpinBox* box) {
@@ -67,17 +78,19 @@ TFormConfig::TFormConfig(QWidget* parent) : QDialog(parent) {
   EditTitle = Field<QLineEdit>(group, "EditTitle", 0);
 
   RowLabel(group, 1, "服务端口：");
-  EditServerPort = Field<QSpinBox>(group, "EditServerPort", 1, kFieldLeft, 90);
-  EditServerPort->setRange(INT_MIN, INT_MAX);
+  auto* port = new TNumberEdit(group, INT_MIN, INT_MAX);
+  port->setObjectName("EditServerPort");
+  port->setGeometry(kFieldLeft, RowTop(1), 90, kRowHeight);
+  EditServerPort = port;
 
-  // The bandwidth field sits on the blanks of its label, between the caption and "MB".
-  QLabel* bandwidth = RowLabel(group, 2, kBandwidthLabel);
-  const QFontMetrics metrics(bandwidth->font());
-  const int captionWidth = metrics.horizontalAdvance(kBandwidthCaption);
-  const int blanksWidth =
-      metrics.horizontalAdvance(kBandwidthLabel) - captionWidth - metrics.horizontalAdvance("MB");
-  EditMaxBandwidth = Field<QSpinBox>(group, "EditMaxBandwidth", 2, 12 + captionWidth, qMax(blanksWidth - 4, 56));
-  EditMaxBandwidth->setRange(0, 1000);
+  // The label's blanks held the field in the original layout; here the unit gets a label of its
+  // own after the field, which is as wide as its numbers need whatever the font.
+  RowLabel(group, 2, kBandwidthCaption);
+  auto* bandwidth = new TNumberEdit(group, 0, 1000);
+  bandwidth->setObjectName("EditMaxBandwidth");
+  bandwidth->setGeometry(kFieldLeft, RowTop(2), qMax(bandwidth->minimumSizeHint().width(), 60), kRowHeight);
+  RowLabel(group, 2, kBandwidthUnit)->move(bandwidth->geometry().right() + 5, RowTop(2) + 3);
+  EditMaxBandwidth = bandwidth;
 
   RowLabel(group, 3, "Varrow目录：");
   EditSearchDir = Field<QLineEdit>(group, "EditSearchDir", 3, kFieldLeft, kFieldWidth - 36);
@@ -104,8 +117,8 @@ TFormConfig::TFormConfig(QWidget* parent) : QDialog(parent) {
   for (QLineEdit* edit : {EditTitle, EditWClientDir, EditWClientPass}) {
     connect(edit, &QLineEdit::textChanged, this, &TFormConfig::EditServerPortChange);
   }
-  for (QSpinBox* box : {EditServerPort, EditMaxBandwidth}) {
-    connect(box, &QSpinBox::textChanged, this, &TFormConfig::EditServerPortChange);
+  for (TNumberEdit* box : {port, bandwidth}) {
+    connect(box->lineEdit(), &QLineEdit::textChanged, this, &TFormConfig::EditServerPortChange);
   }
   connect(EditSearchDir, &QLineEdit::textChanged, this, &TFormConfig::EditSearchDirChange);
   connect(ButtonSelectDir, &QPushButton::clicked, this, &TFormConfig::ButtonSelectDirClick);

@@ -40,12 +40,13 @@ void SetLines(QPlainTextEdit* memo, const std::vector<std::string>& lines) {
 }
 
 // The check the loader makes: no object, a JPK library whose password fails, or a usable library.
+// A file that is there but fails to open shows its error: it is not missing.
 QString LibraryStatus(const std::string& name, const std::string& password) {
   std::unique_ptr<TWMImages> lib;
   try {
     lib = InitializeGameImage(name, password, true);
-  } catch (const EInOutError&) {
-    // A file that cannot be opened gives no library, as a missing one does.
+  } catch (const EInOutError& e) {
+    return QString::fromUtf8(e.what());
   }
   if (!lib) return "文件不存在";
   const auto* jpk = dynamic_cast<const TJpkLib*>(lib.get());

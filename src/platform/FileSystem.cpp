@@ -47,6 +47,25 @@ bool WriteAll(int fd, std::string_view bytes) {
   return true;
 }
 
+// The file a chain of symbolic links ends at (`path` itself when it is none); empty when the
+// chain loops or cannot be read.
+std::string LinkTarget(const std::string& path) {
+  constexpr int kMaxHops = 40;
+  std::filesystem::path p = path;
+  std::error_code ec;
+  for (int hop = 0; std::filesystem::is_symlink(p, ec); ++hop) {
+    const std::filesystem::path next = std::filesystem::read_symlink(p, ec);
+    if (ec || hop == kMaxHops) return {};
+    p = next.is_absolute() ? next : p.parent_path() / next;
+  }
+  return p.string();
+}
+
+// A file the operator made read-only has no write bit at all; root would write it regardless.
+bool Writable(const std::string& path, mode_t mode) {
+  return (mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0 && ::access(path.c_str(), W_OK) == 0;
+}
+
 }  // namespace
 
 bool FileExists(const std::string& path) {
@@ -107,14 +126,19 @@ void AppendFileBytes(const std::string& path, std::string_view bytes) {
 
 void WriteFileAtomic(const std::string& path, std::string_view bytes) {
   const std::string failure = "Unable to write to " + path;
-  std::string tmpl = path + ".tmpXXXXXX";
+  // A link stays a link: its final target is replaced, beside itself.
+  const std::string target = LinkTarget(path);
+  if (target.empty()) throw EInOutError(failure);
+  struct stat old {};
+  const bool exists = ::stat(target.c_str(), &old) == 0;
+  if (exists && !Writable(target, old.st_mode)) throw EInOutError(failure);
+  std::string tmpl = target + ".tmpXXXXXX";
   Fd fd(::mkstemp(tmpl.data()));
   if (fd.get() < 0) throw EInOutError(failure);
-  struct stat old {};
-  mode_t mode = (::stat(path.c_str(), &old) == 0) ? (old.st_mode & 07777) : 0644;
+  const mode_t mode = exists ? (old.st_mode & 07777) : 0644;
   bool ok = ::fchmod(fd.get(), mode) == 0 && WriteAll(fd.get(), bytes) && ::fsync(fd.get()) == 0;
   ok = (::close(fd.release()) == 0) && ok;
-  if (!ok || ::rename(tmpl.c_str(), path.c_str()) != 0) {
+  if (!ok || ::rename(tmpl.c_str(), target.c_str()) != 0) {
     ::unlink(tmpl.c_str());
     throw EInOutError(failure);
   }

@@ -28,7 +28,9 @@ void ReadFileInto(const std::string& path, std::string& out);
 // Appends bytes to a file, creating it when missing. Throws EInOutError on failure.
 void AppendFileBytes(const std::string& path, std::string_view bytes);
 // Replaces a file by writing a temporary file beside it and renaming it over the old one, so a
-// failure leaves the old file whole. Throws EInOutError("Unable to write to <path>") on failure.
+// failure leaves the old file whole. A symbolic link keeps being one: the file it leads to is
+// replaced. A read-only file is refused and left as it is. Throws
+// EInOutError("Unable to write to <path>") on failure.
 void WriteFileAtomic(const std::string& path, std::string_view bytes);
 // Creates an empty file when none exists. Throws EInOutError on failure.
 void CreateEmptyFileIfMissing(const std::string& path);

@@ -157,6 +157,15 @@ bool ParsePortValue(std::string_view text, uint16_t& port) {
 
 namespace {
 
+// The settings file as read; one that exists but cannot be read reads like a missing one.
+TIniFile ReadableIni(const std::string& fileName) {
+  try {
+    return TIniFile(fileName);
+  } catch (const EInOutError&) {
+    return TIniFile(std::string());
+  }
+}
+
 // Overwrites the values whose keys the file has.
 void ReadSetup(const TIniFile& ini, TSetupValues& v) {
   v.Title = ini.ReadString(kSetup, "Title", v.Title);
@@ -172,7 +181,7 @@ void ReadSetup(const TIniFile& ini, TSetupValues& v) {
 }  // namespace
 
 void LoadConfig() {
-  const TIniFile ini(g_sConfigFile);
+  const TIniFile ini = ReadableIni(g_sConfigFile);
   std::lock_guard<std::mutex> lock(g_ConfigLock);
   TSetupValues v{g_sTitle, g_nServerPort.load(), g_sSearchDir, g_sWClientDir, g_sWClientPass};
   ReadSetup(ini, v);
@@ -185,7 +194,7 @@ void LoadConfig() {
 
 TSetupValues ReadConfigFile(const std::string& fileName) {
   TSetupValues v{kInitialTitle, kInitialPort, {}, kInitialWClientDir, kInitialWClientPass};
-  ReadSetup(TIniFile(fileName), v);
+  ReadSetup(ReadableIni(fileName), v);
   return v;
 }
 

@@ -110,7 +110,8 @@ void InitSharedState();
 // must not be called while holding it. The savers read the variables without the lock: call them
 // from the thread that writes the settings. A missing Config.ini or key keeps the current value,
 // a missing JPK list keeps g_JpkList, a missing plain list empties its list; malformed lines are
-// skipped. Input/output failures throw EInOutError.
+// skipped. Input/output failures throw EInOutError, except when reading a settings file: one
+// that cannot be read counts as missing (LoadConfig, ReadConfigFile).
 void LoadConfig();
 // The Setup values of a settings file by themselves, for reading a deployment without touching
 // the process-wide settings: initial values, overwritten by the keys the file has.

@@ -25,6 +25,7 @@ TEST_F(DeploymentTest, ReadsTheFolderAndLeavesTheProcessStateAlone) {
   const auto cwd = std::filesystem::current_path();
 
   const TDeployment d = ReadDeployment(folder.Path());
+  EXPECT_TRUE(d.HasSettings);
   EXPECT_EQ(d.Port, 0x2260);
   EXPECT_EQ(d.WClientPass, "abc");
   std::vector<std::pair<std::string, int>> got;
@@ -44,6 +45,7 @@ TEST_F(DeploymentTest, ReadsTheFolderAndLeavesTheProcessStateAlone) {
 TEST_F(DeploymentTest, AFolderWithoutFilesHasTheInitialSettingsAndNoResources) {
   const TempDir folder(false);
   const TDeployment d = ReadDeployment(folder.Path());
+  EXPECT_FALSE(d.HasSettings) << "the tool's check fails on it";
   EXPECT_EQ(d.Port, 8800);
   EXPECT_EQ(d.WClientPass, "418K7_p2593");
   EXPECT_TRUE(d.Resources.empty());

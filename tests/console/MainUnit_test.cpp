@@ -251,7 +251,7 @@ class MainFormTest : public QObject {
     QCOMPARE(LogTexts(form), QStringList{"fresh"});
   }
 
-  void menusWindowAndDoNothingItems() {
+  void menusWindowAndItems() {
     bed_->WriteConfig(port_, "");
     TMainForm form;
     QTRY_COMPARE_WITH_TIMEOUT(form.PanelText(1), kRunning, kWait);
@@ -276,11 +276,18 @@ class MainFormTest : public QObject {
     QCOMPARE(form.findChild<QStatusBar*>("StatusBar1")->height(), 19);
     QVERIFY(!(form.windowFlags() & Qt::WindowMaximizeButtonHint));
 
-    Trigger(form, "N10");
-    Trigger(form, "N2");
+    Trigger(form, "N2");  // "关于" does nothing
     QTest::qWait(150);
     QVERIFY(g_boStart);
     QCOMPARE(form.PanelText(1), kRunning);
+
+    // "退出" closes the window the way its close button does.
+    form.show();
+    Trigger(form, "N10");
+    QVERIFY(!form.isVisible());
+    QVERIFY(!g_boStart);
+    QVERIFY(!form.Control().NuvoClientServer());
+    QVERIFY(!form.Control().GameLib());
   }
 
   void closingWhileAPassEndsReleasesEverything() {

@@ -3,6 +3,7 @@
 
 #include <QAction>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QPlainTextEdit>
@@ -207,6 +208,47 @@ class SettingsDialogTest : public QObject {
     QCOMPARE(g_sWClientPass, AnsiFromUtf8("密码甲"));
   }
 
+  void emptiedNumberFieldsReadAsZeroAndMarkTheDialogChanged() {
+    g_sSearchDir = bed_->Dir.Path();
+    for (const char* name : {"EditServerPort", "EditMaxBandwidth"}) {
+      TFormConfig dialog;
+      WhenModal([&](QWidget* d) {
+        auto* box = Child<QSpinBox>(d, name);
+        box->setValue(0);  // a field already at 0 is marked changed when emptied too
+        dialog.uModValue();
+        box->findChild<QLineEdit*>()->clear();
+        QVERIFY2(dialog.boModValued, name);
+        QVERIFY(Child<QPushButton>(d, "ButtonSave")->isEnabled());
+        box->setValue(7);
+        box->findChild<QLineEdit*>()->clear();
+        // Leaving the field keeps the reading of the empty text instead of bringing back 7.
+        QFocusEvent leave(QEvent::FocusOut, Qt::TabFocusReason);
+        QApplication::sendEvent(box, &leave);
+        QCOMPARE(box->text(), QString("0"));
+        Child<QPushButton>(d, "ButtonSave")->click();
+      });
+      dialog.Open();
+    }
+    QCOMPARE(g_nServerPort.load(), uint16_t{0});
+    QCOMPARE(g_nMaxBandwidth.load(), uint16_t{0});
+    QCOMPARE(IniValue("Port"), std::string("0"));
+  }
+
+  void bandwidthFieldLeavesItsUnitInSight() {
+    TFormConfig dialog;
+    const QRect field = Child<QSpinBox>(&dialog, "EditMaxBandwidth")->geometry();
+    QRect caption, unit;
+    for (QLabel* l : dialog.findChildren<QLabel*>()) {
+      if (l->text() == "最大带宽：") caption = l->geometry();
+      if (l->text() == "MB") unit = l->geometry();
+    }
+    QVERIFY(caption.isValid() && unit.isValid());
+    QVERIFY(caption.right() < field.left());
+    QVERIFY2(field.right() < unit.left(), qPrintable(QString("%1 >= %2").arg(field.right()).arg(unit.left())));
+    QVERIFY(unit.top() < field.bottom() && unit.bottom() > field.top());  // on the field's row
+    QVERIFY(field.width() >= Child<QSpinBox>(&dialog, "EditMaxBandwidth")->minimumSizeHint().width());
+  }
+
   void failedWriteKeepsTheDialogOpenAndChanged() {
     std::filesystem::create_directory("Config.ini");
     g_sSearchDir = bed_->Dir.Path();
@@ -232,6 +274,8 @@ class SettingsDialogTest : public QObject {
     LoadLists();
     g_JpkList.SetValue(c.Wzl, "any");                           // a WZL library has no password to fail
     g_JpkList.SetValue(bed_->Dir.PathOf("JpkList.txt"), "pw");  // neither JPK nor WZL: no library
+    bed_->Dir.WriteUnreadable("client/Data/locked.jpk");        // there, but reading it fails
+    g_JpkList.SetValue(c.Root + "/Data/locked.jpk", "pw");
     WithFileRules(c.Root, "", [&](TFrmFileRulesDlg* d) {
       QCOMPARE(d->windowTitle(), QString("客户端按照以下文件读取"));
       auto* grid = Child<QTableWidget>(d, "StringGridPak");
@@ -240,13 +284,16 @@ class SettingsDialogTest : public QObject {
       QCOMPARE(grid->columnWidth(0), 100);
       QCOMPARE(grid->columnWidth(1), 500);
       QCOMPARE(grid->columnWidth(3), 150);
-      QCOMPARE(grid->rowCount(), 5);
+      QCOMPARE(grid->rowCount(), 6);
       const QString root = QString::fromStdString(c.Root);
       QCOMPARE(GridRow(grid, 0), (QStringList{"0", root + "/Data/ok.jpk", "pw-ok", "正常"}));
       QCOMPARE(GridRow(grid, 1), (QStringList{"1", root + "/Data/bad.jpk", "wrong", "密码错误"}));
       QCOMPARE(GridRow(grid, 2), (QStringList{"2", root + "/Data/gone.jpk", "pw", "文件不存在"}));
       QCOMPARE(GridRow(grid, 3).last(), QString("正常"));
       QCOMPARE(GridRow(grid, 4).last(), QString("文件不存在"));
+      // The failure is told as it is, not as a missing file.
+      QCOMPARE(GridRow(grid, 5).last(), "Cannot read file " + root + "/Data/locked.jpk: Input/output error");
+      QVERIFY(CellRedOnYellow(grid, 5));
 
       QVERIFY(!CellRedOnYellow(grid, 0));
       QVERIFY(CellRedOnYellow(grid, 1));

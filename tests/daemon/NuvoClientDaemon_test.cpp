@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -30,6 +31,7 @@
 #include "service/uHttpServer.h"
 #include "settings/TarnShare.h"
 #include "support/ChildProcess.h"
+#include "support/DaemonInstance.h"
 #include "support/HttpClient.h"
 #include "support/LogLines.h"
 #include "support/TempDir.h"
@@ -61,28 +63,14 @@ class DaemonTest : public ::testing::Test {
 
   void SetPort(uint16_t p) {
     port = p;
-    TIniFile ini(dir.PathOf("Config.ini"));
-    ini.WriteString("Setup", "Port", std::to_string(p));
-    ini.UpdateFile();
+    WriteConfigPort(dir.Path(), p);
   }
 
-  // Starts the daemon on a free port, trying another one when some other program took it first.
   void StartDaemon() {
-    for (int attempt = 0; attempt < 5; ++attempt) {
-      SetPort(FreeLoopbackPort());
-      daemon = std::make_unique<TChildProcess>(BuiltProgram("NuvoClientDaemon"), std::vector<std::string>{}, dir.Path());
-      const auto line = daemon->WaitForLine(
-          [](const std::string& l) { return Contains(l, "微端部署地址: ") || Contains(l, "微端服务器启动异常！"); },
-          kStartTimeout);
-      ASSERT_TRUE(line) << daemon->Output();
-      if (Contains(*line, "微端部署地址: ")) {
-        ASSERT_TRUE(Contains(*line, "微端部署地址: " + Url())) << *line;
-        conn = std::make_unique<TWClientConnection>(Url());
-        return;
-      }
-      daemon->Wait(30s);
-    }
-    FAIL() << "no free port";
+    TDaemonInstance d = StartDaemonIn(dir.Path(), kStartTimeout);
+    port = d.Port;
+    daemon = std::move(d.Process);
+    conn = std::make_unique<TWClientConnection>(Url());
   }
 
   std::string Url() const { return "http://127.0.0.1:" + std::to_string(port) + "/wclientdat/"; }
@@ -363,6 +351,96 @@ TEST_F(DaemonTest, ClientToolCheckPassesAgainstTheDemoAndFailsWithAnotherPasswor
   size_t fails = 0;
   for (const std::string& l : bad.Lines) fails += l.rfind("FAIL ", 0) == 0 ? 1 : 0;
   EXPECT_EQ(fails, items - 1) << "every resource but the index table";
+}
+
+// Every fault the tool's check must report, found in one deployment while the server runs: a
+// library file cut short after loading, a listed file that is missing, one the server has not
+// loaded, and then the folder without its settings file.
+TEST_F(DaemonTest, ClientToolCheckFailsOnEachFaultOfTheDeployment) {
+  StartDaemon();
+  const TDemoLibrary* wzl = nullptr;
+  for (const TDemoLibrary& lib : demo.Libraries) {
+    if (lib.Mode == TImageMode::Tarn2Wzl) wzl = &lib;
+  }
+  ASSERT_NE(wzl, nullptr);
+  // Cut the data file where its index places the last stored image: that image now reads as absent.
+  const std::string index = ReadFileBytes(fs::path(wzl->Path).replace_extension(".wzx").string());
+  int32_t last = 0;
+  for (size_t at = 48; at + 4 <= index.size(); at += 4) {
+    int32_t pos;
+    std::memcpy(&pos, index.data() + at, 4);
+    if (pos >= 16) last = pos;
+  }
+  ASSERT_GT(last, 0);
+  fs::resize_file(wzl->Path, static_cast<uintmax_t>(last));
+  const std::string missing = demo.ClientDir + "/Wav/gone.wav";
+  const std::string unloaded = demo.ClientDir + "/Map/new.map";
+  WriteFileAtomic(unloaded, "a map written after loading");
+  AppendFileBytes(dir.PathOf("WavList.txt"), missing + "\r\n");
+  AppendFileBytes(dir.PathOf("MapList.txt"), unloaded + "\r\n");
+
+  const TRunResult run = RunProgram(BuiltProgram("NuvoClient"), {"check", dir.Path(), Url(), "--samples", "all"}, dir.Path(), 120s);
+  std::string output;
+  std::vector<std::string> fails;
+  for (const std::string& l : run.Lines) {
+    output += l + "\n";
+    if (l.rfind("FAIL ", 0) == 0) fails.push_back(l);
+  }
+  EXPECT_EQ(run.Status, 1) << output;
+  ASSERT_EQ(fails.size(), 3u) << output;
+  EXPECT_TRUE(Contains(fails[0], "FAIL " + wzl->Key + ": image ")) << fails[0];
+  EXPECT_TRUE(Contains(fails[0], "answered absent, but the index places it at byte " + std::to_string(last))) << fails[0];
+  EXPECT_EQ(fails[1], "FAIL \\map\\new.map: empty answer (file not loaded)");
+  EXPECT_EQ(fails[2], "FAIL \\wav\\gone.wav: listed file does not exist: " + missing);
+
+  fs::remove(dir.PathOf("Config.ini"));
+  const TRunResult bare = RunProgram(BuiltProgram("NuvoClient"), {"check", dir.Path(), Url()}, dir.Path(), 120s);
+  EXPECT_EQ(bare.Status, 1);
+  ASSERT_FALSE(bare.Lines.empty());
+  EXPECT_EQ(bare.Lines.front(), "FAIL settings: no Config.ini in " + dir.Path() + ": a server there serves the defaults");
+}
+
+// The tools' command lines: help for each command, and what they refuse before asking anything.
+TEST(ClientToolOptions, HelpExitsZeroAndBadValuesAreNamedWithStatusTwo) {
+  TempDir folder(false);
+  const std::string url = "http://127.0.0.1:1/wclientdat/";
+  struct TCase {
+    std::string program;
+    std::vector<std::string> args;
+    int status;
+    std::string says;  // a line of the output
+  };
+  const std::vector<TCase> cases = {
+      {"NuvoClient", {"--help"}, 0, "Usage: NuvoClient [OPTIONS] SUBCOMMAND"},
+      {"NuvoClient", {"get", "--help"}, 0, "Usage: NuvoClient get [OPTIONS] URL PASSWORD TYPE DIR FILE [IMAGE]"},
+      {"NuvoClient", {"indexes", "--help"}, 0, "Usage: NuvoClient indexes [OPTIONS] URL [TOKEN]"},
+      {"NuvoClient", {"check", "--help"}, 0, "Usage: NuvoClient check [OPTIONS] FOLDER [URL]"},
+      {"NuvoClient", {"targets", "--help"}, 0, "Usage: NuvoClient targets [OPTIONS] FOLDER [URL]"},
+      {"NuvoClient", {"mirror", "--help"}, 0, "Usage: NuvoClient mirror [OPTIONS] URL DIR"},
+      {"NuvoClient", {}, 2, "A subcommand is required"},
+      {"NuvoClient", {"fetch", url}, 2, "unknown command: fetch"},
+      {"NuvoClient", {"get", url, "pw", "map", "data", "hum.wzl"}, 2, "TYPE: not a number: map"},
+      {"NuvoClient", {"get", "ftp://host/", "pw", "1", "data", "hum.wzl", "0"}, 2, "URL: not an http address: ftp://host/"},
+      {"NuvoClient", {"get", url, "pw", "1"}, 2, "DIR is required"},
+      {"NuvoClient", {"check", folder.PathOf("absent")}, 2, "FOLDER: Directory does not exist: " + folder.PathOf("absent")},
+      {"NuvoClient", {"check", folder.Path(), url, "--samples", "some"}, 2, "--samples: not a number of images or \"all\": some"},
+      {"NuvoClient", {"get", url, "pw", "1", "data", "hum.wzl", "0"}, 1, "cannot connect to 127.0.0.1:1: Connection refused"},
+      {"NuvoDemoData", {"--help"}, 0, "Usage: NuvoDemoData [OPTIONS] FOLDER [PORT]"},
+      {"NuvoDemoData", {folder.Path(), "0"}, 2, "PORT: Value 0 not in range 1 to 65535"},
+      {"NuvoDemoData", {folder.Path(), "65536"}, 2, "PORT: Value 65536 not in range 1 to 65535"},
+      {"NuvoDemoData", {folder.Path(), "port"}, 2, "PORT: Value port not in range 1 to 65535"},
+      {"NuvoDemoData", {}, 2, "FOLDER is required"},
+  };
+  for (const TCase& c : cases) {
+    const TRunResult run = RunProgram(BuiltProgram(c.program), c.args, folder.Path(), 30s);
+    std::string output;
+    for (const std::string& l : run.Lines) output += l + "\n";
+    std::string command = c.program;
+    for (const std::string& a : c.args) command += " " + a;
+    EXPECT_EQ(run.Status, c.status) << command << "\n" << output;
+    EXPECT_TRUE(Contains(output, c.says + "\n")) << command << "\n" << output;
+  }
+  EXPECT_FALSE(FileExists(folder.PathOf("Config.ini"))) << "a refused port writes nothing";
 }
 
 }  // namespace

@@ -52,6 +52,49 @@ TEST_F(FileSystemTest, FailedAtomicWriteLeavesTheOldFileWhole) {
   EXPECT_EQ(ListFiles("."), std::vector<std::string>{"old.txt"});
 }
 
+TEST_F(FileSystemTest, AtomicWriteThroughALinkReplacesItsTargetAndKeepsTheLink) {
+  fs::create_directories("real/deeper");
+  dir_.WriteFile("real/deeper/target.txt", "old");
+  fs::create_symlink("deeper/target.txt", "real/hop");       // relative to the link's folder
+  fs::create_symlink("real/hop", "link.txt");                // a chain of two
+  fs::create_symlink(dir_.PathOf("real/deeper/new.txt"), "dangling.txt");
+  WriteFileAtomic("link.txt", "new");
+  WriteFileAtomic("dangling.txt", "made");
+  EXPECT_TRUE(fs::is_symlink("link.txt"));
+  EXPECT_TRUE(fs::is_symlink("real/hop"));
+  EXPECT_TRUE(fs::is_symlink("dangling.txt"));
+  EXPECT_EQ(dir_.ReadFile("real/deeper/target.txt"), "new");
+  EXPECT_EQ(dir_.ReadFile("real/deeper/new.txt"), "made");
+  // The temporary file lives beside the target and is gone.
+  std::vector<std::string> names = ListFiles("real/deeper");
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"new.txt", "target.txt"}));
+
+  fs::create_symlink("loop.txt", "loop.txt");
+  EXPECT_THROW(WriteFileAtomic("loop.txt", "x"), EInOutError);
+}
+
+TEST_F(FileSystemTest, ReadOnlyFileIsRefusedAndLeftUntouched) {
+  // No write bit at all: refused even where the process could write anyway (root).
+  dir_.WriteFile("ro.txt", "old");
+  fs::permissions("ro.txt", fs::perms::owner_read | fs::perms::group_read);
+  fs::create_symlink("ro.txt", "ro-link.txt");
+  for (const std::string path : {"ro.txt", "ro-link.txt"}) {
+    try {
+      WriteFileAtomic(path, "new");
+      ADD_FAILURE() << path;
+    } catch (const EInOutError& e) {
+      EXPECT_EQ(std::string(e.what()), "Unable to write to " + path);
+    }
+  }
+  EXPECT_EQ(dir_.ReadFile("ro.txt"), "old");
+  EXPECT_EQ(fs::status("ro.txt").permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::group_read);
+  EXPECT_TRUE(fs::is_symlink("ro-link.txt"));
+  std::vector<std::string> names = ListFiles(".");
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"ro-link.txt", "ro.txt"}));
+}
+
 TEST_F(FileSystemTest, ExistenceTestsTellFilesFromDirectories) {
   dir_.WriteFile("f", "x");
   fs::create_directory("d");

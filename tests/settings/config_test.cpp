@@ -36,6 +36,17 @@ TEST_F(ConfigTest, InitialValuesAndNoFile) {
   EXPECT_EQ(g_nDataSend, 0u);
 }
 
+TEST_F(ConfigTest, UnreadableFileReadsLikeAMissingOne) {
+  dir_.WriteUnreadable("Config.ini");
+  g_sTitle = "kept";
+  EXPECT_NO_THROW(LoadConfig());
+  EXPECT_EQ(g_sTitle, "kept");
+  EXPECT_EQ(g_nServerPort, 8800);
+  EXPECT_EQ(g_sWClientPass, "418K7_p2593");
+  EXPECT_TRUE(g_ErrorList.Drain().empty());  // nothing reported
+  EXPECT_EQ(ReadConfigFile("Config.ini").Port, 8800);
+}
+
 TEST_F(ConfigTest, PortValueForms) {
   struct Case {
     std::string text;
@@ -116,6 +127,29 @@ TEST_F(ConfigTest, FailedSaveRaisesAndLeavesTheOldFileWhole) {
   EXPECT_EQ(dir_.ReadFile("Config.ini/keep"), "old");
   EXPECT_EQ(g_sTitle, "new");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator("."), {}), 1);  // no stray file
+}
+
+TEST_F(ConfigTest, SavesThroughLinksAndRefusesReadOnlyFiles) {
+  std::filesystem::create_directory("shared");
+  dir_.WriteFile("shared/Config.ini", "[Other]\r\nk=v\r\n");
+  std::filesystem::create_symlink("shared/Config.ini", "Config.ini");
+  g_sTitle = "linked";
+  SaveConfig();
+  EXPECT_TRUE(std::filesystem::is_symlink("Config.ini"));
+  const std::string saved = dir_.ReadFile("shared/Config.ini");
+  EXPECT_EQ(saved.rfind("[Other]\r\nk=v\r\n", 0), 0u) << saved;
+  EXPECT_NE(saved.find("\r\nTitle=linked\r\n"), std::string::npos) << saved;
+
+  dir_.WriteFile("JpkList.txt", "old\r\n");
+  std::filesystem::permissions("JpkList.txt", std::filesystem::perms::owner_read);
+  g_JpkList.SetValue("a.jpk", "pw");
+  try {
+    SaveJpkList();
+    FAIL() << "no error";
+  } catch (const EInOutError& e) {
+    EXPECT_STREQ(e.what(), "Unable to write to ./JpkList.txt");
+  }
+  EXPECT_EQ(dir_.ReadFile("JpkList.txt"), "old\r\n");
 }
 
 }  // namespace

@@ -38,7 +38,9 @@ TempDir::~TempDir() {
   // Give back the write bits a test may have taken, so that everything can be removed.
   for (auto it = fs::recursive_directory_iterator(path_, ec);
        !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-    fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+    // Links are left alone: they may lead outside (see WriteUnreadable).
+    std::error_code ignored;
+    if (!it->is_symlink(ignored)) fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ignored);
   }
   fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ec);
   fs::remove_all(path_, ec);
@@ -50,6 +52,11 @@ void TempDir::WriteFile(std::string_view name, std::string_view bytes) const {
   std::ofstream out(PathOf(name), std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   if (!out) throw std::runtime_error("cannot write " + PathOf(name));
+}
+
+void TempDir::WriteUnreadable(std::string_view name) const {
+  // Opening works, and reading at offset 0 fails with an I/O error: address 0 is never mapped.
+  fs::create_symlink("/proc/self/mem", PathOf(name));
 }
 
 std::string TempDir::ReadFile(std::string_view name) const {

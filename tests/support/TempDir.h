@@ -20,6 +20,9 @@ class TempDir {
   std::string PathOf(std::string_view name) const;
   // Creates or replaces a file inside the directory with exactly these bytes.
   void WriteFile(std::string_view name, std::string_view bytes) const;
+  // A regular file (a link to one) that exists and opens but fails to be read, whoever runs the
+  // test: permissions cannot show that, root reads past them.
+  void WriteUnreadable(std::string_view name) const;
   // The bytes of a file inside the directory; empty when it does not exist.
   std::string ReadFile(std::string_view name) const;
 
