@@ -7,7 +7,9 @@
 # their bodies, which nginx then serves as static files: the very same bytes on both sides. wrk
 # rotates over those targets against both, without and with content coding ("Accept-Encoding:
 # gzip, deflate": deflate from the daemon, gzip level 1 from nginx). Prints requests per second,
-# p99 latency, transfer rate, the ratios to nginx, and each daemon's peak resident memory.
+# p99 latency, transfer rate, the ratios to nginx, the processor time per request of the uncapped
+# daemon and of nginx (user + system, all threads and workers: what the server costs the machine
+# per answer), and each daemon's peak resident memory.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
@@ -50,17 +52,22 @@ start_nginx "$work/www" "$nginx_port"
 wait_port "$nginx_port"
 
 script=(-s "$top/bench/e2e_load.lua" -- "$work/targets.txt")
-printf '%-5s %-5s | %10s %8s %9s | %10s %8s %9s | %10s %8s %9s | %5s %5s\n' conns coded \
-  "capped rps" "p99 ms" transfer "no-cap rps" "p99 ms" transfer "nginx rps" "p99 ms" transfer cap/n no/n
+printf '%-5s %-5s | %10s %8s %9s | %10s %8s %9s | %10s %8s %9s | %5s %5s | %6s %6s\n' conns coded \
+  "capped rps" "p99 ms" transfer "no-cap rps" "p99 ms" transfer "nginx rps" "p99 ms" transfer cap/n no/n \
+  "us/req" "nginx"
 for coded in no yes; do
   for conns in $CONNECTIONS; do
     read -r c_rps c_p99 c_tr < <(measure capped "http://127.0.0.1:$capped_port/" "$conns" "$coded" "${script[@]}")
+    t0=$(cpu_ticks "$nocap_pid")
     read -r d_rps d_p99 d_tr < <(measure no-cap "http://127.0.0.1:$nocap_port/" "$conns" "$coded" "${script[@]}")
+    d_us=$(us_per_request $(($(cpu_ticks "$nocap_pid") - t0)) "$d_rps")
+    t0=$(cpu_ticks "$nginx_pid")
     read -r n_rps n_p99 n_tr < <(measure nginx "http://127.0.0.1:$nginx_port/" "$conns" "$coded" "${script[@]}")
+    n_us=$(us_per_request $(($(cpu_ticks "$nginx_pid") - t0)) "$n_rps")
     r1=$(awk -v a="$c_rps" -v b="$n_rps" 'BEGIN { printf (b > 0 ? "%.2f" : "-"), a / b }')
     r2=$(awk -v a="$d_rps" -v b="$n_rps" 'BEGIN { printf (b > 0 ? "%.2f" : "-"), a / b }')
-    printf '%-5s %-5s | %10s %8s %9s | %10s %8s %9s | %10s %8s %9s | %5s %5s\n' "$conns" "$coded" \
-      "$c_rps" "$c_p99" "$c_tr" "$d_rps" "$d_p99" "$d_tr" "$n_rps" "$n_p99" "$n_tr" "$r1" "$r2"
+    printf '%-5s %-5s | %10s %8s %9s | %10s %8s %9s | %10s %8s %9s | %5s %5s | %6s %6s\n' "$conns" "$coded" \
+      "$c_rps" "$c_p99" "$c_tr" "$d_rps" "$d_p99" "$d_tr" "$n_rps" "$n_p99" "$n_tr" "$r1" "$r2" "$d_us" "$n_us"
   done
 done
 for d in "capped:$capped_pid:$work/demo" "no-cap:$nocap_pid:$work/nocap"; do

@@ -92,6 +92,23 @@ stop_nginx() {
   fi
 }
 
+# cpu_ticks PID...: processor time (user + system, in clock ticks) that the processes and their
+# child processes (nginx's workers) used so far.
+cpu_ticks() {
+  local total=0 pid
+  for pid in "$@" $(for p in "$@"; do pgrep -P "$p" || true; done); do
+    [ -r "/proc/$pid/stat" ] || continue
+    total=$((total + $(sed 's/^.*) //' "/proc/$pid/stat" | awk '{print $12 + $13}')))
+  done
+  echo "$total"
+}
+
+# us_per_request TICKS REQUESTS_PER_SECOND: microseconds of processor time per request.
+us_per_request() {
+  awk -v t="$1" -v r="$2" -v hz="$(getconf CLK_TCK)" -v d="$DURATION" \
+    'BEGIN { printf (r > 0 ? "%.1f" : "-"), t * 1000000 / hz / (r * d) }'
+}
+
 # start_daemon PROGRAM FOLDER: runs PROGRAM in FOLDER (output appended to FOLDER/daemon.log) and
 # waits for its address line; sets daemon_pid.
 start_daemon() {

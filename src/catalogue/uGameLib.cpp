@@ -110,6 +110,7 @@ void TGameLib::Clear() {
     libs.swap(m_LibList);
     maps.swap(m_MapList);
     wavs.swap(m_WavList);
+    FGeneration.fetch_add(1, std::memory_order_release);
   }
   // The entries are released here, outside the lock; a reader still using one keeps it alive.
 }
@@ -138,6 +139,7 @@ void TGameLib::StoreLib(const std::string& key, std::shared_ptr<TWMImages> lib) 
   auto& slot = m_LibList[key];
   old.swap(slot);
   slot = std::move(lib);
+  FGeneration.fetch_add(1, std::memory_order_release);
   lock.unlock();
 }
 
@@ -148,6 +150,7 @@ void TGameLib::StoreBuffer(TBufferMap& map, const std::string& key,
   auto& slot = map[key];
   old.swap(slot);
   slot = std::move(buf);
+  FGeneration.fetch_add(1, std::memory_order_release);
   lock.unlock();
 }
 
@@ -259,6 +262,7 @@ void TGameLib::LoadBufferPhase(const std::string& searchDir, const std::vector<s
     entry->sFileName = sFileName;
     entry->Buffer = ZlibCompress(readBuffer, 2, &zipBuffer);
     entry->nSize = static_cast<int32_t>(entry->Buffer.size());
+    entry->Deflated = RawDeflate(entry->Buffer, 1);
     const uint64_t size = entry->Buffer.size();
     StoreBuffer(map, AnsiFromUtf8(sName), std::move(entry));
     g_nDataMemory += size;

@@ -32,6 +32,7 @@ extern std::atomic<uint64_t> g_nDataMemory;
 struct TNuvoBuffer {
   int32_t nSize = 0;
   std::string Buffer;     // the zlib stream, nSize bytes
+  std::string Deflated;   // Buffer as raw deflate at level 1, made once for clients that accept it
   std::string sFileName;  // full path as written in the list
 };
 
@@ -81,6 +82,10 @@ class TGameLib {
   // Releases every library, map and wav entry (readers still holding one keep it alive). The
   // index rows stay.
   void Clear();
+
+  // Changes whenever an entry is stored or the catalogue is cleared: whatever was made from the
+  // entries under an older value may be stale.
+  uint64_t Generation() const { return FGeneration.load(std::memory_order_acquire); }
 
   std::shared_ptr<TWMImages> GetLib(const std::string& sFileName) const;
   std::shared_ptr<const TNuvoBuffer> GetMap(const std::string& sFileName) const;
@@ -141,6 +146,7 @@ class TGameLib {
 
   // The three maps; the lock is held only to probe, insert, or swap a map out.
   mutable std::shared_mutex mapMutex_;
+  std::atomic<uint64_t> FGeneration{1};  // raised under mapMutex_ after each change of the maps
   TLibMap m_LibList;
   TBufferMap m_MapList;
   TBufferMap m_WavList;

@@ -12,6 +12,10 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
+#include <condition_variable>
+#include <deque>
+#include <limits>
+#include <list>
 #include <mutex>
 #include <optional>
 #include <system_error>
@@ -83,6 +87,7 @@ struct TRoute {
 // What the configuration calls change while serving; requests read a snapshot of it.
 struct TConfig {
   TOnHttpServerRequest OnRequest;
+  TOnHttpServerRequest OnRequestInline;
   std::vector<TCoding> Codings;
   std::string CodingNames;  // joined with ","
   std::vector<TRoute> Routes;
@@ -119,20 +124,89 @@ bool ParsePort(const std::string& text, uint16_t& port) {
 
 }  // namespace
 
+namespace {
+
+// The workers: one queue of waiting requests that any idle worker takes.
+class TWorkerPool {
+ public:
+  using TJob = std::function<void()>;
+  ~TWorkerPool() { Stop(); }
+  void Add(int count) {
+    for (int i = 0; i < count; ++i) FThreads.emplace_back([this] { Run(); });
+  }
+  int Count() const { return int(FThreads.size()); }
+  void Post(TJob job) {
+    {
+      std::lock_guard<std::mutex> hold(FLock);
+      FJobs.push_back(std::move(job));
+    }
+    FWake.notify_one();
+  }
+  // Lets running jobs finish, joins the threads and drops the jobs that still wait.
+  void Stop() {
+    {
+      std::lock_guard<std::mutex> hold(FLock);
+      FStopping = true;
+    }
+    FWake.notify_all();
+    for (auto& t : FThreads) t.join();
+    FThreads.clear();
+    std::deque<TJob> left;
+    {
+      std::lock_guard<std::mutex> hold(FLock);
+      left.swap(FJobs);
+    }
+  }
+
+ private:
+  void Run() {
+    for (;;) {
+      TJob job;
+      {
+        std::unique_lock<std::mutex> hold(FLock);
+        FWake.wait(hold, [this] { return FStopping || !FJobs.empty(); });
+        if (FStopping) return;
+        job = std::move(FJobs.front());
+        FJobs.pop_front();
+      }
+      try {
+        job();
+      } catch (...) {
+        // A failure inside one connection's step drops that connection only.
+      }
+    }
+  }
+
+  std::mutex FLock;
+  std::condition_variable FWake;
+  std::deque<TJob> FJobs;
+  bool FStopping = false;
+  std::vector<std::thread> FThreads;
+};
+
+class THttpSession;
+
+// One event loop with its thread and the connections it owns. The connection list is read by the
+// loop's once-a-second sweep and by the acceptor when the connection cap is reached.
+struct TEventLoop {
+  std::mutex SessionsLock;
+  std::list<THttpSession*> Sessions;
+  std::atomic<int> Load{0};
+  std::unique_ptr<net::io_context> Io = std::make_unique<net::io_context>(1);
+  std::unique_ptr<net::steady_timer> Sweep = std::make_unique<net::steady_timer>(*Io);
+  std::optional<net::executor_work_guard<net::io_context::executor_type>> Work{net::make_work_guard(*Io)};
+  std::thread Thread;
+};
+
+}  // namespace
+
 struct THttpApiServer::TCore {
   explicit TCore(const THttpServerLimits& limits) : Limits(limits) {}
 
   const THttpServerLimits Limits;
-  // One event loop per worker: a connection lives on one worker from accept to close, so its
-  // steps need no strand and a request never wakes another thread. Contexts are created before
-  // IoCount publishes them and live until the server is released. Load counts open connections.
-  std::array<std::unique_ptr<net::io_context>, THttpApiServer::kMaxWorkers> Ios;
-  std::array<std::atomic<int>, THttpApiServer::kMaxWorkers> Load{};
-  std::atomic<int> IoCount{0};
-  // Accepting has a loop and thread of its own, so a worker busy in the callback never holds up
-  // new connections; this thread never runs a request.
-  std::unique_ptr<net::io_context> AcceptIo = std::make_unique<net::io_context>(1);
-  std::thread AcceptThread;
+  // Connections are spread over the loops from accept to close; the first loop also accepts.
+  std::vector<std::unique_ptr<TEventLoop>> Loops;
+  TWorkerPool Pool;
   TBandwidthBucket Bucket;
   std::atomic<bool> Stopping{false};
   std::atomic<std::size_t> Connections{0};
@@ -172,105 +246,163 @@ struct THttpApiServer::TCore {
   std::vector<std::unique_ptr<TListener>> Listeners;
   std::vector<std::string> Urls;
   uint16_t LastPort = 0;
-  std::vector<std::thread> Workers;
-  std::vector<net::executor_work_guard<net::io_context::executor_type>> Work;
   bool Cloned = false;
 
-  // Adds `count` workers, each with its own event loop. Call with Lock held.
-  void AddWorkers(int count);
+  // How often each loop looks for connections past their time limit.
+  Clock::duration SweepInterval() const {
+    auto shortest = std::min({Limits.HeaderTimeout, Limits.IdleTimeout, Limits.SendTimeout});
+    return std::clamp<Clock::duration>(shortest / 4, std::chrono::milliseconds(5), std::chrono::seconds(1));
+  }
 };
 
 namespace {
 
 using TCore = THttpApiServer::TCore;
 
-// One connection: reads a request, answers it, and goes on while the client keeps the connection.
-// Every step runs on the one worker thread whose event loop owns the socket.
+int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count();
+}
+constexpr int64_t kNoDeadline = std::numeric_limits<int64_t>::max();
+constexpr int64_t kEvicted = -1;
+
+uint32_t CallHandler(const TOnHttpServerRequest& handler, THttpServerRequest& ctxt) {
+  try {
+    return handler(ctxt);
+  } catch (const std::exception& e) {
+    ctxt.OutBody.reset();
+    ctxt.OutContent = InternalErrorPage(ExceptionKind(typeid(e)), e.what());
+    ctxt.OutContentType = "text/html; charset=utf-8";
+  } catch (...) {
+    ctxt.OutBody.reset();
+    ctxt.OutContent = InternalErrorPage("unknown error", "");
+    ctxt.OutContentType = "text/html; charset=utf-8";
+  }
+  return 500;
+}
+
+// One connection: reads a request, has it answered, sends the answer and goes on while the client
+// keeps the connection. Every step runs on the connection's event loop, except the callback of a
+// request that waits for a worker; the connection does nothing else until the worker is done.
+// Time limits are deadlines that the loop's sweep enforces by closing the socket.
 class THttpSession : public std::enable_shared_from_this<THttpSession> {
  public:
-  THttpSession(tcp::socket socket, std::shared_ptr<TCore> core, int worker, uint16_t localPort)
-      : FStream(std::move(socket)), FTimer(FStream.get_executor()), FCore(std::move(core)), FWorker(worker),
-        FPort(localPort) {
-    FRemoteIP = RemoteAddressText(FStream.socket());
+  THttpSession(tcp::socket socket, std::shared_ptr<TCore> core, TEventLoop& loop, uint16_t localPort)
+      : FSocket(std::move(socket)), FCore(std::move(core)), FLoop(loop), FPort(localPort) {
+    FRemoteIP = RemoteAddressText(FSocket);
   }
   ~THttpSession() {
-    FCore->Load[FWorker].fetch_sub(1);
+    if (FRegistered) {
+      std::lock_guard<std::mutex> hold(FLoop.SessionsLock);
+      FLoop.Sessions.erase(FEntry);
+    }
+    FLoop.Load.fetch_sub(1);
     FCore->Connections.fetch_sub(1);
   }
 
   void Start() {
-    FStream.expires_after(FCore->Limits.HeaderTimeout);
+    {
+      std::lock_guard<std::mutex> hold(FLoop.SessionsLock);
+      FEntry = FLoop.Sessions.insert(FLoop.Sessions.end(), this);
+      FRegistered = true;
+    }
     ReadRequest();
+  }
+
+  // Loop thread, under the loop's connection lock.
+  bool Expired(int64_t now) const { return FDeadline <= now; }
+  // Any thread: the clock reading when this connection began to wait between requests, or 0 when
+  // it does not.
+  int64_t IdleSince() const { return FIdleSince.load(std::memory_order_relaxed); }
+  // Claims an idle connection for closing; false when it stopped being idle meanwhile.
+  bool ClaimIdle(int64_t since) { return FIdleSince.compare_exchange_strong(since, kEvicted); }
+
+  void Close() {
+    beast::error_code ec;
+    if (FTimer) FTimer->cancel();
+    FSocket.close(ec);
+  }
+  // Any thread.
+  void PostClose() {
+    net::post(FSocket.get_executor(), [self = shared_from_this()] { self->Close(); });
   }
 
  private:
   void WaitForRequest() {
-    if (FBuffer.size() > 0) {  // the next request already arrived behind the last one
-      FStream.expires_after(FCore->Limits.HeaderTimeout);
-      ReadRequest();
-      return;
-    }
+    if (FBuffer.size() > 0) return ReadRequest();  // the next request already arrived behind the last one
     if (FBuffer.capacity() > 16 * 1024) FBuffer.shrink_to_fit();  // idle connections keep little
-    FStream.expires_after(FCore->Limits.IdleTimeout);
-    FStream.async_read_some(FBuffer.prepare(2048),
-                            [self = shared_from_this()](beast::error_code ec, std::size_t n) {
-                              if (ec) return self->Close();
-                              self->FBuffer.commit(n);
-                              self->FStream.expires_after(self->FCore->Limits.HeaderTimeout);
-                              self->ReadRequest();
-                            });
+    FDeadline = NowMs() + FCore->Limits.IdleTimeout.count();
+    FIdleSince.store(std::max<int64_t>(Clock::now().time_since_epoch().count(), 1));
+    FSocket.async_read_some(FBuffer.prepare(2048), [self = shared_from_this()](beast::error_code ec, std::size_t n) {
+      if (self->FIdleSince.exchange(0) == kEvicted || ec) return self->Close();
+      self->FBuffer.commit(n);
+      self->ReadRequest();
+    });
   }
 
   void ReadRequest() {
+    FDeadline = NowMs() + FCore->Limits.HeaderTimeout.count();
     FParser.emplace();
     LimitRequestParser(*FParser, FCore->Limits);
-    http::async_read(FStream, FBuffer, *FParser,
+    http::async_read(FSocket, FBuffer, *FParser,
                      [self = shared_from_this()](beast::error_code ec, std::size_t) { self->OnRead(ec); });
   }
 
   void OnRead(beast::error_code ec) {
     if (ec) {
       if (ec.category() == http::make_error_code(http::error::end_of_stream).category() &&
-          ec != http::error::end_of_stream && ec != http::error::partial_message)
-        return Answer(StatusForParseError(ec), {}, {}, true);
+          ec != http::error::end_of_stream && ec != http::error::partial_message) {
+        FCtxt.OutBody.reset();
+        FCtxt.OutContent.clear();
+        FCtxt.OutContentType.clear();
+        FAcceptEncoding.clear();
+        FIfNoneMatch.clear();
+        FCore->Refresh(FConfig, FConfigVersion);
+        Prepare(StatusForParseError(ec), true);
+        return Send();
+      }
       return Close();  // gone, stalled or timed out: nobody to answer
     }
+    FDeadline = kNoDeadline;  // the answer's own steps set the next limit
     auto& req = FParser->get();
-    THttpServerRequest ctxt;
-    FillRequestContext(req, FRemoteIP, ctxt);
-    const bool head = req.method() == http::verb::head;
+    FillRequestContext(req, FRemoteIP, FCtxt);
+    FSkipBody = req.method() == http::verb::head;
     const bool keepAlive = FParser->keep_alive();
     FKeepAlive10 = keepAlive && req.version() == 10;
-    std::string acceptEncoding;
-    for (auto it = req.find(http::field::accept_encoding); it != req.end() && it->name() == http::field::accept_encoding; ++it) {
-      if (!acceptEncoding.empty()) acceptEncoding += ',';
-      acceptEncoding.append(it->value().data(), it->value().size());
-    }
+    JoinField(req, http::field::accept_encoding, FAcceptEncoding);
+    JoinField(req, http::field::if_none_match, FIfNoneMatch);
     FParser.reset();
 
     FCore->Refresh(FConfig, FConfigVersion);
-    const auto& config = FConfig;
-    uint32_t status = 404;
-    if (config->OnRequest && !FCore->Stopping.load() && Routed(*config, ctxt.URL)) {
-      try {
-        status = config->OnRequest(ctxt);
-      } catch (const std::exception& e) {
-        status = 500;
-        ctxt.OutContent = InternalErrorPage(ExceptionKind(typeid(e)), e.what());
-        ctxt.OutContentType = "text/html; charset=utf-8";
-      } catch (...) {
-        status = 500;
-        ctxt.OutContent = InternalErrorPage("unknown error", "");
-        ctxt.OutContentType = "text/html; charset=utf-8";
-      }
-      if (status < 100 || status > 999) {  // 0 and others that make no status line: a bare 400
-        status = 400;
-        ctxt.OutContent.clear();
-        ctxt.OutContentType.clear();
-      }
+    if (!FConfig->OnRequest || FCore->Stopping.load() || !Routed(*FConfig, FCtxt.URL)) {
+      Prepare(404, !keepAlive);
+      return Send();
     }
-    FSkipBody = head;
-    Answer(status, std::move(ctxt.OutContent), std::move(ctxt.OutContentType), !keepAlive, acceptEncoding);
+    if (FConfig->OnRequestInline) {
+      const uint32_t status = CallHandler(FConfig->OnRequestInline, FCtxt);
+      if (status != kHttpNeedsWorker) {
+        Prepare(status, !keepAlive);
+        return Send();
+      }
+      FCtxt.OutBody.reset();
+      FCtxt.OutContent.clear();
+      FCtxt.OutContentType.clear();
+    }
+    // The worker makes the whole answer, coding included; the loop only sends it.
+    FCore->Pool.Post([self = shared_from_this(), close = !keepAlive]() mutable {
+      auto& s = *self;
+      s.Prepare(s.FCore->Stopping.load() ? 404 : CallHandler(s.FConfig->OnRequest, s.FCtxt), close);
+      auto executor = s.FSocket.get_executor();
+      net::post(executor, [self = std::move(self)] { self->Send(); });
+    });
+  }
+
+  // The values of every `field` line of `req`, joined with ",".
+  static void JoinField(const http::request<http::string_body>& req, http::field field, std::string& out) {
+    out.clear();
+    for (auto it = req.find(field); it != req.end() && it->name() == field; ++it) {
+      if (!out.empty()) out += ',';
+      out.append(it->value().data(), it->value().size());
+    }
   }
 
   bool Routed(const TConfig& config, std::string_view target) const {
@@ -279,35 +411,64 @@ class THttpSession : public std::enable_shared_from_this<THttpSession> {
     return false;
   }
 
-  void Answer(uint32_t status, std::string body, std::string contentType, bool close,
-              std::string_view acceptEncoding = {}) {
-    FCore->Refresh(FConfig, FConfigVersion);
+  // Takes the answer out of the request context: the status line and headers, and the body
+  // (shared, or the context's own text), coded when the client and the body allow.
+  void Prepare(uint32_t status, bool close) {
+    if (status < 100 || status > 999) {  // 0 and others that make no status line: a bare 400
+      status = 400;
+      FCtxt.OutBody.reset();
+      FCtxt.OutContent.clear();
+      FCtxt.OutContentType.clear();
+    }
     TResponseHead head;
     head.Status = status;
-    head.ContentType = contentType;
+    head.ContentType = FCtxt.OutContentType;
     head.AcceptEncodingNames = FConfig->CodingNames;
     head.HasBody = status >= 200 && status != 204 && status != 304;
     head.Close = close || status < 200;
     head.KeepAlive10 = FKeepAlive10 && !head.Close;
-    if (!head.HasBody) body.clear();
-    if (!body.empty() && !contentType.empty() && IsCompressibleType(contentType)) {
+    FBodyRef = std::move(FCtxt.OutBody);
+    FOwnBody.swap(FCtxt.OutContent);
+    FCtxt.OutContent.clear();
+    FBody = FBodyRef ? FBodyRef->Plain() : std::string_view(FOwnBody);
+    if (!head.HasBody) FBody = {};
+    const std::string_view plain = FBody;
+    if (!FBody.empty() && !head.ContentType.empty() && IsCompressibleType(head.ContentType)) {
       for (const auto& coding : FConfig->Codings) {
-        if (body.size() >= coding.MinSize && AcceptEncodingLists(acceptEncoding, coding.Coder.Name)) {
-          body = coding.Coder.Encode(body);
+        if (FBody.size() < coding.MinSize) continue;
+        head.VaryAcceptEncoding = true;  // the answer depends on what the client accepts
+        if (AcceptEncodingLists(FAcceptEncoding, coding.Coder.Name)) {
+          if (FBodyRef) {
+            FBody = FBodyRef->Coded(coding.Coder, FScratch);
+          } else {
+            FScratch = coding.Coder.Encode(FBody);
+            FBody = FScratch;
+          }
           head.ContentEncoding = coding.Coder.Name;
           break;
         }
       }
     }
-    head.ContentLength = body.size();
+    if (status == 200 && !plain.empty()) {
+      // A strong tag from the bytes; a client that holds them gets 304 and no body.
+      FTag = FBodyRef ? FBodyRef->Tag() : EntityTag(plain);
+      if (!head.ContentEncoding.empty()) FTag = CodedEntityTag(FTag, head.ContentEncoding);
+      head.ETag = FTag;
+      head.MaxAge = FCore->Limits.CacheMaxAge;
+      if (!FIfNoneMatch.empty() && IfNoneMatchLists(FIfNoneMatch, FTag)) {
+        head.Status = 304;
+        head.HasBody = false;
+        head.ContentEncoding = {};
+        FBody = {};
+      }
+    }
+    head.ContentLength = FBody.size();
     FHead = BuildResponseHead(head);
-    FBody = std::move(body);
-    if (FSkipBody) FBody.clear();
+    if (FSkipBody) FBody = {};
     FSkipBody = false;
     FClose = head.Close;
     FSent = 0;
     FPaid = 0;
-    Send();
   }
 
   std::size_t Total() const { return FHead.size() + FBody.size(); }
@@ -319,8 +480,10 @@ class THttpSession : public std::enable_shared_from_this<THttpSession> {
       auto grant = FCore->Bucket.Reserve(remaining);
       FPaid = grant.Bytes;
       if (grant.Wait > Clock::duration::zero()) {
-        FTimer.expires_after(grant.Wait);
-        FTimer.async_wait([self = shared_from_this()](beast::error_code ec) {
+        if (!FTimer) FTimer.emplace(FSocket.get_executor());
+        FDeadline = kNoDeadline;  // waiting for the cap is no stall of the client
+        FTimer->expires_after(grant.Wait);
+        FTimer->async_wait([self = shared_from_this()](beast::error_code ec) {
           if (ec) return self->Close();
           self->SendSome();
         });
@@ -335,7 +498,7 @@ class THttpSession : public std::enable_shared_from_this<THttpSession> {
   void SendSome() {
     std::array<net::const_buffer, 2> parts{};
     std::size_t count = 0, pos = FSent, left = FPaid;
-    auto add = [&](const std::string& s) {
+    auto add = [&](std::string_view s) {
       if (left == 0 || pos >= s.size()) {
         pos -= std::min(pos, s.size());
         return;
@@ -347,10 +510,11 @@ class THttpSession : public std::enable_shared_from_this<THttpSession> {
     };
     add(FHead);
     add(FBody);
-    FStream.expires_after(FCore->Limits.SendTimeout);
-    FStream.async_write_some(parts, [self = shared_from_this()](beast::error_code ec, std::size_t n) {
-      self->OnWritten(ec, n);
-    });
+    FDeadline = NowMs() + FCore->Limits.SendTimeout.count();
+    FSocket.async_write_some(parts,  // by value: the operation keeps its own copy
+                             [self = shared_from_this()](beast::error_code ec, std::size_t n) {
+                               self->OnWritten(ec, n);
+                             });
   }
 
   void OnWritten(beast::error_code ec, std::size_t n) {
@@ -362,7 +526,10 @@ class THttpSession : public std::enable_shared_from_this<THttpSession> {
 
   void OnSent() {
     FHead.clear();
-    FBody = std::string();
+    FBody = {};
+    FBodyRef.reset();
+    if (FOwnBody.capacity() > 64 * 1024) std::string().swap(FOwnBody);
+    if (FScratch.capacity() > 64 * 1024) std::string().swap(FScratch);
     if (FClose) return Linger();
     WaitForRequest();
   }
@@ -371,64 +538,111 @@ class THttpSession : public std::enable_shared_from_this<THttpSession> {
   // for a moment, so that closing with unread input does not reset the answer away.
   void Linger() {
     beast::error_code ec;
-    FStream.socket().shutdown(tcp::socket::shutdown_send, ec);
+    FSocket.shutdown(tcp::socket::shutdown_send, ec);
     if (ec) return Close();
     FBuffer.clear();
     FBuffer.shrink_to_fit();
-    FStream.expires_after(std::min<Clock::duration>(FCore->Limits.HeaderTimeout, std::chrono::seconds(2)));
+    FDeadline = NowMs() + std::min<int64_t>(FCore->Limits.HeaderTimeout.count(), 2000);
     Drain();
   }
 
   void Drain() {
-    FStream.async_read_some(FBuffer.prepare(4096), [self = shared_from_this()](beast::error_code ec, std::size_t n) {
+    FSocket.async_read_some(FBuffer.prepare(4096), [self = shared_from_this()](beast::error_code ec, std::size_t n) {
       self->FDrained += n;
       if (ec || self->FDrained > 256 * 1024) return self->Close();
       self->Drain();
     });
   }
 
-  void Close() {
-    beast::error_code ec;
-    FTimer.cancel();
-    FStream.socket().close(ec);
-  }
-
-  beast::tcp_stream FStream;
-  net::steady_timer FTimer;
+  tcp::socket FSocket;
+  std::optional<net::steady_timer> FTimer;  // made only for a capped send that must wait
   std::shared_ptr<TCore> FCore;
-  const int FWorker;
+  TEventLoop& FLoop;
+  std::list<THttpSession*>::iterator FEntry;
+  bool FRegistered = false;
   const uint16_t FPort;
+  int64_t FDeadline = kNoDeadline;
+  std::atomic<int64_t> FIdleSince{0};
   std::string FRemoteIP;
   beast::flat_buffer FBuffer;
   std::optional<THttpRequestParser> FParser;
+  THttpServerRequest FCtxt;
+  std::string FAcceptEncoding, FIfNoneMatch, FTag;
   std::shared_ptr<const TConfig> FConfig;
   uint64_t FConfigVersion = 0;
-  std::string FHead, FBody;
+  std::string FHead, FOwnBody, FScratch;
+  THttpBodyRef FBodyRef;
+  std::string_view FBody;
   std::size_t FSent = 0, FPaid = 0, FDrained = 0;
   bool FClose = false, FKeepAlive10 = false, FSkipBody = false;
 };
+
+// Closes the connections of `loop` that passed their time limit, then comes back after the interval.
+void Sweep(const std::shared_ptr<TCore>& core, TEventLoop& loop) {
+  std::vector<std::shared_ptr<THttpSession>> expired;
+  {
+    const int64_t now = NowMs();
+    std::lock_guard<std::mutex> hold(loop.SessionsLock);
+    for (THttpSession* s : loop.Sessions)
+      if (s->Expired(now))
+        if (auto held = s->weak_from_this().lock()) expired.push_back(std::move(held));
+  }
+  for (auto& s : expired) s->Close();
+  loop.Sweep->expires_after(core->SweepInterval());
+  loop.Sweep->async_wait([core, &loop](beast::error_code ec) {
+    if (!ec) Sweep(core, loop);
+  });
+}
+
+// At the connection cap: closes the connection that has waited longest between requests. False
+// when no connection waits.
+bool CloseLongestIdle(TCore& core) {
+  for (int attempt = 0; attempt < 8; ++attempt) {
+    std::shared_ptr<THttpSession> oldest;
+    int64_t since = std::numeric_limits<int64_t>::max();
+    for (auto& loop : core.Loops) {
+      std::lock_guard<std::mutex> hold(loop->SessionsLock);
+      for (THttpSession* s : loop->Sessions) {
+        const int64_t t = s->IdleSince();
+        if (t > 0 && t < since) {
+          if (auto held = s->weak_from_this().lock()) {
+            oldest = std::move(held);
+            since = t;
+          }
+        }
+      }
+    }
+    if (!oldest) return false;
+    if (oldest->ClaimIdle(since)) {
+      oldest->PostClose();
+      return true;
+    }
+  }
+  return false;
+}
 
 }  // namespace
 
 namespace {
 
-// The worker with the fewest connections; the scan starts after the last choice so that ties
+// The loop with the fewest connections; the scan starts after the last choice so that ties
 // are spread.
-int LeastLoadedWorker(TCore& core) {
+TEventLoop& LeastLoadedLoop(TCore& core) {
   static thread_local unsigned start = 0;
-  const int workers = core.IoCount.load(std::memory_order_acquire);
-  int best = int(start++ % unsigned(workers));
-  for (int i = 0; i < workers; ++i) {
-    int k = int((start + unsigned(i)) % unsigned(workers));
-    if (core.Load[k].load(std::memory_order_relaxed) < core.Load[best].load(std::memory_order_relaxed)) best = k;
+  const unsigned loops = unsigned(core.Loops.size());
+  unsigned best = start++ % loops;
+  for (unsigned i = 0; i < loops; ++i) {
+    unsigned k = (start + i) % loops;
+    if (core.Loops[k]->Load.load(std::memory_order_relaxed) < core.Loops[best]->Load.load(std::memory_order_relaxed))
+      best = k;
   }
-  return best;
+  return *core.Loops[best];
 }
 
 void Accept(const std::shared_ptr<TCore>& core, TCore::TListener* listener) {
-  const int worker = LeastLoadedWorker(*core);
+  TEventLoop& loop = LeastLoadedLoop(*core);
   listener->Acceptor.async_accept(
-      *core->Ios[worker], [core, listener, worker](beast::error_code ec, tcp::socket socket) {
+      *loop.Io, [core, listener, &loop](beast::error_code ec, tcp::socket socket) {
         if (core->Stopping.load()) return;
         if (ec) {
           if (ec == net::error::operation_aborted) return;
@@ -439,14 +653,14 @@ void Accept(const std::shared_ptr<TCore>& core, TCore::TListener* listener) {
           });
           return;
         }
-        if (core->Connections.fetch_add(1) >= core->Limits.MaxConnections) {
+        if (core->Connections.fetch_add(1) >= core->Limits.MaxConnections && !CloseLongestIdle(*core)) {
           core->Connections.fetch_sub(1);
           socket.close(ec);
         } else {
           socket.set_option(tcp::no_delay(true), ec);
-          core->Load[worker].fetch_add(1, std::memory_order_relaxed);
+          loop.Load.fetch_add(1, std::memory_order_relaxed);
           auto owner = socket.get_executor();
-          net::post(owner, [session = std::make_shared<THttpSession>(std::move(socket), core, worker, listener->Port)] {
+          net::post(owner, [session = std::make_shared<THttpSession>(std::move(socket), core, loop, listener->Port)] {
             session->Start();
           });
         }
@@ -479,7 +693,7 @@ beast::error_code Listen(tcp::acceptor& acceptor, const std::optional<net::ip::a
   return ec;
 }
 
-void RunWorker(net::io_context& io) {
+void RunLoop(net::io_context& io) {
   for (;;) {
     try {
       io.run();
@@ -490,44 +704,40 @@ void RunWorker(net::io_context& io) {
   }
 }
 
-}  // namespace
+int LoopCountForThisMachine() { return int(std::clamp(std::thread::hardware_concurrency(), 1u, 16u)); }
 
-void TCore::AddWorkers(int count) {
-  const int first = IoCount.load();
-  for (int i = first; i < first + count; ++i) {
-    Ios[i] = std::make_unique<net::io_context>(1);
-    Work.push_back(net::make_work_guard(*Ios[i]));
-  }
-  IoCount.store(first + count, std::memory_order_release);
-  for (int i = first; i < first + count; ++i) Workers.emplace_back(RunWorker, std::ref(*Ios[i]));
-}
+}  // namespace
 
 THttpApiServer::THttpApiServer(THttpServerLimits limits) : FCore(std::make_shared<TCore>(limits)) {
   std::lock_guard<std::mutex> hold(FCore->Lock);
-  FCore->AddWorkers(1);
-  FCore->Work.push_back(net::make_work_guard(*FCore->AcceptIo));
-  FCore->AcceptThread = std::thread(RunWorker, std::ref(*FCore->AcceptIo));
+  for (int i = LoopCountForThisMachine(); i > 0; --i) FCore->Loops.push_back(std::make_unique<TEventLoop>());
+  for (auto& loop : FCore->Loops) {
+    Sweep(FCore, *loop);
+    loop->Thread = std::thread(RunLoop, std::ref(*loop->Io));
+  }
+  FCore->Pool.Add(1);
 }
 
 THttpApiServer::~THttpApiServer() {
   FCore->Stopping.store(true);
-  std::vector<std::thread> workers;
   {
     std::lock_guard<std::mutex> hold(FCore->Lock);
-    workers.swap(FCore->Workers);
-    FCore->Work.clear();
-    FCore->AcceptIo->stop();
-    for (int i = 0; i < FCore->IoCount.load(); ++i) FCore->Ios[i]->stop();
+    for (auto& loop : FCore->Loops) {
+      loop->Work.reset();
+      loop->Io->stop();
+    }
   }
-  FCore->AcceptThread.join();
-  for (auto& worker : workers) worker.join();
+  for (auto& loop : FCore->Loops) loop->Thread.join();
+  // Running handlers finish; their answers land in stopped loops and are dropped with them.
+  FCore->Pool.Stop();
   FCore->Listeners.clear();
-  // Destroying a loop destroys its pending steps and with them its connections. The accepting
-  // loop goes first: its pending accepts hold sockets of the workers' loops.
-  FCore->AcceptIo.reset();
-  for (int i = 0; i < FCore->IoCount.load(); ++i) FCore->Ios[i].reset();
+  // Destroying a loop destroys its pending steps and with them its connections. The first loop
+  // goes first: its pending accepts hold sockets of the other loops.
+  for (auto& loop : FCore->Loops) {
+    loop->Sweep.reset();
+    loop->Io.reset();
+  }
 }
-
 void THttpApiServer::SetMaxBandwidth(uint32_t Value) { FCore->Bucket.SetRate(Value); }
 
 uint32_t THttpApiServer::MaxBandwidth() const { return FCore->Bucket.Rate(); }
@@ -565,7 +775,7 @@ int THttpApiServer::AddUrl(const std::string& aRoot, const std::string& aPort, b
     }
   }
   if (!listener) {
-    auto fresh = std::make_unique<TCore::TListener>(*FCore->AcceptIo);
+    auto fresh = std::make_unique<TCore::TListener>(*FCore->Loops.front()->Io);
     if (auto ec = Listen(fresh->Acceptor, address, port)) return ec.value() ? ec.value() : kErrorInvalidParameter;
     fresh->Port = fresh->Acceptor.local_endpoint().port();
     listener = fresh.get();
@@ -597,12 +807,16 @@ void THttpApiServer::SetOnRequest(TOnHttpServerRequest aRequest) {
   FCore->Change([&](TConfig& c) { c.OnRequest = std::move(aRequest); });
 }
 
+void THttpApiServer::SetOnRequestInline(TOnHttpServerRequest aRequest) {
+  FCore->Change([&](TConfig& c) { c.OnRequestInline = std::move(aRequest); });
+}
+
 void THttpApiServer::Clone(int ChildThreadCount) {
   if (ChildThreadCount <= 0 || !FCore->Snapshot()->OnRequest) return;
   std::lock_guard<std::mutex> hold(FCore->Lock);
   if (FCore->Cloned || FCore->Stopping.load()) return;
   FCore->Cloned = true;
-  FCore->AddWorkers(std::min(ChildThreadCount, kMaxWorkers - 1));
+  FCore->Pool.Add(std::min(ChildThreadCount, kMaxWorkers - 1));
 }
 
 std::string THttpApiServer::GetRegisteredUrl() const {
@@ -620,9 +834,11 @@ uint16_t THttpApiServer::BoundPort() const {
   return FCore->LastPort;
 }
 
+int THttpApiServer::EventLoopCount() const { return int(FCore->Loops.size()); }
+
 int THttpApiServer::WorkerCount() const {
   std::lock_guard<std::mutex> hold(FCore->Lock);
-  return int(FCore->Workers.size());
+  return FCore->Pool.Count();
 }
 
 std::size_t THttpApiServer::OpenConnections() const { return FCore->Connections.load(); }

@@ -1,6 +1,8 @@
 // The HTTP/1.1 front end: accepts clients on the registered ports, hands every request under a
 // registered root to one request callback on a fixed pool of worker threads, and sends the answer
 // with the deflate content coding and one bandwidth cap for all connections together.
+// Connections live on a few event loops (one per core); an answer that is in memory may be made
+// there by the inline callback, every other request waits on one queue that any idle worker takes.
 // The configuration calls (AddUrl, SetMaxBandwidth, RegisterCompress, SetOnRequest, Clone) may come
 // from any thread, also while serving; the callback runs on the workers, up to one per worker at once.
 #pragma once
@@ -10,8 +12,43 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
+
+struct THttpSocketCompress;
+
+// A response body that any number of answers send without copying it: the bytes never change once
+// made, and a coded form is made at most once, by the first answer that needs it.
+class THttpBody {
+ public:
+  explicit THttpBody(std::string plain);
+  // Holds `plain` and `deflated`, its form under CompressDeflate.
+  THttpBody(std::string plain, std::string deflated);
+  // Bytes held by `owner`; `deflated`, when not empty, is their form under CompressDeflate.
+  THttpBody(std::shared_ptr<const void> owner, std::string_view plain, std::string_view deflated = {});
+  THttpBody(const THttpBody&) = delete;
+  THttpBody& operator=(const THttpBody&) = delete;
+
+  std::string_view Plain() const { return FPlain; }
+  // The body under `coder`. The first coder asked keeps its form in the body; another one codes
+  // into `scratch` on every call.
+  std::string_view Coded(const THttpSocketCompress& coder, std::string& scratch) const;
+  // The strong entity tag of the plain bytes, made once (see EntityTag).
+  const std::string& Tag() const;
+
+ private:
+  std::shared_ptr<const void> FOwner;
+  std::string FOwnPlain;
+  std::string_view FPlain;
+  mutable std::once_flag FCodeOnce;
+  mutable const void* FCodedBy = nullptr;  // the Encode function of the kept form
+  mutable std::string FOwnCoded;
+  mutable std::string_view FCoded;
+  mutable std::once_flag FTagOnce;
+  mutable std::string FTag;
+};
+using THttpBodyRef = std::shared_ptr<const THttpBody>;
 
 // The request context the callback receives: raw 8-bit strings, one context per request.
 // The handler reads URL alone; the other request fields are filled as the front-end contract
@@ -24,11 +61,18 @@ struct THttpServerRequest {
   std::string InContentType;
   std::string RemoteIP;       // left empty: the address reaches the callback only through InHeaders
   std::string OutContent;     // set by the callback: the response body
+  THttpBodyRef OutBody;       // or this shared body instead, which then takes precedence
   std::string OutContentType; // set by the callback: no Content-Type header when empty
 };
 
+// The bytes the answer to `ctxt` carries (before any content coding).
+std::string_view ResponseBody(const THttpServerRequest& ctxt);
+
 // The callback's result is the response status.
 using TOnHttpServerRequest = std::function<uint32_t(THttpServerRequest&)>;
+// What the inline callback returns for a request it cannot answer without blocking: the request
+// then goes to the workers' queue and the callback of SetOnRequest answers it.
+inline constexpr uint32_t kHttpNeedsWorker = 0xFFFFFFFFu;
 
 // A content coding: the token clients list in Accept-Encoding and the coder of a whole body.
 struct THttpSocketCompress {
@@ -45,7 +89,12 @@ struct THttpServerLimits {
   std::chrono::milliseconds HeaderTimeout{15000};  // to receive a whole request once it begins
   std::chrono::milliseconds IdleTimeout{60000};    // between requests of a keep-alive connection
   std::chrono::milliseconds SendTimeout{60000};    // a send that makes no progress for this long closes
-  std::size_t MaxConnections = 10000;   // further connections are accepted and closed at once
+  // At the cap the longest-idle keep-alive connection is closed to admit a new one; a newcomer is
+  // closed at once only when no connection is idle.
+  std::size_t MaxConnections = 10000;
+  std::size_t BodyCacheBytes = 32u << 20;  // answers kept by the request service for reuse
+  // "Cache-Control: max-age=N" on answers with an entity tag; 0: no such header.
+  uint32_t CacheMaxAge = 0;
 };
 
 // The text of an error code returned by THttpApiServer::AddUrl.
@@ -76,6 +125,9 @@ class THttpApiServer {
   // replaces the minimum size. At most kMaxCodings.
   void RegisterCompress(const THttpSocketCompress& aFunction, std::size_t aCompressMinSize);
   void SetOnRequest(TOnHttpServerRequest aRequest);
+  // An optional callback run on the event loop before the workers are asked: it answers what is in
+  // memory and must never block; kHttpNeedsWorker passes the request on to the workers.
+  void SetOnRequestInline(TOnHttpServerRequest aRequest);
   // Starts further workers once: nothing when no callback is set, the count is not positive, or
   // workers were already added; counts above 256 are cut to 256.
   void Clone(int ChildThreadCount);
@@ -85,6 +137,7 @@ class THttpApiServer {
   // The port the last successful AddUrl bound (0 when none), for callers that passed port "0".
   uint16_t BoundPort() const;
   int WorkerCount() const;
+  int EventLoopCount() const;
   std::size_t OpenConnections() const;
 
   struct TCore;

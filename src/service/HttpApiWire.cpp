@@ -1,5 +1,6 @@
 #include "service/HttpApiWire.h"
 
+#include "formats/MD5.h"
 #include "formats/ZStream.h"
 #include "platform/AsciiText.h"
 
@@ -62,6 +63,7 @@ void FillRequestContext(const http::request<http::string_body>& req, std::string
   ctxt.InContentType.assign(type == req.end() ? std::string_view() : View(type->value()));
   ctxt.RemoteIP.clear();
   ctxt.OutContent.clear();
+  ctxt.OutBody.reset();
   ctxt.OutContentType.clear();
 }
 
@@ -168,6 +170,17 @@ std::string BuildResponseHead(const TResponseHead& head) {
     out += head.ContentEncoding;
     out += "\r\n";
   }
+  if (!head.ETag.empty()) {
+    out += "ETag: ";
+    out += head.ETag;
+    out += "\r\n";
+  }
+  if (head.VaryAcceptEncoding) out += "Vary: Accept-Encoding\r\n";
+  if (head.MaxAge != 0) {
+    out += "Cache-Control: max-age=";
+    out += std::to_string(head.MaxAge);
+    out += "\r\n";
+  }
   if (head.HasBody) {
     out += "Content-Length: ";
     out += std::to_string(head.ContentLength);
@@ -187,4 +200,70 @@ std::string InternalErrorPage(std::string_view kind, std::string_view message) {
   AppendHtmlEscaped(page, message);
   page += "</p></body></html>";
   return page;
+}
+
+THttpBody::THttpBody(std::string plain) : FOwnPlain(std::move(plain)), FPlain(FOwnPlain) {}
+
+THttpBody::THttpBody(std::string plain, std::string deflated) : THttpBody(std::move(plain)) {
+  FOwnCoded = std::move(deflated);
+  std::call_once(FCodeOnce, [&] {
+    FCodedBy = reinterpret_cast<const void*>(CompressDeflate.Encode);
+    FCoded = FOwnCoded;
+  });
+}
+
+THttpBody::THttpBody(std::shared_ptr<const void> owner, std::string_view plain, std::string_view deflated)
+    : FOwner(std::move(owner)), FPlain(plain) {
+  if (!deflated.empty()) {
+    std::call_once(FCodeOnce, [&] {
+      FCodedBy = reinterpret_cast<const void*>(CompressDeflate.Encode);
+      FCoded = deflated;
+    });
+  }
+}
+
+std::string_view THttpBody::Coded(const THttpSocketCompress& coder, std::string& scratch) const {
+  const void* by = reinterpret_cast<const void*>(coder.Encode);
+  std::call_once(FCodeOnce, [&] {
+    FOwnCoded = coder.Encode(FPlain);
+    FCoded = FOwnCoded;
+    FCodedBy = by;
+  });
+  if (FCodedBy == by) return FCoded;
+  scratch = coder.Encode(FPlain);
+  return scratch;
+}
+
+std::string_view ResponseBody(const THttpServerRequest& ctxt) {
+  return ctxt.OutBody ? ctxt.OutBody->Plain() : std::string_view(ctxt.OutContent);
+}
+
+const std::string& THttpBody::Tag() const {
+  std::call_once(FTagOnce, [&] { FTag = EntityTag(FPlain); });
+  return FTag;
+}
+
+std::string EntityTag(std::string_view plain) { return "\"" + MD5Print(MD5String(plain)) + "\""; }
+
+std::string CodedEntityTag(std::string_view plainTag, std::string_view coding) {
+  std::string tag(plainTag.substr(0, plainTag.size() - 1));
+  tag += '-';
+  tag += coding;
+  tag += '"';
+  return tag;
+}
+
+bool IfNoneMatchLists(std::string_view ifNoneMatch, std::string_view tag) {
+  std::size_t i = 0;
+  const std::size_t n = ifNoneMatch.size();
+  while (i < n) {
+    while (i < n && (ifNoneMatch[i] == ',' || ifNoneMatch[i] == ' ' || ifNoneMatch[i] == '\t')) ++i;
+    std::size_t start = i;
+    while (i < n && ifNoneMatch[i] != ',') ++i;
+    std::string_view item = ifNoneMatch.substr(start, i - start);
+    while (!item.empty() && (item.back() == ' ' || item.back() == '\t')) item.remove_suffix(1);
+    if (item.substr(0, 2) == "W/") item.remove_prefix(2);
+    if (item == "*" || item == tag) return true;
+  }
+  return false;
 }

@@ -36,6 +36,13 @@ bool AcceptEncodingLists(std::string_view acceptEncoding, std::string_view name)
 // True when a body of this content type may be content-coded.
 bool IsCompressibleType(std::string_view contentType);
 
+// The strong entity tag of a body: its MD5 in quotes, the same on every instance serving the same
+// bytes. A coded answer's tag names its coding ("...-deflate"), so it differs from the plain one's.
+std::string EntityTag(std::string_view plain);
+std::string CodedEntityTag(std::string_view plainTag, std::string_view coding);
+// True when an If-None-Match value names `tag` (or is "*"); weak tags compare by their opaque part.
+bool IfNoneMatchLists(std::string_view ifNoneMatch, std::string_view tag);
+
 // The status line and headers of a response, ending with the blank line.
 struct TResponseHead {
   uint32_t Status = 200;
@@ -43,6 +50,9 @@ struct TResponseHead {
   std::string_view ContentEncoding;  // empty: not coded
   std::string_view AcceptEncodingNames;  // registered codings joined with ","; empty: no such line
   std::size_t ContentLength = 0;
+  std::string_view ETag;       // empty: no such line
+  bool VaryAcceptEncoding = false;
+  uint32_t MaxAge = 0;         // "Cache-Control: max-age=N" when not 0
   bool HasBody = true;    // false for statuses that carry no body (1xx, 204, 304)
   bool Close = false;     // "Connection: close"
   bool KeepAlive10 = false;  // "Connection: keep-alive" for an HTTP/1.0 client that asked for it

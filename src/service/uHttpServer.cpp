@@ -47,9 +47,11 @@ TNuvoHttpServer::TNuvoHttpServer(std::shared_ptr<TGameLib> GameLib, const TServi
       FMaxBandwidth(Settings.MaxBandwidth),
       FTick(Tick ? std::move(Tick) : TTickSource(GetTickCount64)),
       FWorkLog("./Logs/" + DateTimeStamp(std::time(nullptr)) + ".log"),
+      FBodies(Limits.BodyCacheBytes),
       FSweepAt(kSweepGrowth) {
   g_boStart = false;
   CompressIndexesTables = FGameLib ? FGameLib->GetIndexes() : ZlibCompress("", 4);
+  FIndexBody = std::make_shared<THttpBody>(CompressIndexesTables, RawDeflate(CompressIndexesTables, 1));
   NuvoServer = std::make_unique<THttpApiServer>(Limits);
   KeyPassBytes = MD5String(Settings.WClientPass);
   if (!DirectoryExists("./Logs")) ForceDirectories("./Logs");
@@ -62,12 +64,18 @@ TNuvoHttpServer::~TNuvoHttpServer() {
 
 std::string TNuvoHttpServer::Open() {
   const uint16_t port = FPort;
+  if (port == 0) {
+    // Binding port 0 would serve on a port nobody configured.
+    MainOutMessage("微端服务器启动异常！[port 0: " + AddUrlErrorText(-1) + "]");
+    return {};
+  }
   try {
     // Megabytes to bytes per second, in 32 bits as the front end takes it.
     NuvoServer->SetMaxBandwidth(static_cast<uint32_t>(FMaxBandwidth) << 20);
     const int rc = NuvoServer->AddUrl("wclientdat", std::to_string(port), false, "+", true, 0);
     NuvoServer->RegisterCompress(CompressDeflate, 1024);
     NuvoServer->SetOnRequest([this](THttpServerRequest& c) { return Process(c); });
+    NuvoServer->SetOnRequestInline([this](THttpServerRequest& c) { return ProcessInMemory(c); });
     NuvoServer->Clone(31);
     std::string url = NuvoServer->GetRegisteredUrl();
     for (size_t p = url.find('+'); p != std::string::npos; p = url.find('+', p)) url.replace(p, 1, "127.0.0.1");
@@ -125,39 +133,66 @@ uint32_t TNuvoHttpServer::AnswerCheckIndexes(THttpServerRequest& Ctxt, const std
       if (CheckIndexesTime.size() >= FSweepAt) SweepCheckIndexes(now);
     }
   }
-  Ctxt.OutContent = CompressIndexesTables;
+  Ctxt.OutBody = FIndexBody;
   Ctxt.OutContentType = kContentType;
   return 200;
 }
 
-uint32_t TNuvoHttpServer::Process(THttpServerRequest& Ctxt) {
+uint32_t TNuvoHttpServer::Process(THttpServerRequest& Ctxt) { return Answer(Ctxt, true); }
+
+uint32_t TNuvoHttpServer::ProcessInMemory(THttpServerRequest& Ctxt) { return Answer(Ctxt, false); }
+
+// The body of a header or image request: kept from an earlier request of the same catalogue
+// state, or read from the library (only when `mayBlock`; nothing otherwise).
+THttpBodyRef TNuvoHttpServer::LibraryBody(const TWClientRequest& request, bool mayBlock) {
+  const bool header = request.Kind == TWClientRequestKind::Header;
+  const uint64_t generation = FGameLib->Generation();  // before the lookup: a later change makes this entry stale
+  std::string cacheKey = request.Key;
+  cacheKey += header ? "|H" : "|" + std::to_string(request.nIndex);
+  if (THttpBodyRef kept = FBodies.Find(cacheKey, generation)) return kept;
+  if (!mayBlock) {
+    if (FGameLib->GetLib(request.Key)) return nullptr;
+    static const THttpBodyRef kEmpty = std::make_shared<THttpBody>(std::string());
+    return kEmpty;  // no such library: nothing to read
+  }
+  auto body = std::make_shared<const THttpBody>(header ? FGameLib->GetHeaderBuff(request.Key)
+                                                       : FGameLib->GetImageBuff(request.Key, request.nIndex));
+  FBodies.Insert(cacheKey, generation, body);
+  return body;
+}
+
+uint32_t TNuvoHttpServer::Answer(THttpServerRequest& Ctxt, bool mayBlock) {
   const TWClientRequest request = ParseWClientRequest(Ctxt.URL, KeyPassBytes);
-  std::string body;
+  THttpBodyRef body;
   switch (request.Kind) {
     case TWClientRequestKind::Refused:
-      return Refuse(Ctxt, request.nCode, request.LogLine);
+      // Refusals write the work log: a file, so never on an event loop.
+      return mayBlock ? Refuse(Ctxt, request.nCode, request.LogLine) : kHttpNeedsWorker;
     case TWClientRequestKind::CheckIndexes:
       return AnswerCheckIndexes(Ctxt, request.Token);
     case TWClientRequestKind::NoImageField:
       break;
     case TWClientRequestKind::Header:
-      if (FGameLib) body = FGameLib->GetHeaderBuff(request.Key);
-      break;
     case TWClientRequestKind::Image:
-      if (FGameLib) body = FGameLib->GetImageBuff(request.Key, request.nIndex);
+      if (FGameLib && !(body = LibraryBody(request, mayBlock))) return kHttpNeedsWorker;
       break;
     case TWClientRequestKind::Map:
-      if (FGameLib) body = FGameLib->GetMapBuff(request.Key);
+    case TWClientRequestKind::Wav: {
+      std::shared_ptr<const TNuvoBuffer> entry;
+      if (FGameLib) entry = request.Kind == TWClientRequestKind::Map ? FGameLib->GetMap(request.Key) : FGameLib->GetWav(request.Key);
+      // The stored bytes themselves, shared with every answer that sends them.
+      if (entry)
+        body = std::make_shared<const THttpBody>(entry, std::string_view(entry->Buffer).substr(0, size_t(entry->nSize)),
+                                                 entry->Deflated);
       break;
-    case TWClientRequestKind::Wav:
-      if (FGameLib) body = FGameLib->GetWavBuff(request.Key);
-      break;
+    }
   }
-  g_nDataSec += body.size();
-  g_nDataSend += body.size();
+  const size_t size = body ? body->Plain().size() : 0;
+  g_nDataSec += size;
+  g_nDataSend += size;
   ++g_nDataRead;  // a request without an image field is counted too
   if (request.Kind == TWClientRequestKind::NoImageField) return 400;
-  Ctxt.OutContent = std::move(body);
+  Ctxt.OutBody = std::move(body);
   Ctxt.OutContentType = kContentType;
   return 200;
 }

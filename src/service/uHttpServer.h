@@ -13,6 +13,7 @@
 #include <string>
 #include <unordered_map>
 
+#include "service/BodyCache.h"
 #include "service/HttpApiServer.h"
 #include "service/WClientRequest.h"
 
@@ -68,12 +69,16 @@ class TNuvoHttpServer {
   TNuvoHttpServer& operator=(const TNuvoHttpServer&) = delete;
 
   // Registers the address and starts the 32 workers; queues the start line, or the start-failure
-  // line when no address could be registered. Returns the registered address ("+" written as
-  // 127.0.0.1), empty when the service does not answer requests.
+  // line when no address could be registered (port 0 included). Returns the registered address
+  // ("+" written as 127.0.0.1), empty when the service does not answer requests.
   std::string Open();
   // The request handler; any worker thread. Answers 200, 404 (refusals and the throttled index
-  // table) or 400 with no body (a library entry asked for without an image field).
+  // table) or 400 with no body (a library entry asked for without an image field). Answers with
+  // bytes of the catalogue or the index table come as OutBody, shared, never copied.
   uint32_t Process(THttpServerRequest& Ctxt);
+  // The same answer when it needs no file (index table, maps, wavs, kept images and headers, an
+  // absent library); kHttpNeedsWorker otherwise. Never blocks: the front end's event loops call it.
+  uint32_t ProcessInMemory(THttpServerRequest& Ctxt);
   void LogsOut(const std::string& msg) { FWorkLog.LogsOut(msg); }
 
   const std::string& WorkLogsFile() const { return FWorkLog.FileName(); }
@@ -81,6 +86,8 @@ class TNuvoHttpServer {
   size_t CheckIndexesCount() const;
 
  private:
+  uint32_t Answer(THttpServerRequest& Ctxt, bool mayBlock);
+  THttpBodyRef LibraryBody(const TWClientRequest& request, bool mayBlock);
   uint32_t Refuse(THttpServerRequest& Ctxt, int32_t nCode, const std::string& logLine);
   uint32_t AnswerCheckIndexes(THttpServerRequest& Ctxt, const std::string& sEncode);
   void SweepCheckIndexes(int64_t now);
@@ -93,6 +100,8 @@ class TNuvoHttpServer {
   std::array<uint8_t, 16> KeyPassBytes{};
   TWorkLog FWorkLog;
   std::string CompressIndexesTables;
+  THttpBodyRef FIndexBody;  // CompressIndexesTables with its coded form, made once
+  TBodyCache FBodies;
   mutable std::mutex FCheckLock;
   std::unordered_map<std::string, int64_t> CheckIndexesTime;
   size_t FSweepAt;

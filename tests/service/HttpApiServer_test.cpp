@@ -10,6 +10,7 @@
 #include <future>
 #include <mutex>
 #include <set>
+#include <sys/resource.h>
 #include <thread>
 
 #include "platform/FileSystem.h"
@@ -130,30 +131,98 @@ TEST(HttpApiServer, DeflateCodesExactlyWhenClientTypeAndSizeAllow) {
       {2000, "application/javascript", "deflate", true},
       {2000, "text/plain", "deflate", true},
   };
-  TServed s([&](THttpServerRequest& c) {
+  // The body as the context's text, as a shared body made by a worker, and as a shared body
+  // answered on the event loop: the same bytes on the wire.
+  std::vector<THttpBodyRef> shared;
+  for (const Case& k : cases) shared.push_back(std::make_shared<THttpBody>(Pattern(k.size)));
+  auto answer = [&](THttpServerRequest& c) {
     auto at = c.URL.rfind('/');
-    const Case& k = cases[std::stoul(c.URL.substr(at + 1))];
-    c.OutContent = Pattern(k.size);
-    c.OutContentType = k.type;
+    const std::size_t i = std::stoul(c.URL.substr(at + 1));
+    if (c.URL.find("/text/") != std::string::npos) c.OutContent = Pattern(cases[i].size);
+    else c.OutBody = shared[i];
+    c.OutContentType = cases[i].type;
     return 200u;
+  };
+  TServed s(answer);
+  s.Server.SetOnRequestInline([&](THttpServerRequest& c) {
+    return c.URL.find("/inline/") != std::string::npos ? answer(c) : kHttpNeedsWorker;
   });
+  for (int round = 0; round < 2; ++round)
+  for (const char* form : {"text", "shared", "inline"})
   for (std::size_t i = 0; i < std::size(cases); ++i) {
     const Case& k = cases[i];
-    SCOPED_TRACE(testing::Message() << k.size << " '" << k.type << "' " << (k.accept ? k.accept : "(none)"));
+    SCOPED_TRACE(testing::Message() << form << " " << k.size << " '" << k.type << "' " << (k.accept ? k.accept : "(none)"));
     std::vector<std::pair<std::string, std::string>> headers;
     if (k.accept) headers.emplace_back("Accept-Encoding", k.accept);
-    auto r = HttpGet(s.Port, "/wclientdat/case/" + std::to_string(i), headers);
+    auto r = HttpGet(s.Port, std::string("/wclientdat/") + form + "/" + std::to_string(i), headers);
     ASSERT_EQ(r.Status, 200u);
     EXPECT_EQ(r.Has("Content-Type"), k.type[0] != '\0');
     if (k.coded) {
       EXPECT_EQ(r.Header("Content-Encoding"), "deflate");
       EXPECT_LT(r.Body.size(), k.size);
       EXPECT_EQ(InflateRaw(r.Body), Pattern(k.size));
+      EXPECT_EQ(r.Body, CompressDeflate.Encode(Pattern(k.size)));
     } else {
       EXPECT_FALSE(r.Has("Content-Encoding"));
       EXPECT_EQ(r.Body, Pattern(k.size));
     }
   }
+}
+
+TEST(HttpApiServer, EntityTagsVaryAndNotModified) {
+  const std::string big = Pattern(2000), small = Pattern(500);
+  auto shared = std::make_shared<THttpBody>(big);
+  auto answer = [&](THttpServerRequest& c) {
+    if (c.URL == "/wclientdat/missing") return 404u;
+    if (c.URL == "/wclientdat/small") c.OutContent = small;
+    else c.OutBody = shared;
+    c.OutContentType = kHtml;
+    return 200u;
+  };
+  THttpServerLimits cached;
+  cached.CacheMaxAge = 60;
+  TServed s(answer), other(answer, cached);
+  using H = std::vector<std::pair<std::string, std::string>>;
+  const H deflate = {{"Accept-Encoding", "deflate"}};
+
+  auto plain = HttpGet(s.Port, "/wclientdat/big");
+  const std::string tag = plain.Header("ETag");
+  EXPECT_EQ(tag, EntityTag(big));
+  EXPECT_EQ(tag.size(), 34u);
+  EXPECT_EQ(plain.Header("Vary"), "Accept-Encoding");
+  EXPECT_FALSE(plain.Has("Cache-Control"));
+  auto coded = HttpGet(s.Port, "/wclientdat/big", deflate);
+  const std::string codedTag = coded.Header("ETag");
+  EXPECT_EQ(codedTag, tag.substr(0, 33) + "-deflate\"");
+  EXPECT_EQ(coded.Header("Vary"), "Accept-Encoding");
+  auto again = HttpGet(other.Port, "/wclientdat/big");
+  EXPECT_EQ(again.Header("ETag"), tag) << "the same bytes have the same tag on every instance";
+  EXPECT_EQ(again.Header("Cache-Control"), "max-age=60");
+
+  struct Case {
+    H headers;
+    unsigned status;
+    std::string etag;
+  } cases[] = {
+      {{{"If-None-Match", tag}}, 304, tag},
+      {{{"If-None-Match", "\"other\", " + tag}}, 304, tag},
+      {{{"If-None-Match", "W/" + tag}}, 304, tag},
+      {{{"If-None-Match", "*"}}, 304, tag},
+      {{{"If-None-Match", "\"other\""}}, 200, tag},
+      {{{"If-None-Match", tag}, {"Accept-Encoding", "deflate"}}, 200, codedTag},
+      {{{"If-None-Match", codedTag}, {"Accept-Encoding", "deflate"}}, 304, codedTag},
+  };
+  for (const Case& c : cases) {
+    auto r = HttpGet(s.Port, "/wclientdat/big", c.headers);
+    EXPECT_EQ(r.Status, c.status) << c.headers[0].second;
+    EXPECT_EQ(r.Header("ETag"), c.etag);
+    EXPECT_EQ(r.Body.empty(), c.status == 304);
+    EXPECT_FALSE(r.Has("Content-Encoding") && c.status == 304);
+  }
+  auto r = HttpGet(s.Port, "/wclientdat/small", deflate);
+  EXPECT_EQ(r.Header("ETag"), EntityTag(small));
+  EXPECT_FALSE(r.Has("Vary")) << "too small for the coding";
+  EXPECT_FALSE(HttpGet(s.Port, "/wclientdat/missing").Has("ETag"));
 }
 
 TEST(HttpApiServer, AcceptEncodingTokens) {
@@ -403,9 +472,76 @@ TEST(HttpApiServer, SlowAndSilentClientsAreClosedWithoutHoldingOthers) {
   }
 }
 
-TEST(HttpApiServer, ConnectionsBeyondTheLimitAreClosedAtOnce) {
+TEST(HttpApiServer, InlineAnswersStayOnTheLoopsAndOneStalledHandlerHoldsUpNoOtherConnection) {
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  std::mutex m;
+  std::set<std::thread::id> loopThreads, workerThreads;
+  TServed s([&](THttpServerRequest& c) {
+    {
+      std::lock_guard<std::mutex> hold(m);
+      workerThreads.insert(std::this_thread::get_id());
+    }
+    if (c.URL == "/wclientdat/w/block") released.wait();
+    c.OutContent = "worker " + c.URL + " " + c.OutContent;  // what the inline callback left is gone
+    return 200u;
+  });
+  s.Server.SetOnRequestInline([&](THttpServerRequest& c) {
+    {
+      std::lock_guard<std::mutex> hold(m);
+      loopThreads.insert(std::this_thread::get_id());
+    }
+    if (c.URL.rfind("/wclientdat/w/", 0) == 0) {
+      c.OutContent = "left over";
+      return kHttpNeedsWorker;
+    }
+    c.OutContent = "inline " + c.URL;
+    return 200u;
+  });
+  std::vector<THttpConnection> others;
+  for (int i = 0; i < 2 * 32 + 8; ++i) others.emplace_back(s.Port);
+  auto blocked = std::async(std::launch::async, [&] { return HttpGet(s.Port, "/wclientdat/w/block"); });
+  std::this_thread::sleep_for(200ms);  // for it to reach a worker
+  for (auto& c : others) {
+    EXPECT_EQ(c.Get("/wclientdat/fast").Body, "inline /wclientdat/fast");
+    EXPECT_EQ(c.Get("/wclientdat/w/x").Body, "worker /wclientdat/w/x ");
+  }
+  EXPECT_EQ(blocked.wait_for(0ms), std::future_status::timeout);
+  release.set_value();
+  EXPECT_EQ(blocked.get().Body, "worker /wclientdat/w/block ");
+  std::lock_guard<std::mutex> hold(m);
+  EXPECT_LE(loopThreads.size(), std::size_t(s.Server.EventLoopCount()));
+  for (auto id : loopThreads) EXPECT_EQ(workerThreads.count(id), 0u) << "the loops run no handler of the workers";
+}
+
+TEST(HttpApiServer, AtTheCapTheLongestIdleConnectionMakesRoomAndOnlyBusyOnesRefuse) {
   THttpServerLimits limits;
   limits.MaxConnections = 3;
+  TServed s([](THttpServerRequest& c) {
+    c.OutContent = "ok";
+    return 200u;
+  }, limits);
+  std::vector<THttpConnection> idle;
+  for (int i = 0; i < 3; ++i) {
+    idle.emplace_back(s.Port);
+    EXPECT_EQ(idle.back().Get("/wclientdat/x").Body, "ok");
+    std::this_thread::sleep_for(20ms);  // distinct idle times
+  }
+  // Each newcomer closes the connection that has waited longest.
+  std::vector<THttpConnection> newcomers;
+  newcomers.emplace_back(s.Port);
+  EXPECT_EQ(newcomers.back().Get("/wclientdat/new").Body, "ok");
+  EXPECT_THROW(idle[0].Get("/wclientdat/x"), std::exception) << "the longest idle was closed";
+  EXPECT_EQ(idle[2].Get("/wclientdat/x").Body, "ok");
+  newcomers.emplace_back(s.Port);
+  EXPECT_EQ(newcomers.back().Get("/wclientdat/new").Body, "ok");
+  EXPECT_THROW(idle[1].Get("/wclientdat/x"), std::exception);
+  EXPECT_EQ(idle[2].Get("/wclientdat/x").Body, "ok");
+}
+
+TEST(HttpApiServer, ConnectionsBeyondTheLimitAreClosedAtOnceWhenNoneIsIdle) {
+  THttpServerLimits limits;
+  limits.MaxConnections = 3;  // three that have not finished a request yet
   TServed s([](THttpServerRequest&) { return 200u; }, limits);
   boost::asio::io_context io;
   std::vector<boost::asio::ip::tcp::socket> held;
@@ -420,6 +556,37 @@ TEST(HttpApiServer, ConnectionsBeyondTheLimitAreClosedAtOnce) {
   held.pop_back();
   ASSERT_TRUE(WaitUntil([&] { return s.Server.OpenConnections() == 2; }, 5s));
   EXPECT_EQ(HttpGet(s.Port, "/wclientdat/x").Status, 200u);
+}
+
+TEST(HttpApiServer, ThousandsOfIdleConnectionsAtTheCapStillAdmitANewClient) {
+  // One process holds both ends, so the count stays within the descriptor limit of the tests.
+  constexpr int kIdle = 2000;
+  rlimit files{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &files), 0);
+  if (files.rlim_cur < 2 * kIdle + 300) {
+    files.rlim_cur = std::min<rlim_t>(files.rlim_max, 2 * kIdle + 300);
+    setrlimit(RLIMIT_NOFILE, &files);
+  }
+  if (files.rlim_cur < 2 * kIdle + 300) GTEST_SKIP() << "descriptor limit too low";
+  THttpServerLimits limits;
+  limits.MaxConnections = kIdle;
+  TServed s([](THttpServerRequest& c) {
+    c.OutContent = "ok";
+    return 200u;
+  }, limits);
+  std::vector<THttpConnection> idle;
+  for (int i = 0; i < kIdle; ++i) {
+    idle.emplace_back(s.Port);
+    ASSERT_EQ(idle.back().Get("/wclientdat/x").Body, "ok");
+  }
+  ASSERT_EQ(s.Server.OpenConnections(), std::size_t(kIdle));
+  std::vector<THttpConnection> newcomers;
+  for (int i = 0; i < 5; ++i) {
+    newcomers.emplace_back(s.Port);
+    EXPECT_EQ(newcomers.back().Get("/wclientdat/new").Body, "ok");
+  }
+  for (int i = 0; i < 5; ++i) EXPECT_THROW(idle[i].Get("/wclientdat/x"), std::exception) << i;
+  EXPECT_EQ(idle[5].Get("/wclientdat/x").Body, "ok");
 }
 
 TEST(HttpApiServer, ReleaseWaitsForRunningHandlers) {

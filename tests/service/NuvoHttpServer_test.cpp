@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <ctime>
+#include <future>
+#include <thread>
 #include <filesystem>
 #include <optional>
 #include <memory>
@@ -15,6 +18,7 @@
 #include "catalogue/uGameLib.h"
 #include "support/LibraryWriter.h"
 #include "formats/MD5.h"
+#include "formats/WIL.h"
 #include "formats/ZStream.h"
 #include "platform/Clock.h"
 #include "platform/CodePage.h"
@@ -87,6 +91,20 @@ class DispatchTest : public SharedStateTest {
     return a;
   }
 
+  // The catalogue's answer for an image field: "Header" or an image number.
+  std::string Entry(const std::string& libKey, const std::string& image) const {
+    return image == "Header" ? lib->GetHeaderBuff(libKey) : lib->GetImageBuff(libKey, std::stoi(image));
+  }
+
+  // A service object on a free port, opened.
+  uint16_t Serve() {
+    g_nServerPort = FreeLoopbackPort();
+    server = std::make_unique<TNuvoHttpServer>(lib, CurrentServiceSettings(), [this] { return tick.load(); });
+    EXPECT_NE(server->Open(), "");
+    DrainLogQueue();
+    return g_nServerPort;
+  }
+
   std::string client;
   std::shared_ptr<TGameLib> lib;
   std::atomic<uint64_t> tick{1000000};
@@ -127,7 +145,7 @@ TEST_F(DispatchTest, RefusalsAnswerTheirPageWriteTheirLineAndCount) {
     const uint64_t refused = g_nDataRead404;
     TAnswer a = Ask(c.target);
     EXPECT_EQ(a.Status, 404u) << c.target;
-    EXPECT_EQ(a.Ctxt.OutContent, GetErrorMsg(c.code)) << c.target;
+    EXPECT_EQ(ResponseBody(a.Ctxt), GetErrorMsg(c.code)) << c.target;
     EXPECT_EQ(a.Ctxt.OutContentType, kHtml);
     EXPECT_EQ(g_nDataRead404, refused + 1) << c.target;
     lines.push_back(c.line);
@@ -167,7 +185,7 @@ TEST_F(DispatchTest, ResourceRequestsAnswerTheCatalogueBytesAndCountThem) {
   for (const Case& c : cases) {
     TAnswer a = Ask(Target(c.plain, c.type));
     EXPECT_EQ(a.Status, 200u) << c.plain;
-    EXPECT_TRUE(a.Ctxt.OutContent == c.body) << c.plain;
+    EXPECT_TRUE(ResponseBody(a.Ctxt) == c.body) << c.plain;
     EXPECT_EQ(a.Ctxt.OutContentType, kHtml);
     sent += c.body.size();
   }
@@ -178,13 +196,153 @@ TEST_F(DispatchTest, ResourceRequestsAnswerTheCatalogueBytesAndCountThem) {
   EXPECT_FALSE(FileExists(server->WorkLogsFile())) << "answers touch no file";
 }
 
+// What a client must receive for a body: the bytes as they are, or their raw deflate at level 1
+// when the client lists deflate and the body has at least 1024 bytes.
+void ExpectWireBody(const THttpReply& r, const std::string& fresh, bool coded, const std::string& what) {
+  if (coded && fresh.size() >= 1024) {
+    EXPECT_EQ(r.Header("Content-Encoding"), "deflate") << what;
+    EXPECT_TRUE(r.Body == RawDeflate(fresh, 1)) << what;
+  } else {
+    EXPECT_FALSE(r.Has("Content-Encoding")) << what;
+    EXPECT_TRUE(r.Body == fresh) << what << " sizes " << r.Body.size() << " " << fresh.size();
+  }
+}
+
+const std::vector<std::pair<std::string, std::string>> kAcceptsDeflate = {{"Accept-Encoding", "gzip, deflate"}};
+
+TEST_F(DispatchTest, KeptAndCodedBodiesEqualFreshlyMadeOnesForEveryRequestForm) {
+  // Larger entries, so that the coding applies to images and headers too.
+  TLibDesc wzl;
+  wzl.Images = {UnpackedImage(64, 40, 8, 1), ImageAt(0), PackedImage(40, 30, 5000, 2), UnpackedImage(3, 2, 5, 4)};
+  WriteWzlLibrary(client + "/Data/Hum.wzl", WzlLibraryBytes(wzl));
+  WriteFileAtomic(client + "/Map/Sub/0.map", std::string(20000, 'm'));
+  lib->Clear();
+  lib->LoadGameLib(CurrentLoadLists());
+  const uint16_t port = Serve();
+  const std::string hum = "\\data\\hum.wzl", items = "\\data\\items.jpk";
+  struct Case {
+    std::string target, fresh;
+    unsigned status = 200;
+  };
+  const std::vector<Case> cases = {
+      {Target("data|hum.wzl|0", "1.html"), Entry(hum, "0")},
+      {Target("data|hum.wzl|1", "1.html"), Entry(hum, "1")},
+      {Target("data|hum.wzl|x\\2.bmp", "2.html"), Entry(hum, "2")},
+      {Target("data|hum.wzl|3", "1.html"), Entry(hum, "3")},
+      {Target("data|hum.wzl|4", "1.html"), ""},
+      {Target("data|hum.wzl|HEADER", "1.html"), Entry(hum, "Header")},
+      {Target("data|items.jpk|Header", "2.html"), Entry(items, "Header")},
+      {Target("data|items.jpk|2", "2.html"), Entry(items, "2")},
+      {Target("data|gone.wzl|0", "1.html"), ""},
+      {Target("map\\sub|0.map", "3.html"), lib->GetMapBuff("\\map\\sub\\0.map")},
+      {Target("wav|hit.wav", "4.html"), lib->GetWavBuff("\\wav\\hit.wav")},
+      {"/wclientdat/T/9.html", GetErrorMsg(-3), 404},
+  };
+  int codedBodies = 0;
+  for (int round = 0; round < 2; ++round) {  // made, then kept
+    for (bool coded : {false, true}) {
+      for (const Case& c : cases) {
+        THttpReply r = HttpGet(port, c.target, coded ? kAcceptsDeflate : decltype(kAcceptsDeflate){});
+        EXPECT_EQ(r.Status, c.status) << c.target;
+        ExpectWireBody(r, c.fresh, coded, c.target + (coded ? " coded" : " plain"));
+        codedBodies += r.Has("Content-Encoding");
+      }
+      // The index table, under a new token each time (the throttle).
+      const std::string token = "/wclientdat/T" + std::to_string(round) + (coded ? "c" : "p") + "/check-indexes";
+      THttpReply r = HttpGet(port, token, coded ? kAcceptsDeflate : decltype(kAcceptsDeflate){});
+      ExpectWireBody(r, lib->GetIndexes(), coded, token);
+    }
+  }
+  EXPECT_EQ(codedBodies, 2 * 3) << "two images and the wav of this fixture are coded";
+}
+
+TEST_F(DispatchTest, AReloadOrUnloadNeverServesABodyFromThePassBefore) {
+  const uint16_t port = Serve();
+  const std::vector<std::pair<std::string, std::string>> asks = {
+      {Target("data|hum.wzl|2", "1.html"), "2"},
+      {Target("data|hum.wzl|Header", "1.html"), "Header"},
+      {Target("data|items.jpk|0", "2.html"), "0"},
+      {Target("data|items.jpk|Header", "2.html"), "Header"},
+  };
+  auto keyOf = [](const std::string& target) {
+    return target.find("2.html") != std::string::npos ? "\\data\\items.jpk" : "\\data\\hum.wzl";
+  };
+  std::vector<std::string> before;
+  for (const auto& [target, image] : asks) {
+    for (int i = 0; i < 2; ++i) EXPECT_TRUE(HttpGet(port, target).Body == Entry(keyOf(target), image));
+    before.push_back(HttpGet(port, target, kAcceptsDeflate).Body);
+  }
+  // Other contents under the same names, loaded by a new pass.
+  TLibDesc wzl;
+  wzl.Images = {PackedImage(9, 9, 1500, 7), PackedImage(8, 8, 2500, 8), PackedImage(7, 7, 3500, 9)};
+  WriteWzlLibrary(client + "/Data/Hum.wzl", WzlLibraryBytes(wzl));
+  TLibDesc jpk;
+  for (int i = 0; i < 4; ++i) jpk.Images.push_back(PackedImage(12, 12, 1200 + i, 20 + i));
+  WriteFileAtomic(client + "/Data/Items.jpk", JpkLibraryBytes(jpk, TJpkVersion::V2, "pw").Bytes);
+  lib->Clear();
+  lib->LoadGameLib(CurrentLoadLists());
+  for (size_t i = 0; i < asks.size(); ++i) {
+    const auto& [target, image] = asks[i];
+    const std::string fresh = Entry(keyOf(target), image);
+    ASSERT_FALSE(fresh.empty()) << target;
+    EXPECT_TRUE(HttpGet(port, target).Body == fresh) << target;
+    const THttpReply coded = HttpGet(port, target, kAcceptsDeflate);
+    ExpectWireBody(coded, fresh, true, target);
+    EXPECT_NE(coded.Body, before[i]) << target;
+  }
+  lib->Clear();  // unload
+  for (const auto& [target, image] : asks) {
+    EXPECT_EQ(HttpGet(port, target).Body, "") << target;
+    EXPECT_EQ(HttpGet(port, target, kAcceptsDeflate).Body, "") << target;
+  }
+}
+
+// The per-library lock that every entry read of a library takes.
+struct TLibraryLock : TWMImages {
+  static TMyLock& Of(TWMImages& lib) { return *(lib.*(&TLibraryLock::Lock)); }
+};
+
+TEST_F(DispatchTest, AStalledLibraryReadDelaysNoRequestOnAnotherConnection) {
+  const uint16_t port = Serve();
+  const std::string items = "\\data\\items.jpk";
+  const std::string entry = Entry(items, "1");
+  // Clients connected before the stall, so that they share event loops and workers with it.
+  std::vector<THttpConnection> others;
+  for (int i = 0; i < 64; ++i) {
+    others.emplace_back(port);
+    EXPECT_EQ(others.back().Get("/wclientdat/T" + std::to_string(i) + "/check-indexes").Status, 200u);
+  }
+  // A read of this library that does not come back: its lock stays taken.
+  std::unique_lock<TMyLock> stall(TLibraryLock::Of(*lib->GetLib(items)));
+  auto stalled = std::async(std::launch::async, [&] { return HttpGet(port, Target("data|items.jpk|1", "2.html")); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // for it to reach a worker and wait there
+
+  // In memory (map, wav, index table), read from another library, and refused: all answered, on
+  // every connection.
+  const std::string map = lib->GetMapBuff("\\map\\sub\\0.map"), wav = lib->GetWavBuff("\\wav\\hit.wav");
+  const std::string hum2 = Entry("\\data\\hum.wzl", "2"), header = Entry(items, "Header");
+  for (auto& c : others) {
+    EXPECT_TRUE(c.Get(Target("map\\sub|0.map", "3.html")).Body == map);
+    EXPECT_TRUE(c.Get(Target("wav|hit.wav", "4.html")).Body == wav);
+    EXPECT_TRUE(c.Get(Target("data|hum.wzl|2", "1.html")).Body == hum2);
+    EXPECT_TRUE(c.Get(Target("data|items.jpk|Header", "2.html")).Body == header);
+    EXPECT_EQ(c.Get("/wclientdat/T/7.html").Status, 404u);
+  }
+  EXPECT_EQ(stalled.wait_for(std::chrono::milliseconds(0)), std::future_status::timeout) << "the read still waits";
+
+  stall.unlock();
+  const THttpReply r = stalled.get();
+  EXPECT_EQ(r.Status, 200u);
+  EXPECT_TRUE(r.Body == entry);
+}
+
 TEST_F(DispatchTest, PathSegmentsAreFoundPastRepeatedSlashesAndInAnyPrefixCase) {
   const std::string token = Token("map\\sub|0.map");
   const std::string map = lib->GetMapBuff("\\map\\sub\\0.map");
   for (const std::string& target : {"//wclientdat//" + token + "//3.html", "/WClientDat/" + token + "/3.html/extra"}) {
     TAnswer a = Ask(target);
     EXPECT_EQ(a.Status, 200u) << target;
-    EXPECT_TRUE(a.Ctxt.OutContent == map) << target;
+    EXPECT_TRUE(ResponseBody(a.Ctxt) == map) << target;
   }
 }
 
@@ -192,7 +350,7 @@ TEST_F(DispatchTest, ImageRequestWithoutImageFieldSetsNothingButCounts) {
   for (const char* plain : {"data|hum.wzl", "data|hum.wzl|", "|hum.wzl|0"}) {
     TAnswer a = Ask(Target(plain, "1.html"));
     EXPECT_EQ(a.Status, 400u) << plain;
-    EXPECT_EQ(a.Ctxt.OutContent, "") << plain;
+    EXPECT_EQ(ResponseBody(a.Ctxt), "") << plain;
     EXPECT_EQ(a.Ctxt.OutContentType, "") << plain;
   }
   EXPECT_EQ(g_nDataRead, 3u);
@@ -209,7 +367,7 @@ TEST_F(DispatchTest, IndexTableIsServedOncePer300000MsForEachToken) {
   const uint64_t t0 = tick;
   TAnswer first = ask("/wclientdat/A/check-indexes", t0);
   EXPECT_EQ(first.Status, 200u);
-  EXPECT_EQ(first.Ctxt.OutContent, table);
+  EXPECT_EQ(ResponseBody(first.Ctxt), table);
   EXPECT_EQ(first.Ctxt.OutContentType, kHtml);
 
   TAnswer again = ask("/wclientdat/A/check-indexes", t0 + 299999);
@@ -236,8 +394,8 @@ TEST_F(DispatchTest, IndexTableIsTheOneTakenWhenTheServiceWasCreated) {
   ASSERT_NE(lib->GetIndexes(), table);
   TAnswer a = Ask("/wclientdat/A/check-indexes");
   EXPECT_EQ(a.Status, 200u);
-  EXPECT_EQ(a.Ctxt.OutContent, table);
-  EXPECT_EQ(ZlibInflate(a.Ctxt.OutContent).value().substr(0, 16), "\\data\\items.jpk|");
+  EXPECT_EQ(ResponseBody(a.Ctxt), table);
+  EXPECT_EQ(ZlibInflate(std::string(ResponseBody(a.Ctxt))).value().substr(0, 16), "\\data\\items.jpk|");
 }
 
 TEST_F(DispatchTest, ThrottleMapStaysBoundedUnderAFloodAndAnswersAsWithoutSweeping) {
@@ -296,6 +454,14 @@ class ServiceObjectTest : public SharedStateTest {
   }
   std::string Url() const { return "http://127.0.0.1:" + std::to_string(g_nServerPort) + "/wclientdat/"; }
   std::string StartLine() const { return "微端服务器启动完毕！[" + std::to_string(g_nServerPort) + "]"; }
+  // Opens `server` expecting a failed start; returns its one log line.
+  std::string FailedStartLine(TNuvoHttpServer& server) {
+    EXPECT_EQ(server.Open(), "");
+    EXPECT_FALSE(g_boStart);
+    std::vector<std::string> log = DrainLogQueue();
+    EXPECT_EQ(log.size(), 1u);
+    return log.empty() ? std::string() : log[0];
+  }
 };
 
 TEST_F(ServiceObjectTest, CreationMakesLogsAndNamesTheWorkLogAfterItsTime) {
@@ -312,7 +478,7 @@ TEST_F(ServiceObjectTest, CreationMakesLogsAndNamesTheWorkLogAfterItsTime) {
   THttpServerRequest c;
   c.URL = "/wclientdat/t/check-indexes";
   EXPECT_EQ(server.Process(c), 200u);
-  EXPECT_EQ(ZlibInflate(c.OutContent), std::optional<std::string>(""));
+  EXPECT_EQ(ZlibInflate(std::string(ResponseBody(c))), std::optional<std::string>(""));
 }
 
 TEST_F(ServiceObjectTest, OpenServesTheAddressAndASecondOpenChangesNothing) {
@@ -332,19 +498,25 @@ TEST_F(ServiceObjectTest, OpenServesTheAddressAndASecondOpenChangesNothing) {
   EXPECT_THROW(HttpGet(g_nServerPort, "/wclientdat/t/check-indexes"), std::exception) << "port released";
 }
 
+TEST_F(ServiceObjectTest, PortZeroIsAFailedStartWithNoListener) {
+  g_nServerPort = 0;
+  TNuvoHttpServer server(nullptr, CurrentServiceSettings());
+  const std::string line = FailedStartLine(server);
+  EXPECT_EQ(line.rfind("微端服务器启动异常！[port 0: ", 0), 0u) << line;
+  EXPECT_EQ(server.BoundPort(), 0) << "nothing listens";
+}
+
 TEST_F(ServiceObjectTest, APortThatCannotBeBoundIsAFailedStartThatALaterOpenRetries) {
   namespace net = boost::asio;
   net::io_context io;
   auto holder = std::make_unique<net::ip::tcp::acceptor>(
       io, net::ip::tcp::endpoint(net::ip::make_address("127.0.0.1"), g_nServerPort));
   TNuvoHttpServer server(nullptr, CurrentServiceSettings());
-  EXPECT_EQ(server.Open(), "");
-  EXPECT_FALSE(g_boStart);
-  std::vector<std::string> log = DrainLogQueue();
-  ASSERT_EQ(log.size(), 1u);
-  EXPECT_EQ(log[0].rfind("微端服务器启动异常！[", 0), 0u) << log[0];
-  EXPECT_NE(log[0].find(std::to_string(g_nServerPort)), std::string::npos) << log[0];
-  EXPECT_EQ(log[0].back(), ']');
+  const std::string line = FailedStartLine(server);
+  EXPECT_EQ(line.rfind("微端服务器启动异常！[", 0), 0u) << line;
+  EXPECT_NE(line.find(std::to_string(g_nServerPort)), std::string::npos) << line;
+  ASSERT_FALSE(line.empty());
+  EXPECT_EQ(line.back(), ']');
 
   holder.reset();
   EXPECT_EQ(server.Open(), Url());

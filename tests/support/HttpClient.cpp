@@ -16,19 +16,17 @@ namespace beast = boost::beast;
 namespace http = beast::http;
 using tcp = net::ip::tcp;
 
-THttpReply HttpRequest(uint16_t port, const std::string& method, const std::string& target,
-                       const std::vector<std::pair<std::string, std::string>>& headers,
-                       const std::string& body) {
-  net::io_context io;
-  tcp::socket socket(io);
-  socket.connect(tcp::endpoint(net::ip::make_address("127.0.0.1"), port));
+namespace {
+
+THttpReply Exchange(tcp::socket& socket, beast::flat_buffer& buffer, const std::string& method,
+                    const std::string& target, const std::vector<std::pair<std::string, std::string>>& headers,
+                    const std::string& body) {
   http::request<http::string_body> req(http::string_to_verb(method), target, 11);
   req.set(http::field::host, "127.0.0.1");
   for (const auto& [name, value] : headers) req.insert(name, value);
   req.body() = body;
   if (!body.empty()) req.prepare_payload();
   http::write(socket, req);
-  beast::flat_buffer buffer;
   http::response_parser<http::string_body> parser;
   parser.body_limit(64u << 20);
   if (method == "HEAD") parser.skip(true);
@@ -40,6 +38,35 @@ THttpReply HttpRequest(uint16_t port, const std::string& method, const std::stri
   for (const auto& field : res) reply.Headers.emplace(std::string(field.name_string()), std::string(field.value()));
   reply.Body = res.body();
   return reply;
+}
+
+}  // namespace
+
+THttpReply HttpRequest(uint16_t port, const std::string& method, const std::string& target,
+                       const std::vector<std::pair<std::string, std::string>>& headers,
+                       const std::string& body) {
+  net::io_context io;
+  tcp::socket socket(io);
+  socket.connect(tcp::endpoint(net::ip::make_address("127.0.0.1"), port));
+  beast::flat_buffer buffer;
+  return Exchange(socket, buffer, method, target, headers, body);
+}
+
+struct THttpConnection::TState {
+  net::io_context Io;
+  tcp::socket Socket{Io};
+  beast::flat_buffer Buffer;
+};
+
+THttpConnection::THttpConnection(uint16_t port) : FState(std::make_unique<TState>()) {
+  FState->Socket.connect(tcp::endpoint(net::ip::make_address("127.0.0.1"), port));
+}
+THttpConnection::~THttpConnection() = default;
+THttpConnection::THttpConnection(THttpConnection&&) noexcept = default;
+
+THttpReply THttpConnection::Get(const std::string& target,
+                                const std::vector<std::pair<std::string, std::string>>& headers) {
+  return Exchange(FState->Socket, FState->Buffer, "GET", target, headers, {});
 }
 
 TRawReply RawExchange(uint16_t port, const std::string& bytes, std::chrono::milliseconds timeout) {

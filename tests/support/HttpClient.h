@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -29,6 +30,20 @@ inline THttpReply HttpGet(uint16_t port, const std::string& target,
                           const std::vector<std::pair<std::string, std::string>>& headers = {}) {
   return HttpRequest(port, "GET", target, headers);
 }
+
+// One keep-alive connection to 127.0.0.1:port that sends requests one after another.
+class THttpConnection {
+ public:
+  explicit THttpConnection(uint16_t port);
+  ~THttpConnection();
+  THttpConnection(THttpConnection&&) noexcept;
+  // Sends a GET and reads its answer. Throws when the connection fails.
+  THttpReply Get(const std::string& target, const std::vector<std::pair<std::string, std::string>>& headers = {});
+
+ private:
+  struct TState;
+  std::unique_ptr<TState> FState;
+};
 
 // Writes `bytes` to 127.0.0.1:port and collects what comes back until the server closes or
 // `timeout` passes. `Closed` tells which of the two happened.

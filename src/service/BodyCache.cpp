@@ -1,0 +1,52 @@
+#include "service/BodyCache.h"
+
+namespace {
+
+// What an entry costs: its key, its bytes with room for a coded form, and the bookkeeping.
+std::size_t EntryCost(const std::string& key, const THttpBody& body) {
+  return 2 * key.size() + 2 * body.Plain().size() + 160;
+}
+
+}  // namespace
+
+bool TBodyCache::Current(uint64_t generation) {
+  if (generation < FGeneration) return false;
+  if (generation > FGeneration) {
+    FEntries.clear();
+    FUse.clear();
+    FBytes = 0;
+    FGeneration = generation;
+  }
+  return true;
+}
+
+THttpBodyRef TBodyCache::Find(const std::string& key, uint64_t generation) {
+  std::lock_guard<std::mutex> hold(FLock);
+  if (!Current(generation)) return nullptr;
+  auto it = FEntries.find(key);
+  if (it == FEntries.end()) return nullptr;
+  FUse.splice(FUse.begin(), FUse, it->second.Use);
+  return it->second.Body;
+}
+
+void TBodyCache::Insert(const std::string& key, uint64_t generation, THttpBodyRef body) {
+  if (!body) return;
+  const std::size_t cost = EntryCost(key, *body);
+  if (cost > FBudget) return;
+  std::lock_guard<std::mutex> hold(FLock);
+  if (!Current(generation) || FEntries.count(key)) return;
+  while (FBytes + cost > FBudget && !FUse.empty()) {
+    auto last = FEntries.find(FUse.back());
+    FBytes -= last->second.Cost;
+    FEntries.erase(last);
+    FUse.pop_back();
+  }
+  FUse.push_front(key);
+  FEntries.emplace(key, TEntry{std::move(body), cost, FUse.begin()});
+  FBytes += cost;
+}
+
+std::size_t TBodyCache::Bytes() const {
+  std::lock_guard<std::mutex> hold(FLock);
+  return FBytes;
+}
