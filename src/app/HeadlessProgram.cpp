@@ -103,7 +103,8 @@ int RunHeadlessProgram() {
   }
 
   if (g_boStart) showStatistics();  // the traffic of the last second
-  control.FormDestroy();
+  // A service manager expects a prompt stop: a pass under way stops before its next file.
+  control.FormDestroy(TServiceControl::TPassAtClose::Abandon);
   signalThread.join();
   PrintAll(g_ErrorList.Drain());
   return exitCode.load();

@@ -141,7 +141,7 @@ void TServiceControl::LoadResources() {
   if (!FClosing && FGameLib) FGameLib->SetLoadLib(CurrentLoadLists());
 }
 
-void TServiceControl::FormDestroy() {
+void TServiceControl::FormDestroy(TPassAtClose pass) {
   std::shared_ptr<TGameLib> lib;
   {
     std::lock_guard hold(FServiceLock);
@@ -154,6 +154,7 @@ void TServiceControl::FormDestroy() {
   if (!lib) return;
   // A pass ending now finds FClosing set; detaching waits for a callback already running.
   lib->DetachCallbacks();
+  if (pass == TPassAtClose::Abandon) lib->AbandonPasses();
   lib->Terminate();
   lib.reset();  // joins the loader thread, waiting for a pass under way
 }

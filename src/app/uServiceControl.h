@@ -39,8 +39,10 @@ class TServiceControl {
   void StopService();
   void UnloadResources();
   void LoadResources();
-  // Releases the service, then ends and releases the catalogue (waiting for a pass under way).
-  void FormDestroy();
+  // Releases the service, then ends and releases the catalogue: the window waits for a pass under
+  // way; a headless program may have it stop before its next file.
+  enum class TPassAtClose { Wait, Abandon };
+  void FormDestroy(TPassAtClose pass = TPassAtClose::Wait);
 
   // The catalogue and the service object as they stand; null when there is none.
   std::shared_ptr<TGameLib> GameLib() const;

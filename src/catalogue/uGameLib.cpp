@@ -1,8 +1,11 @@
 #include "catalogue/uGameLib.h"
 
+#include <chrono>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 
+#include "catalogue/OrderedWork.h"
 #include "formats/Jpk.h"
 #include "formats/WIL.h"
 #include "formats/ZStream.h"
@@ -10,6 +13,7 @@
 #include "platform/AsciiText.h"
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
+#include "platform/FileWatch.h"
 #include "platform/ReadFile.h"
 #include "platform/HUtil32.h"
 #include "settings/TarnShare.h"
@@ -19,6 +23,81 @@ std::atomic<uint64_t> g_nDataMemory{0};
 namespace {
 
 std::string CountLine(const char* text, size_t n) { return text + std::string(" [") + std::to_string(n) + "]"; }
+
+// The four lists of a pass, in the order they load.
+enum TPhase : int { kJpkPhase, kWzlPhase, kMapPhase, kWavPhase, kPassDone };
+
+// One list entry as a pool thread made it, waiting to be stored in list order.
+struct TLoadEntry {
+  int Phase = kJpkPhase;
+  size_t I = 0;  // position in its list
+  const std::string* FileName = nullptr;
+  const std::string* PassWord = nullptr;
+  // What the pool thread made of it.
+  bool Skipped = true;   // empty line or no such file: nothing to say
+  std::string sName;
+  std::string Refusal;   // a line to log instead of storing
+  std::shared_ptr<TWMImages> Lib;
+  std::shared_ptr<TNuvoBuffer> Buffer;
+  std::optional<std::string> IndexHash;  // JPK libraries only
+  uint64_t Size = 0;
+};
+
+// Each pool thread reads every map and wav of its share into one buffer.
+struct TScratch {
+  std::string Read;
+  std::string Zip;
+};
+
+void OpenLibrary(TLoadEntry& e, const TFileSource& files) {
+  const bool jpkList = e.Phase == kJpkPhase;
+  if (jpkList && e.PassWord->empty()) {
+    e.Refusal = e.sName + " Jpk密码不能为空！";
+    return;
+  }
+  std::shared_ptr<TWMImages> lib = InitializeGameImage(*e.FileName, jpkList ? *e.PassWord : "", true, files);
+  if (!lib) {
+    e.Refusal = e.sName + (jpkList ? " Jpk文件不存在！" : " Wzl资源文件异常！");
+    return;
+  }
+  const auto* jpk = jpkList ? dynamic_cast<const TJpkLib*>(lib.get()) : nullptr;
+  if (jpk && !jpk->PasswordOk()) {
+    e.Refusal = e.sName + " Jpk密码错误！";
+    return;  // the library is released, and its file closed, here
+  }
+  // The table lists JPK libraries only: a WZL library named in the JPK list is served but
+  // published nowhere.
+  if (jpk) e.IndexHash = lib->IndexesHash();
+  e.Size = lib->FileSize();
+  e.Lib = std::move(lib);
+}
+
+void ReadAndCompress(TLoadEntry& e, TScratch& scratch, const TFileSource& files) {
+  ReadWholeFile(files, *e.FileName, scratch.Read);
+  auto entry = std::make_shared<TNuvoBuffer>();
+  entry->sFileName = *e.FileName;
+  entry->Buffer = ZlibCompress(scratch.Read, 2, &scratch.Zip);
+  entry->nSize = static_cast<int32_t>(entry->Buffer.size());
+  entry->Deflated = RawDeflate(entry->Buffer, 1);
+  e.Size = entry->Buffer.size();
+  e.Buffer = std::move(entry);
+}
+
+// Pool thread: everything about one entry that needs no order.
+void MakeEntry(TLoadEntry& e, const std::string& searchDir, TScratch& scratch, const TFileSource& files) {
+  if (e.FileName->empty() || !files.Exists(*e.FileName)) return;
+  e.Skipped = false;
+  e.sName = CatalogueKeyText(*e.FileName, searchDir);
+  try {
+    if (e.Phase == kJpkPhase || e.Phase == kWzlPhase) {
+      OpenLibrary(e, files);
+    } else {
+      ReadAndCompress(e, scratch, files);
+    }
+  } catch (const std::exception& error) {
+    throw ELoadPassError(*e.FileName, error.what());
+  }
+}
 
 }  // namespace
 
@@ -82,20 +161,32 @@ void TGameLib::CallBackLoad() {
   if (FTBackLoad) FTBackLoad();
 }
 
+void TGameLib::AbandonPasses() { FAbandon = true; }
+
 void TGameLib::Execute() {
   for (;;) {
     TLoadLists lists;
     {
       std::unique_lock lock(wakeMutex_);
-      // Waiting on the flag instead of polling every millisecond keeps an idle loader at no cost.
-      wake_.wait(lock, [this] { return Terminated.load() || FLoadLib.load(); });
+      // Waiting on the flag instead of polling every millisecond keeps an idle loader at almost no
+      // cost; it wakes twice a second to look for changed library files.
+      if (!wake_.wait_for(lock, std::chrono::milliseconds(500),
+                          [this] { return Terminated.load() || FLoadLib.load(); })) {
+        lock.unlock();
+        ReportChangedLibraries();
+        continue;
+      }
       if (Terminated) return;
       FLoadLib = false;
       lists = std::move(FPendingLists);
     }
+    // No Clear first: the pass builds its catalogue aside, and until it completes requests are
+    // answered from the one before.
     try {
-      Clear();
       LoadGameLib(lists);
+    } catch (const ELoadPassError& e) {
+      MainOutMessage("[Exception] TGameLib::Execute Error ");
+      MainOutMessage(e.FileName + " 加载失败: " + e.what());
     } catch (...) {
       MainOutMessage("[Exception] TGameLib::Execute Error ");
     }
@@ -103,13 +194,10 @@ void TGameLib::Execute() {
 }
 
 void TGameLib::Clear() {
-  TLibMap libs;
-  TBufferMap maps, wavs;
+  TMaps old;
   {
     std::unique_lock lock(mapMutex_);
-    libs.swap(m_LibList);
-    maps.swap(m_MapList);
-    wavs.swap(m_WavList);
+    std::swap(old, FMaps);
     FGeneration.fetch_add(1, std::memory_order_release);
   }
   // The entries are released here, outside the lock; a reader still using one keeps it alive.
@@ -117,41 +205,20 @@ void TGameLib::Clear() {
 
 std::shared_ptr<TWMImages> TGameLib::GetLib(const std::string& sFileName) const {
   std::shared_lock lock(mapMutex_);
-  auto it = m_LibList.find(sFileName);
-  return it == m_LibList.end() ? nullptr : it->second;
+  auto it = FMaps.m_LibList.find(sFileName);
+  return it == FMaps.m_LibList.end() ? nullptr : it->second;
 }
 
 std::shared_ptr<const TNuvoBuffer> TGameLib::GetMap(const std::string& sFileName) const {
   std::shared_lock lock(mapMutex_);
-  auto it = m_MapList.find(sFileName);
-  return it == m_MapList.end() ? nullptr : it->second;
+  auto it = FMaps.m_MapList.find(sFileName);
+  return it == FMaps.m_MapList.end() ? nullptr : it->second;
 }
 
 std::shared_ptr<const TNuvoBuffer> TGameLib::GetWav(const std::string& sFileName) const {
   std::shared_lock lock(mapMutex_);
-  auto it = m_WavList.find(sFileName);
-  return it == m_WavList.end() ? nullptr : it->second;
-}
-
-void TGameLib::StoreLib(const std::string& key, std::shared_ptr<TWMImages> lib) {
-  std::shared_ptr<TWMImages> old;
-  std::unique_lock lock(mapMutex_);
-  auto& slot = m_LibList[key];
-  old.swap(slot);
-  slot = std::move(lib);
-  FGeneration.fetch_add(1, std::memory_order_release);
-  lock.unlock();
-}
-
-void TGameLib::StoreBuffer(TBufferMap& map, const std::string& key,
-                           std::shared_ptr<const TNuvoBuffer> buf) {
-  std::shared_ptr<const TNuvoBuffer> old;
-  std::unique_lock lock(mapMutex_);
-  auto& slot = map[key];
-  old.swap(slot);
-  slot = std::move(buf);
-  FGeneration.fetch_add(1, std::memory_order_release);
-  lock.unlock();
+  auto it = FMaps.m_WavList.find(sFileName);
+  return it == FMaps.m_WavList.end() ? nullptr : it->second;
 }
 
 std::string CatalogueKeyText(const std::string& sFileName, const std::string& sSearchDir) {
@@ -201,72 +268,91 @@ std::vector<std::string> TGameLib::IndexRows() const {
   return m_Indexes;
 }
 
-void TGameLib::LoadJpkPhase(const std::string& searchDir,
-                            const std::vector<std::pair<std::string, std::string>>& list) {
-  MainOutMessage(CountLine("准备加载 Jpk 资源", list.size()));
-  for (size_t I = 0; I < list.size(); ++I) {
-    const auto& [sFileName, sPassWord] = list[I];
-    if (sFileName.empty() || !FFiles.Exists(sFileName)) continue;
-    const std::string sName = CatalogueKeyText(sFileName, searchDir);
-    if (sPassWord.empty()) {
-      MainOutMessage(sName + " Jpk密码不能为空！");
-      continue;
-    }
-    std::shared_ptr<TWMImages> lib = InitializeGameImage(sFileName, sPassWord, true, FFiles);
-    if (!lib) {
-      MainOutMessage(sName + " Jpk文件不存在！");
-      continue;
-    }
-    const auto* jpk = dynamic_cast<const TJpkLib*>(lib.get());
-    if (jpk && !jpk->PasswordOk()) {
-      MainOutMessage(sName + " Jpk密码错误！");
-      continue;
-    }
-    const std::string hash = lib->IndexesHash();
-    const uint64_t size = lib->FileSize();
-    StoreLib(AnsiFromUtf8(sName), std::move(lib));
-    // The table lists JPK libraries only: a WZL library named in the JPK list is served but
-    // published nowhere.
-    if (jpk) SetIndexRow(sName, hash);
-    g_nDataMemory += size;
-    ShowProgress(sName, I, list.size());
+// The catalogue a pass builds aside, with the index rows it will set.
+struct TGameLib::TPass {
+  std::vector<TLoadEntry> Entries;
+  TMaps Maps;
+  std::vector<std::pair<std::string, std::string>> IndexRows;  // sName, hash, in order
+  int Phase = -1;  // the last phase entered
+};
+
+// The lines between the end of one list and the start of the next.
+void TGameLib::EnterPhase(int phase, const TLoadLists& Lists) {
+  switch (phase) {
+    case kJpkPhase:
+      MainOutMessage(CountLine("准备加载 Jpk 资源", Lists.Jpk.size()));
+      break;
+    case kWzlPhase:
+      MainOutMessage(CountLine("准备加载 Wzl 资源", Lists.Wzl.size()));
+      break;
+    case kMapPhase:
+      MainOutMessage("Data 资源全部加载完成!");
+      ShowLoadLabel(AnsiFromUtf8("正在加载 map 资源！"));
+      MainOutMessage(CountLine("准备加载 Map 资源", Lists.Maps.size()));
+      break;
+    case kWavPhase:
+      MainOutMessage("Map 资源全部加载完成!");
+      ShowLoadLabel(AnsiFromUtf8("正在加载 Wav 资源！"));
+      MainOutMessage(CountLine("准备加载 Wav 资源", Lists.Wavs.size()));
+      break;
+    default:
+      MainOutMessage("Wav 资源全部加载完成!");
+      break;
   }
 }
 
-void TGameLib::LoadWzlPhase(const std::string& searchDir, const std::vector<std::string>& list) {
-  MainOutMessage(CountLine("准备加载 Wzl 资源", list.size()));
-  for (size_t I = 0; I < list.size(); ++I) {
-    const std::string& sFileName = list[I];
-    if (sFileName.empty() || !FFiles.Exists(sFileName)) continue;
-    const std::string sName = CatalogueKeyText(sFileName, searchDir);
-    std::shared_ptr<TWMImages> lib = InitializeGameImage(sFileName, "", true, FFiles);
-    if (!lib) {
-      MainOutMessage(sName + " Wzl资源文件异常！");
-      continue;
-    }
-    const uint64_t size = lib->FileSize();
-    StoreLib(AnsiFromUtf8(sName), std::move(lib));
-    g_nDataMemory += size;
-    ShowProgress(sName, I, list.size());
+// Loader thread, in list order: the entry's line, its place in the new catalogue, its count.
+void TGameLib::CommitEntry(TPass& pass, size_t i) {
+  TLoadEntry& e = pass.Entries[i];
+  if (e.Skipped) return;
+  if (!e.Refusal.empty()) {
+    MainOutMessage(e.Refusal);
+    return;
+  }
+  const std::string key = AnsiFromUtf8(e.sName);
+  if (e.Lib) {
+    pass.Maps.m_LibList[key] = std::move(e.Lib);
+  } else {
+    (e.Phase == kMapPhase ? pass.Maps.m_MapList : pass.Maps.m_WavList)[key] = std::move(e.Buffer);
+  }
+  if (e.IndexHash) pass.IndexRows.emplace_back(e.sName, *e.IndexHash);
+  g_nDataMemory += e.Size;
+}
+
+// The completed pass replaces the catalogue served in one step.
+void TGameLib::PutInPlace(TPass& pass) {
+  for (const auto& [sName, hash] : pass.IndexRows) SetIndexRow(sName, hash);
+  {
+    std::unique_lock lock(mapMutex_);
+    std::swap(FMaps, pass.Maps);
+    FGeneration.fetch_add(1, std::memory_order_release);
+  }
+  pass.Maps = TMaps();  // the catalogue before, released outside the lock
+  WatchLibraries();
+}
+
+void TGameLib::WatchLibraries() {
+  std::lock_guard hold(watchMutex_);
+  FWatch = std::make_unique<TFileWatch>();
+  FWatchedKeys.clear();
+  std::shared_lock lock(mapMutex_);
+  for (const auto& [key, lib] : FMaps.m_LibList) {
+    if (FWatch->Add(lib->FileName())) FWatchedKeys[lib->FileName()] = key;
   }
 }
 
-void TGameLib::LoadBufferPhase(const std::string& searchDir, const std::vector<std::string>& list,
-                               TBufferMap& map, std::string& readBuffer, std::string& zipBuffer) {
-  for (size_t I = 0; I < list.size(); ++I) {
-    const std::string& sFileName = list[I];
-    if (sFileName.empty() || !FFiles.Exists(sFileName)) continue;
-    const std::string sName = CatalogueKeyText(sFileName, searchDir);
-    ReadWholeFile(FFiles, sFileName, readBuffer);
-    auto entry = std::make_shared<TNuvoBuffer>();
-    entry->sFileName = sFileName;
-    entry->Buffer = ZlibCompress(readBuffer, 2, &zipBuffer);
-    entry->nSize = static_cast<int32_t>(entry->Buffer.size());
-    entry->Deflated = RawDeflate(entry->Buffer, 1);
-    const uint64_t size = entry->Buffer.size();
-    StoreBuffer(map, AnsiFromUtf8(sName), std::move(entry));
-    g_nDataMemory += size;
-    ShowProgress(sName, I, list.size());
+// A library changed on disk is served from what was read when it was opened, and from whatever
+// its file holds now: tell the operator once that a reload is due.
+void TGameLib::ReportChangedLibraries() {
+  std::lock_guard hold(watchMutex_);
+  if (!FWatch) return;
+  for (const std::string& path : FWatch->Changed(std::chrono::milliseconds(0))) {
+    const auto it = FWatchedKeys.find(path);
+    if (it == FWatchedKeys.end()) continue;
+    const std::string key = it->second;
+    FWatchedKeys.erase(it);
+    const std::shared_ptr<TWMImages> lib = GetLib(key);
+    if (lib && lib->FileName() == path) MainOutMessage(Utf8FromAnsi(key) + " 资源文件已被修改，请重新加载微端资源！");
   }
 }
 
@@ -282,26 +368,47 @@ TLoadLists CurrentLoadLists() {
 }
 
 void TGameLib::LoadGameLib(const TLoadLists& Lists) {
-  const std::string& searchDir = Lists.SearchDir;
-  const auto& maps = Lists.Maps;
-  const auto& wavs = Lists.Wavs;
+  TPass pass;
+  const auto add = [&pass](int phase, size_t I, const std::string& name, const std::string* password) {
+    TLoadEntry e;
+    e.Phase = phase;
+    e.I = I;
+    e.FileName = &name;
+    e.PassWord = password;
+    pass.Entries.push_back(std::move(e));
+  };
+  for (size_t I = 0; I < Lists.Jpk.size(); ++I) add(kJpkPhase, I, Lists.Jpk[I].first, &Lists.Jpk[I].second);
+  for (size_t I = 0; I < Lists.Wzl.size(); ++I) add(kWzlPhase, I, Lists.Wzl[I], nullptr);
+  for (size_t I = 0; I < Lists.Maps.size(); ++I) add(kMapPhase, I, Lists.Maps[I], nullptr);
+  for (size_t I = 0; I < Lists.Wavs.size(); ++I) add(kWavPhase, I, Lists.Wavs[I], nullptr);
+  const size_t listSizes[] = {Lists.Jpk.size(), Lists.Wzl.size(), Lists.Maps.size(), Lists.Wavs.size()};
+
+  const auto enterUpTo = [&](int phase) {
+    while (pass.Phase < phase) EnterPhase(++pass.Phase, Lists);
+  };
   g_nDataMemory = 0;
-  LoadJpkPhase(searchDir, Lists.Jpk);
-  LoadWzlPhase(searchDir, Lists.Wzl);
-  MainOutMessage("Data 资源全部加载完成!");
-  ShowLoadLabel(AnsiFromUtf8("正在加载 map 资源！"));
-
-  MainOutMessage(CountLine("准备加载 Map 资源", maps.size()));
-  std::string readBuffer, zipBuffer;
-  LoadBufferPhase(searchDir, maps, m_MapList, readBuffer, zipBuffer);
-  MainOutMessage("Map 资源全部加载完成!");
-  ShowLoadLabel(AnsiFromUtf8("正在加载 Wav 资源！"));
-
-  MainOutMessage(CountLine("准备加载 Wav 资源", wavs.size()));
-  LoadBufferPhase(searchDir, wavs, m_WavList, readBuffer, zipBuffer);
-  std::string().swap(readBuffer);
-  std::string().swap(zipBuffer);
-  MainOutMessage("Wav 资源全部加载完成!");
+  std::vector<TScratch> scratch(OrderedWorkThreads(FLoadThreads));
+  TOrderedWork work;
+  work.Count = pass.Entries.size();
+  work.Threads = FLoadThreads;
+  work.Work = [&](size_t i, unsigned worker) { MakeEntry(pass.Entries[i], Lists.SearchDir, scratch[worker], FFiles); };
+  work.Stopped = [this] { return FAbandon.load(); };
+  bool complete = true;
+  work.Commit = [&](size_t i) {
+    if (FAbandon) return complete = false;
+    const TLoadEntry& e = pass.Entries[i];
+    enterUpTo(e.Phase);
+    const bool stored = !e.Skipped && e.Refusal.empty();
+    CommitEntry(pass, i);
+    if (stored) ShowProgress(e.sName, e.I, listSizes[e.Phase]);
+    return true;
+  };
+  enterUpTo(kJpkPhase);
+  RunOrderedWork(work);
+  if (!complete || FAbandon) return;
+  enterUpTo(kPassDone);
+  std::vector<TScratch>().swap(scratch);
+  PutInPlace(pass);
 
   ShowLoadLabel(AnsiFromUtf8("微端资源加载完毕！"));
   MainOutMessage("微端资源加载完毕！");

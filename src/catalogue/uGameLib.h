@@ -3,9 +3,10 @@
 // code page 936), together with the loader thread that fills it from the resource lists.
 //
 // Threads: lookups and payload assembly may run on any number of threads at once while the loader
-// thread clears and refills the maps and the window thread unloads them. A lookup holds the map lock
-// only for the probe; the entry it returns stays alive through shared ownership until the caller
-// drops it, so a released entry is never used.
+// thread builds the next catalogue aside and the window thread unloads. A pass puts its catalogue in
+// place in one step when it completes, so requests are answered from the one before until then.
+// A lookup holds the map lock only for the probe; the entry it returns stays alive through shared
+// ownership until the caller drops it, so a released entry is never used.
 #pragma once
 
 #include <atomic>
@@ -15,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -23,6 +25,7 @@
 
 #include "platform/ReadFile.h"
 
+class TFileWatch;
 class TWMImages;
 
 // Bytes of the library files, maps and wavs the last load pass took in (any thread).
@@ -57,8 +60,8 @@ using TBackShow = std::function<void(const std::string& sMsg)>;  // code page 93
 
 class TGameLib {
  public:
-  // Suspended: the thread starts at Resume(). Nothing loads until LoadLib is set. The listed files
-  // are read through `files`, which must outlive the catalogue.
+  // Suspended: the thread starts at Resume(). Nothing loads until LoadLib is set.
+  // The listed files are read through `files`, which must outlive the catalogue.
   explicit TGameLib(bool CreateSuspended, const TFileSource& files = OsFiles());
   // Ends the thread (a pass under way runs to its end first), then clears.
   ~TGameLib();
@@ -67,6 +70,11 @@ class TGameLib {
 
   void Resume();
   void Terminate();
+  // Makes a pass under way stop before its next file and store nothing, and every later pass too;
+  // for a prompt exit. Any thread.
+  void AbandonPasses();
+  // Threads of a load pass: 0 (the default) one per core. Set before passes run.
+  void SetLoadThreads(unsigned n) { FLoadThreads = n; }
 
   // Callbacks run on the loader thread. DetachCallbacks returns once no callback runs and none will
   // start; callbacks therefore must not wait for the thread that detaches them.
@@ -103,25 +111,32 @@ class TGameLib {
   // The index rows as "key=hash" text (UTF-8), in order.
   std::vector<std::string> IndexRows() const;
 
-  // One load pass, on the calling thread; the loader thread calls it after Clear. Throws on an
-  // input/output failure (the thread logs it and abandons the pass).
+  // One load pass, on the calling thread (the loader thread runs it): opens, reads and compresses
+  // the listed files on a pool of threads, logs and stores them in list order into a new catalogue
+  // and puts that in place when the pass completes. Throws ELoadPassError when a file cannot be
+  // read; the catalogue served before then stays.
   void LoadGameLib(const TLoadLists& Lists);
 
  private:
   using TLibMap = std::unordered_map<std::string, std::shared_ptr<TWMImages>>;
   using TBufferMap = std::unordered_map<std::string, std::shared_ptr<const TNuvoBuffer>>;
+  struct TMaps {
+    TLibMap m_LibList;
+    TBufferMap m_MapList;
+    TBufferMap m_WavList;
+  };
+  struct TPass;
 
   void Execute();
   void ShowLoadLabel(const std::string& sMsg);
   void CallBackLoad();
-  void StoreLib(const std::string& key, std::shared_ptr<TWMImages> lib);
-  void StoreBuffer(TBufferMap& map, const std::string& key, std::shared_ptr<const TNuvoBuffer> buf);
   void SetIndexRow(const std::string& sName, const std::string& hash);
-  void LoadJpkPhase(const std::string& searchDir, const std::vector<std::pair<std::string, std::string>>& list);
-  void LoadWzlPhase(const std::string& searchDir, const std::vector<std::string>& list);
-  void LoadBufferPhase(const std::string& searchDir, const std::vector<std::string>& list,
-                       TBufferMap& map, std::string& readBuffer, std::string& zipBuffer);
   void ShowProgress(const std::string& sName, size_t I, size_t ProgressMax);
+  void EnterPhase(int phase, const TLoadLists& Lists);
+  void CommitEntry(TPass& pass, size_t i);
+  void PutInPlace(TPass& pass);
+  void WatchLibraries();
+  void ReportChangedLibraries();
   static std::string CopyBuffer(const std::shared_ptr<const TNuvoBuffer>& entry);
 
   const TFileSource& FFiles;
@@ -129,6 +144,12 @@ class TGameLib {
   // Loader state.
   std::atomic<bool> FLoadLib{false};
   std::atomic<bool> Terminated{false};
+  std::atomic<bool> FAbandon{false};
+  unsigned FLoadThreads = 0;
+  // The library files of the catalogue put in place last; each change is told once.
+  std::mutex watchMutex_;
+  std::unique_ptr<TFileWatch> FWatch;
+  std::unordered_map<std::string, std::string> FWatchedKeys;  // path -> catalogue key
   TLoadLists FPendingLists;  // under wakeMutex_: the lists of the pass asked for
   std::mutex wakeMutex_;
   std::condition_variable wake_;
@@ -144,10 +165,16 @@ class TGameLib {
   mutable std::mutex indexMutex_;
   std::vector<std::string> m_Indexes;
 
-  // The three maps; the lock is held only to probe, insert, or swap a map out.
+  // The three maps served; the lock is held only to probe or to swap them.
   mutable std::shared_mutex mapMutex_;
   std::atomic<uint64_t> FGeneration{1};  // raised under mapMutex_ after each change of the maps
-  TLibMap m_LibList;
-  TBufferMap m_MapList;
-  TBufferMap m_WavList;
+  TMaps FMaps;
+};
+
+// A load pass that could not read a listed file: names the file and the reason.
+class ELoadPassError : public std::runtime_error {
+ public:
+  ELoadPassError(std::string fileName, const std::string& reason)
+      : std::runtime_error(reason), FileName(std::move(fileName)) {}
+  std::string FileName;
 };

@@ -112,7 +112,12 @@ std::optional<TWImage> TWMImages::ReadClientImage(std::string& Buffer, int32_t n
     return rec;
   }
   uint8_t header[std::max(sizeof(TWzlImageInfo), sizeof(TJpkImageInfo))];
-  ReadRecord(static_cast<uint64_t>(pos), header, f.HeaderSize);
+  if (ReadRecord(static_cast<uint64_t>(pos), header, f.HeaderSize) != f.HeaderSize) {
+    // The file ends inside the entry header (it shrank after it was opened): no record, never
+    // one made of zero bytes the file does not hold.
+    ReportCorruptEntry(nIndex, pos, -1);
+    return std::nullopt;
+  }
   rec.nOffSet = pos;
   std::memcpy(reinterpret_cast<uint8_t*>(&rec) + f.InfoOffset, header, f.HeaderSize);
   const std::optional<int64_t> len = f.DataLength(header);

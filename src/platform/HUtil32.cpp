@@ -101,13 +101,29 @@ bool TryStrToInt64(std::string_view s, int64_t& value) {
   return true;
 }
 
-int32_t Str_ToInt(std::string_view Str, int32_t def) {
-  if (Str.empty()) return def;
+namespace {
+
+// The integer both readers accept: a digit or sign first, then TryStrToInt64's whole-text rule.
+bool ReadLeadingInteger(std::string_view Str, int64_t& v) {
+  if (Str.empty()) return false;
   const char first = Str[0];
-  if (!(first >= '0' && first <= '9') && first != '+' && first != '-') return def;
+  if (!(first >= '0' && first <= '9') && first != '+' && first != '-') return false;
+  return TryStrToInt64(Str, v);
+}
+
+}  // namespace
+
+int32_t Str_ToInt(std::string_view Str, int32_t def) {
   int64_t v = 0;
-  if (!TryStrToInt64(Str, v)) return def;
+  if (!ReadLeadingInteger(Str, v)) return def;
   return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(v)));
+}
+
+int32_t StrToInt32Def(std::string_view Str, int32_t def) {
+  int64_t v = 0;
+  if (!ReadLeadingInteger(Str, v)) return def;
+  if (v < std::numeric_limits<int32_t>::min() || v > std::numeric_limits<int32_t>::max()) return def;
+  return static_cast<int32_t>(v);
 }
 
 std::string ExtractFileNameOnly(std::string_view fname) {

@@ -31,6 +31,8 @@ bool TryStrToInt64(std::string_view s, int64_t& value);
 // The low 32 bits of the 64-bit value of `Str`, or `def` when it does not begin with a digit,
 // "+" or "-", or is no integer.
 int32_t Str_ToInt(std::string_view Str, int32_t def);
+// As Str_ToInt, but a value outside the signed 32-bit range is no integer either: `def`.
+int32_t StrToInt32Def(std::string_view Str, int32_t def);
 
 // File name without directory and extension: "D:\data\Hum.wzl" -> "Hum". "\", ":" and "/" all
 // end the directory part.

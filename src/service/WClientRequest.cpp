@@ -37,7 +37,8 @@ void ParseImageField(const std::string& sImage, TWClientRequest& r) {
     r.Kind = TWClientRequestKind::Header;
   } else {
     r.Kind = TWClientRequestKind::Image;
-    r.nIndex = Str_ToInt(field, -1);
+    // A number beyond 32 bits names no image; it must not wrap round to one.
+    r.nIndex = StrToInt32Def(field, -1);
   }
 }
 

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "formats/Jpk.h"
+#include "support/LibraryFixture.h"
 #include "support/LibraryWriter.h"
 #include "formats/WIL.h"
 #include "formats/ZStream.h"
@@ -73,8 +74,10 @@ class CatalogueTest : public ::testing::Test {
     g_WavList = {client + "/Wav/Hit.wav"};
   }
 
-  // Runs one pass on the calling thread, recording progress texts and the load-finished call.
+  // Runs one pass on the calling thread, recording progress texts and the load-finished call. More
+  // pool threads than entries, so results arrive out of order on any machine.
   void RunPass(TGameLib& lib) {
+    lib.SetLoadThreads(4);
     lib.SetShowLabel([this](const std::string& s) { progress.push_back(Utf8FromAnsi(s)); });
     lib.SetBackLoad([this] { ++loaded; });
     lib.Clear();
@@ -118,10 +121,10 @@ TEST_F(CatalogueTest, FullPassStoresEveryKindUnderItsKey) {
   EXPECT_EQ(lib.GetWav("\\map\\sub\\0.map"), nullptr);
   EXPECT_EQ(lib.GetMapBuff("\\wav\\hit.wav"), "");
 
-  EXPECT_TRUE(Contains(progress, "\\data\\items.jpk [0/2]"));
-  EXPECT_TRUE(Contains(progress, "\\data\\old.jpk [1/2]"));
-  EXPECT_TRUE(Contains(progress, "\\data\\hum.wzl [0/1]"));
-  EXPECT_TRUE(Contains(progress, "\\map\\empty.map [1/2]"));
+  EXPECT_EQ(progress, (std::vector<std::string>{
+                          "\\data\\items.jpk [0/2]", "\\data\\old.jpk [1/2]", "\\data\\hum.wzl [0/1]",
+                          "正在加载 map 资源！", "\\map\\sub\\0.map [0/2]", "\\map\\empty.map [1/2]",
+                          "正在加载 Wav 资源！", "\\wav\\hit.wav [0/1]", "微端资源加载完毕！"}));
   EXPECT_EQ(loaded, 1);
 
   uint64_t expected = FileSizeOf(client + "/Data/Items.jpk") + FileSizeOf(client + "/Data/Old.jpk") +
@@ -167,13 +170,13 @@ TEST_F(CatalogueTest, RefusedEntriesAreLoggedAndThePassGoesOn) {
   g_MapList = {client + "/Map/Sub/0.map"};
   TGameLib lib(true);
   RunPass(lib);
-  auto log = DrainLog();
-  EXPECT_TRUE(Contains(log, "\\data\\items.jpk Jpk密码不能为空！"));
-  EXPECT_TRUE(Contains(log, "\\data\\old.jpk Jpk密码错误！"));
-  EXPECT_TRUE(Contains(log, "\\data\\notes.txt Jpk文件不存在！"));
-  EXPECT_TRUE(Contains(log, "\\data\\notes.txt Wzl资源文件异常！"));
-  EXPECT_TRUE(Contains(log, "准备加载 Wzl 资源 [3]"));
-  for (const auto& line : log) EXPECT_EQ(line.find("missing"), std::string::npos) << line;
+  // Lines in list order, whichever pool thread finished first.
+  EXPECT_EQ(DrainLog(), (std::vector<std::string>{
+                            "准备加载 Jpk 资源 [4]", "\\data\\items.jpk Jpk密码不能为空！",
+                            "\\data\\old.jpk Jpk密码错误！", "\\data\\notes.txt Jpk文件不存在！",
+                            "准备加载 Wzl 资源 [3]", "\\data\\notes.txt Wzl资源文件异常！",
+                            "Data 资源全部加载完成!", "准备加载 Map 资源 [1]", "Map 资源全部加载完成!",
+                            "准备加载 Wav 资源 [0]", "Wav 资源全部加载完成!", "微端资源加载完毕！"}));
   EXPECT_EQ(lib.GetLib("\\data\\items.jpk"), nullptr);
   EXPECT_EQ(lib.GetLib("\\data\\old.jpk"), nullptr);
   EXPECT_TRUE(lib.IndexRows().empty());
@@ -258,6 +261,33 @@ TEST_F(CatalogueTest, PayloadsOfEveryRequestForm) {
   EXPECT_EQ(ZlibInflate(lib.GetWavBuff("\\wav\\hit.wav")), wavBytes);
 }
 
+// A library cut short under the running server: the entries it lost give empty bodies and a line in
+// the damaged-entry file, never a record of bytes the file no longer holds.
+TEST_F(CatalogueTest, ATruncatedLibraryGivesEmptyBodiesForTheEntriesItLost) {
+  UseFullLists();
+  TGameLib lib(true);
+  RunPass(lib);
+  const struct {
+    const char* file;
+    const char* key;
+    int32_t cut;  // the new length
+  } cases[] = {
+      {"client/Data/Hum.wzl", "\\data\\hum.wzl", WzlLibraryBytes(wzlDesc).Positions[2] + 100},  // in the bytes
+      {"client/Data/Items.jpk", "\\data\\items.jpk",
+       JpkLibraryBytes(jpkDesc, TJpkVersion::V2, "pw").Positions[2] + 10},  // in the entry header
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.key);
+    const std::string first = lib.GetImageBuff(c.key, 0);
+    ASSERT_FALSE(lib.GetImageBuff(c.key, 2).empty());
+    std::filesystem::resize_file(tmp.PathOf(c.file), static_cast<uintmax_t>(c.cut));
+    EXPECT_EQ(lib.GetImageBuff(c.key, 2), "");
+    EXPECT_EQ(lib.GetImageBuff(c.key, 0), first) << "entries the file still holds are served";
+    const std::string log = tmp.ReadFile(kDebugFileName);
+    EXPECT_NE(log.find(tmp.PathOf(c.file) + " TWMImages.GetWClientImage 2 "), std::string::npos) << log;
+  }
+}
+
 TEST_F(CatalogueTest, IndexRowsOutliveClearAndLaterPasses) {
   UseFullLists();
   TGameLib lib(true);
@@ -322,6 +352,21 @@ class LoaderThreadTest : public CatalogueTest {
     std::unique_lock lock(m);
     return cv.wait_for(lock, 10s, pred);
   }
+  // Starts the loader on a pass of the current lists and waits until it is held.
+  bool StartHeldPass(TGameLib& lib) {
+    holdFirst = true;
+    Attach(lib);
+    lib.Resume();
+    lib.SetLoadLib(CurrentLoadLists());
+    return WaitFor([this] { return held; });
+  }
+  void Release() {
+    {
+      std::lock_guard lock(m);
+      released = true;
+    }
+    cv.notify_all();
+  }
 
   std::mutex m;
   std::condition_variable cv;
@@ -331,47 +376,107 @@ class LoaderThreadTest : public CatalogueTest {
 
 TEST_F(LoaderThreadTest, TwoRequestsDuringAPassGiveExactlyOneMorePass) {
   UseFullLists();
-  holdFirst = true;
   TGameLib lib(true);
-  Attach(lib);
-  lib.Resume();
-  lib.SetLoadLib(CurrentLoadLists());
-  ASSERT_TRUE(WaitFor([this] { return held; }));
+  ASSERT_TRUE(StartHeldPass(lib));
   lib.SetLoadLib(CurrentLoadLists());
   lib.SetLoadLib(CurrentLoadLists());
-  {
-    std::lock_guard lock(m);
-    released = true;
-  }
-  cv.notify_all();
+  Release();
   ASSERT_TRUE(WaitFor([this] { return passes == 2; }));
   std::this_thread::sleep_for(100ms);
   std::lock_guard lock(m);
   EXPECT_EQ(passes, 2);
 }
 
-TEST_F(LoaderThreadTest, UnreadableMapAbandonsThePassWithoutTheCallback) {
+// A failing pass names the file and keeps every entry served before it, later phases included.
+TEST_F(LoaderThreadTest, UnreadableMapKeepsTheCatalogueBeforeAndNamesTheFile) {
   UseFullLists();
+  TGameLib lib(true);
+  RunPass(lib);
+  DrainLog();
+  const std::string wav = lib.GetWavBuff("\\wav\\hit.wav");
+  tmp.WriteFile("client/Map/Sub/0.map", "changed");
   // Exists as a regular file, but every read fails.
   g_MapList = {client + "/Map/Sub/0.map", "/proc/self/mem", client + "/Map/Empty.map"};
-  {
-    TGameLib lib(true);
-    Attach(lib);
-    lib.Resume();
-    lib.SetLoadLib(CurrentLoadLists());
-    std::vector<std::string> log;
-    for (int i = 0; i < 1000 && !Contains(log, "[Exception] TGameLib::Execute Error "); ++i) {
-      for (auto& l : DrainLog()) log.push_back(l);
-      std::this_thread::sleep_for(5ms);
-    }
-    ASSERT_TRUE(Contains(log, "[Exception] TGameLib::Execute Error "));
-    EXPECT_FALSE(Contains(log, "Map 资源全部加载完成!"));
-    EXPECT_NE(lib.GetLib("\\data\\hum.wzl"), nullptr);
-    EXPECT_NE(lib.GetMap("\\map\\sub\\0.map"), nullptr);
-    EXPECT_EQ(lib.GetMap("\\map\\empty.map"), nullptr);
-    EXPECT_EQ(lib.GetWav("\\wav\\hit.wav"), nullptr);
+  Attach(lib);
+  lib.Resume();
+  lib.SetLoadLib(CurrentLoadLists());
+  std::vector<std::string> log;
+  for (int i = 0; i < 1000 && !Contains(log, "[Exception] TGameLib::Execute Error "); ++i) {
+    for (auto& l : DrainLog()) log.push_back(l);
+    std::this_thread::sleep_for(5ms);
   }
+  for (auto& l : DrainLog()) log.push_back(l);
+  ASSERT_TRUE(Contains(log, "[Exception] TGameLib::Execute Error "));
+  const auto failure = std::find(log.begin(), log.end(), "[Exception] TGameLib::Execute Error ");
+  ASSERT_NE(failure + 1, log.end());
+  EXPECT_EQ(failure[1].rfind("/proc/self/mem 加载失败: ", 0), 0u) << failure[1];
+  EXPECT_FALSE(Contains(log, "Map 资源全部加载完成!"));
+  EXPECT_EQ(ZlibInflate(lib.GetMapBuff("\\map\\sub\\0.map")), mapBytes);
+  EXPECT_NE(lib.GetMap("\\map\\empty.map"), nullptr);
+  EXPECT_EQ(lib.GetWavBuff("\\wav\\hit.wav"), wav);
+  EXPECT_NE(lib.GetLib("\\data\\hum.wzl"), nullptr);
+  std::lock_guard lock(m);
   EXPECT_EQ(passes, 0);
+}
+
+// Until a reload completes, requests are answered from the catalogue before it; then the new one
+// is in place at once.
+TEST_F(LoaderThreadTest, AReloadServesThePreviousCatalogueUntilItCompletes) {
+  UseFullLists();
+  TGameLib lib(true);
+  RunPass(lib);
+  tmp.WriteFile("client/Map/Sub/0.map", "changed");
+  tmp.WriteFile("client/Wav/Hit.wav", "changed too");
+  ASSERT_TRUE(StartHeldPass(lib));
+  EXPECT_EQ(ZlibInflate(lib.GetMapBuff("\\map\\sub\\0.map")), mapBytes);
+  EXPECT_EQ(ZlibInflate(lib.GetWavBuff("\\wav\\hit.wav")), wavBytes);
+  EXPECT_FALSE(lib.GetImageBuff("\\data\\items.jpk", 0).empty());
+  Release();
+  ASSERT_TRUE(WaitFor([this] { return passes == 1; }));
+  EXPECT_EQ(ZlibInflate(lib.GetMapBuff("\\map\\sub\\0.map")), std::optional<std::string>("changed"));
+  EXPECT_EQ(ZlibInflate(lib.GetWavBuff("\\wav\\hit.wav")), std::optional<std::string>("changed too"));
+  g_ErrorList.Drain();
+}
+
+// The prompt exit: a pass held at its first entry stores nothing more once abandoned.
+TEST_F(LoaderThreadTest, AnAbandonedPassStopsBeforeItsNextFileAndStoresNothing) {
+  UseFullLists();
+  TGameLib lib(true);
+  RunPass(lib);
+  tmp.WriteFile("client/Map/Sub/0.map", "changed");
+  ASSERT_TRUE(StartHeldPass(lib));
+  DrainLog();
+  lib.AbandonPasses();
+  Release();
+  lib.Terminate();
+  std::this_thread::sleep_for(50ms);
+  const auto log = DrainLog();
+  EXPECT_FALSE(Contains(log, "准备加载 Wzl 资源 [1]"));
+  EXPECT_FALSE(Contains(log, "[Exception] TGameLib::Execute Error "));
+  EXPECT_EQ(ZlibInflate(lib.GetMapBuff("\\map\\sub\\0.map")), mapBytes);
+  std::lock_guard lock(m);
+  EXPECT_EQ(passes, 0);
+}
+
+TEST_F(LoaderThreadTest, AServedLibraryChangedOnDiskIsToldOnceAskingForAReload) {
+  UseFullLists();
+  TGameLib lib(true);
+  RunPass(lib);
+  DrainLog();
+  lib.Resume();
+  const std::string line = "\\data\\hum.wzl 资源文件已被修改，请重新加载微端资源！";
+  std::filesystem::resize_file(client + "/Data/Hum.wzl", 100);
+  std::vector<std::string> log;
+  for (int i = 0; i < 500 && !Contains(log, line); ++i) {
+    for (auto& l : DrainLog()) log.push_back(l);
+    std::this_thread::sleep_for(10ms);
+  }
+  EXPECT_TRUE(Contains(log, line));
+  AppendFileBytes(client + "/Data/Hum.wzl", "more");
+  std::this_thread::sleep_for(1200ms);
+  for (auto& l : DrainLog()) log.push_back(l);
+  EXPECT_EQ(std::count(log.begin(), log.end(), line), 1);
+  EXPECT_EQ(log.size(), 1u) << "the other libraries did not change";
 }
 
 TEST_F(LoaderThreadTest, DetachedCallbacksAreNotCalled) {

@@ -3,6 +3,8 @@
 // the kinds each type code gives.
 #include <gtest/gtest.h>
 
+#include <cstdint>
+
 #include "formats/MD5.h"
 #include "service/RequestToken.h"
 #include "service/WClientRequest.h"
@@ -32,6 +34,12 @@ TEST(WClientRequestTest, ImageFieldForms) {
       {" 0", TWClientRequestKind::Image, -1},
       {"sub\\", TWClientRequestKind::Image, -1},
       {"Header1", TWClientRequestKind::Image, -1},
+      {"2147483647", TWClientRequestKind::Image, INT32_MAX},
+      {"-2147483648", TWClientRequestKind::Image, INT32_MIN},
+      {"2147483648", TWClientRequestKind::Image, -1},      // beyond 32 bits: no number, not wrapped
+      {"4294967296", TWClientRequestKind::Image, -1},
+      {"-4294967296", TWClientRequestKind::Image, -1},
+      {"0x100000000", TWClientRequestKind::Image, -1},
       {"Header", TWClientRequestKind::Header, -1},
       {"HEADER", TWClientRequestKind::Header, -1},
       {"dir\\header.bmp", TWClientRequestKind::Header, -1},
