@@ -230,10 +230,12 @@ void RequestSeeds(const TDemoData& demo) {
     Seed("dispatch_fuzz", "demo-" + name, target);
     const std::string get = "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(demo.Port) +
                             "\r\nAccept-Encoding: gzip, deflate\r\nConnection: keep-alive\r\n\r\n";
-    Seed("http_request_fuzz", "demo-" + name, std::string(1, '\x20') + get);
+    // The request path target takes the same input and answers from the demo in memory.
+    for (const char* t : {"http_request_fuzz", "request_path_fuzz"}) Seed(t, "demo-" + name, std::string(1, '\x20') + get);
   }
   const std::string target = DemoTargets(demo).front().second;
   const auto request = [&](const std::string& head) { return std::string(1, '\x10') + head; };
+  Seed("request_path_fuzz", "http10-keep-alive", request("GET " + target + " HTTP/1.0\r\nConnection: keep-alive\r\nAccept-Encoding: deflate\r\n\r\n"));
   Seed("http_request_fuzz", "http10-identity", request("GET " + target + " HTTP/1.0\r\nAccept-Encoding: identity, deflate;q=0\r\n\r\n"));
   Seed("http_request_fuzz", "absolute-form", request("GET http://127.0.0.1:8800" + target + "?x=1 HTTP/1.1\r\nHost: a\r\nAccept-Encoding: *\r\n\r\n"));
   Seed("http_request_fuzz", "post-length", request("POST " + target + " HTTP/1.1\r\nHost: a\r\nContent-Type: application/octet-stream\r\nContent-Length: 4\r\n\r\nabcd"));

@@ -19,6 +19,7 @@
 #include "formats/WIL.h"
 #include "formats/uEncodeJpk.h"
 #include "platform/CodePage.h"
+#include "platform/ReadFile.h"
 
 namespace {
 
@@ -81,16 +82,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
 
   fuzz::TInScratchDir here;
-  fuzz::WriteBytes("lib.jpk", file);
-  {
-    std::unique_ptr<TWMImages> opened = InitializeGameImage("lib.jpk", password, true);
-    auto* lib = dynamic_cast<TJpkLib*>(opened.get());
-    Check(lib != nullptr);
-    Check(lib->PasswordOk() == ok);
-    if (ok) CheckOpened(*lib, header, v2);
-  }
-  std::error_code ec;
-  std::filesystem::remove("lib.jpk", ec);
-  std::filesystem::remove("GameImageDaebug.txt", ec);
+  fuzz::BlockLibraryDebugFile();
+  TMemoryFiles files;
+  files.Put("lib.jpk", std::string(file));
+  std::unique_ptr<TWMImages> opened = InitializeGameImage("lib.jpk", password, true, files);
+  auto* lib = dynamic_cast<TJpkLib*>(opened.get());
+  Check(lib != nullptr);
+  Check(lib->PasswordOk() == ok);
+  if (ok) CheckOpened(*lib, header, v2);
   return 0;
 }

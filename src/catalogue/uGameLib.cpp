@@ -14,6 +14,7 @@
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
 #include "platform/FileWatch.h"
+#include "platform/ReadFile.h"
 #include "platform/HUtil32.h"
 #include "settings/TarnShare.h"
 
@@ -48,13 +49,13 @@ struct TScratch {
   std::string Zip;
 };
 
-void OpenLibrary(TLoadEntry& e) {
+void OpenLibrary(TLoadEntry& e, const TFileSource& files) {
   const bool jpkList = e.Phase == kJpkPhase;
   if (jpkList && e.PassWord->empty()) {
     e.Refusal = e.sName + " Jpk密码不能为空！";
     return;
   }
-  std::shared_ptr<TWMImages> lib = InitializeGameImage(*e.FileName, jpkList ? *e.PassWord : "", true);
+  std::shared_ptr<TWMImages> lib = InitializeGameImage(*e.FileName, jpkList ? *e.PassWord : "", true, files);
   if (!lib) {
     e.Refusal = e.sName + (jpkList ? " Jpk文件不存在！" : " Wzl资源文件异常！");
     return;
@@ -71,8 +72,8 @@ void OpenLibrary(TLoadEntry& e) {
   e.Lib = std::move(lib);
 }
 
-void ReadAndCompress(TLoadEntry& e, TScratch& scratch) {
-  ReadFileInto(*e.FileName, scratch.Read);
+void ReadAndCompress(TLoadEntry& e, TScratch& scratch, const TFileSource& files) {
+  ReadWholeFile(files, *e.FileName, scratch.Read);
   auto entry = std::make_shared<TNuvoBuffer>();
   entry->sFileName = *e.FileName;
   entry->Buffer = ZlibCompress(scratch.Read, 2, &scratch.Zip);
@@ -83,15 +84,15 @@ void ReadAndCompress(TLoadEntry& e, TScratch& scratch) {
 }
 
 // Pool thread: everything about one entry that needs no order.
-void MakeEntry(TLoadEntry& e, const std::string& searchDir, TScratch& scratch) {
-  if (e.FileName->empty() || !FileExists(*e.FileName)) return;
+void MakeEntry(TLoadEntry& e, const std::string& searchDir, TScratch& scratch, const TFileSource& files) {
+  if (e.FileName->empty() || !files.Exists(*e.FileName)) return;
   e.Skipped = false;
   e.sName = CatalogueKeyText(*e.FileName, searchDir);
   try {
     if (e.Phase == kJpkPhase || e.Phase == kWzlPhase) {
-      OpenLibrary(e);
+      OpenLibrary(e, files);
     } else {
-      ReadAndCompress(e, scratch);
+      ReadAndCompress(e, scratch, files);
     }
   } catch (const std::exception& error) {
     throw ELoadPassError(*e.FileName, error.what());
@@ -100,7 +101,7 @@ void MakeEntry(TLoadEntry& e, const std::string& searchDir, TScratch& scratch) {
 
 }  // namespace
 
-TGameLib::TGameLib(bool CreateSuspended) {
+TGameLib::TGameLib(bool CreateSuspended, const TFileSource& files) : FFiles(files) {
   if (!CreateSuspended) Resume();
 }
 
@@ -390,7 +391,7 @@ void TGameLib::LoadGameLib(const TLoadLists& Lists) {
   TOrderedWork work;
   work.Count = pass.Entries.size();
   work.Threads = FLoadThreads;
-  work.Work = [&](size_t i, unsigned worker) { MakeEntry(pass.Entries[i], Lists.SearchDir, scratch[worker]); };
+  work.Work = [&](size_t i, unsigned worker) { MakeEntry(pass.Entries[i], Lists.SearchDir, scratch[worker], FFiles); };
   work.Stopped = [this] { return FAbandon.load(); };
   bool complete = true;
   work.Commit = [&](size_t i) {

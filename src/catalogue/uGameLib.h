@@ -23,6 +23,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/ReadFile.h"
+
 class TFileWatch;
 class TWMImages;
 
@@ -59,7 +61,8 @@ using TBackShow = std::function<void(const std::string& sMsg)>;  // code page 93
 class TGameLib {
  public:
   // Suspended: the thread starts at Resume(). Nothing loads until LoadLib is set.
-  explicit TGameLib(bool CreateSuspended);
+  // The listed files are read through `files`, which must outlive the catalogue.
+  explicit TGameLib(bool CreateSuspended, const TFileSource& files = OsFiles());
   // Ends the thread (a pass under way runs to its end first), then clears.
   ~TGameLib();
   TGameLib(const TGameLib&) = delete;
@@ -135,6 +138,8 @@ class TGameLib {
   void WatchLibraries();
   void ReportChangedLibraries();
   static std::string CopyBuffer(const std::shared_ptr<const TNuvoBuffer>& entry);
+
+  const TFileSource& FFiles;
 
   // Loader state.
   std::atomic<bool> FLoadLib{false};

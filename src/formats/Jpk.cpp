@@ -6,7 +6,6 @@
 #include "formats/MD5.h"
 #include "formats/uEncodeJpk.h"
 #include "platform/CodePage.h"
-#include "platform/FileSystem.h"
 
 namespace {
 
@@ -21,11 +20,11 @@ std::optional<int64_t> JpkDataLength(const uint8_t* header) {
 
 const std::string g_sDefaultPassWord = "vW9#k2Lq7";
 
-TJpkLib::TJpkLib() : FsPassWord(g_sDefaultPassWord) { FImageMode = TImageMode::Tarn2Jpk; }
+TJpkLib::TJpkLib(const TFileSource& files) : TWMImages(files), FsPassWord(g_sDefaultPassWord) { FImageMode = TImageMode::Tarn2Jpk; }
 
 void TJpkLib::Initialize() {
   if (!BeginInitialize()) return;
-  if (!FileExists(FFileName)) return;
+  if (!FFiles.Exists(FFileName)) return;
   OpenDataFile();
   uint8_t raw[sizeof(TJpkHeader)];
   ReadRecord(0, raw, sizeof raw);

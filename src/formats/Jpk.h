@@ -42,7 +42,7 @@ inline constexpr std::string_view ANSTRv2 = "GameLib v2.0";
 
 class TJpkLib : public TWMImages {
  public:
-  TJpkLib();
+  explicit TJpkLib(const TFileSource& files = OsFiles());
   // A wrong or empty password leaves PasswordOk() false and the library uninitialised.
   void Initialize() override;
   // 88 bytes plus the raw index.

@@ -32,7 +32,7 @@ void Debug_View(const std::string& msg) {
   }
 }
 
-TWMImages::TWMImages() : Lock(std::make_unique<TMyLock>("TWMImages")) {}
+TWMImages::TWMImages(const TFileSource& files) : FFiles(files), Lock(std::make_unique<TMyLock>("TWMImages")) {}
 
 TWMImages::~TWMImages() = default;
 
@@ -58,7 +58,7 @@ bool TWMImages::BeginInitialize() {
 }
 
 void TWMImages::OpenDataFile() {
-  if (!m_FileStream) m_FileStream = OpenReadFile(FFileName);
+  if (!m_FileStream) m_FileStream = FFiles.Open(FFileName);
   FDataFileSize = m_FileStream->Size();
 }
 
@@ -143,11 +143,12 @@ std::optional<TWImage> TWMImages::ReadClientImage(std::string& Buffer, int32_t n
 }
 
 std::unique_ptr<TWMImages> InitializeGameImage(const std::string& FileName,
-                                               const std::string& sPassWord, bool WorkMode) {
+                                               const std::string& sPassWord, bool WorkMode,
+                                               const TFileSource& files) {
   enum class TKind { None, Jpk, Wzl };
   TKind kind = TKind::None;
   std::string name = FileName;
-  if (FileExists(FileName)) {
+  if (files.Exists(FileName)) {
     // Containment, so ".JPKX" counts as JPK.
     const std::string ext = UpperCaseAscii(ExtractFileExt(FileName));
     if (ext.find("JPK") != std::string::npos) {
@@ -155,20 +156,20 @@ std::unique_ptr<TWMImages> InitializeGameImage(const std::string& FileName,
     } else if (ext.find("WZL") != std::string::npos) {
       kind = TKind::Wzl;
     }
-  } else if (FileExists(FileName + ".JPK")) {
+  } else if (files.Exists(FileName + ".JPK")) {
     kind = TKind::Jpk;
     name += ".JPK";
-  } else if (FileExists(FileName + ".WZL")) {
+  } else if (files.Exists(FileName + ".WZL")) {
     kind = TKind::Wzl;
     name += ".WZL";
   }
   std::unique_ptr<TWMImages> lib;
   if (kind == TKind::Jpk) {
-    auto jpk = std::make_unique<TJpkLib>();
+    auto jpk = std::make_unique<TJpkLib>(files);
     jpk->SetPassWord(sPassWord);
     lib = std::move(jpk);
   } else if (kind == TKind::Wzl) {
-    lib = std::make_unique<TTarn2Wzl>();
+    lib = std::make_unique<TTarn2Wzl>(files);
   } else {
     return nullptr;
   }

@@ -1,5 +1,6 @@
 // The image library base: library kinds, the records handed to game clients, the per-library lock,
-// the debug file, and the factory that opens a library file by its name.
+// the debug file, and the factory that opens a library file by its name. A library reads its files
+// through the file source it was made with, which must outlive it.
 // Threads: one thread creates and initialises a library before publishing it; from then on any
 // number of threads may call GetWClientHeader and GetWClientImage at once. Blocks and records
 // returned by a library belong to the caller.
@@ -124,7 +125,7 @@ class TMyLock {
 // Base of the WZL and JPK readers. Header, index and count are fixed once Initialize returns.
 class TWMImages {
  public:
-  TWMImages();
+  explicit TWMImages(const TFileSource& files = OsFiles());
   virtual ~TWMImages();
   TWMImages(const TWMImages&) = delete;
   TWMImages& operator=(const TWMImages&) = delete;
@@ -186,6 +187,7 @@ class TWMImages {
   std::string MakeHeaderBlock(const void* header, size_t headerSize, std::string_view index) const;
   std::optional<TWImage> ReadClientImage(std::string& Buffer, int32_t nIndex, const TEntryFormat& f);
 
+  const TFileSource& FFiles;
   TImageMode FImageMode = TImageMode::Tarn2Wil;
   std::unique_ptr<TMyLock> Lock;
   std::string FFileName;
@@ -210,8 +212,9 @@ class TWMImages {
 void Debug_View(const std::string& msg);
 
 // Opens the library file `FileName` (or FileName + ".JPK", then + ".WZL" when it does not exist)
-// with the reader its extension names. Nothing when no such file exists or its extension names
-// neither kind. A JPK library comes back even when its password is wrong: check PasswordOk().
+// in `files` with the reader its extension names. Nothing when no such file exists or its extension
+// names neither kind. A JPK library comes back even when its password is wrong: check PasswordOk().
 // Throws EInOutError when the file cannot be opened; no object is left then.
 std::unique_ptr<TWMImages> InitializeGameImage(const std::string& FileName,
-                                               const std::string& sPassWord, bool WorkMode);
+                                               const std::string& sPassWord, bool WorkMode,
+                                               const TFileSource& files = OsFiles());

@@ -20,7 +20,7 @@ std::optional<int64_t> WzlDataLength(const uint8_t* header) {
 
 void TTarn2Wzl::Initialize() {
   if (!BeginInitialize()) return;
-  if (FileExists(FFileName)) {
+  if (FFiles.Exists(FFileName)) {
     OpenDataFile();
     FImageMode = TImageMode::Tarn2Wzl;
     ReadRecord(0, &FHeader, sizeof FHeader);
@@ -28,7 +28,7 @@ void TTarn2Wzl::Initialize() {
     // Installations copied from Windows have mixed-case names.
     const std::string dir = ExtractFilePath(FFileName);
     const std::string name = ExtractFileNameOnly(FFileName) + ".wzx";
-    FIndexFileName = FindFileNoCase(dir, name);
+    FIndexFileName = FindFileNoCase(FFiles, dir, name);
     if (FIndexFileName.empty()) FIndexFileName = dir + name;
     LoadIndex();
     AllocateCacheSlots();
@@ -39,9 +39,9 @@ void TTarn2Wzl::Initialize() {
 void TTarn2Wzl::LoadIndex() {
   m_IndexList.clear();
   std::unique_ptr<TReadFile> index;
-  if (FileExists(FIndexFileName)) {
+  if (FFiles.Exists(FIndexFileName)) {
     try {
-      index = OpenReadFile(FIndexFileName);
+      index = FFiles.Open(FIndexFileName);
     } catch (const EInOutError&) {
     }
   }
@@ -60,8 +60,10 @@ void TTarn2Wzl::LoadIndex() {
 }
 
 std::optional<std::string> TTarn2Wzl::GetWClientHeader() const {
-  if (!FileExists(FIndexFileName)) return std::nullopt;
-  return MakeHeaderBlock(&FHeader, sizeof FHeader, ReadFileBytes(FIndexFileName));
+  if (!FFiles.Exists(FIndexFileName)) return std::nullopt;
+  std::string index;
+  ReadWholeFile(FFiles, FIndexFileName, index);
+  return MakeHeaderBlock(&FHeader, sizeof FHeader, index);
 }
 
 std::optional<TWImage> TTarn2Wzl::GetWClientImage(std::string& Buffer, int32_t nIndex) {

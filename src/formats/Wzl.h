@@ -32,6 +32,7 @@ static_assert(sizeof(TWzlIndexHeader) == 48 && offsetof(TWzlIndexHeader, IndexCo
 
 class TTarn2Wzl : public TWMImages {
  public:
+  explicit TTarn2Wzl(const TFileSource& files = OsFiles()) : TWMImages(files) {}
   // A data file that does not exist leaves a library that serves nothing.
   void Initialize() override;
   // The block is 72 bytes plus the index file as it is on disk now; nothing without index file.

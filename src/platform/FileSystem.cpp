@@ -9,7 +9,6 @@
 #include <cstring>
 #include <filesystem>
 
-#include "platform/AsciiText.h"
 
 namespace {
 
@@ -163,15 +162,6 @@ std::vector<std::string> ListFiles(const std::string& dir) {
   }
   ::closedir(d);
   return names;
-}
-
-std::string FindFileNoCase(const std::string& dir, const std::string& name) {
-  std::string base = dir.empty() ? std::string() : (dir.back() == '/' ? dir : dir + "/");
-  if (FileExists(base + name)) return base + name;
-  for (const std::string& candidate : ListFiles(dir)) {
-    if (SameTextAscii(candidate, name)) return base + candidate;
-  }
-  return {};
 }
 
 std::string ExtractFileExt(const std::string& path) {

@@ -38,9 +38,6 @@ void CreateEmptyFileIfMissing(const std::string& path);
 // Names of the regular files directly inside a directory (no sub-directories); empty when the
 // directory cannot be read.
 std::vector<std::string> ListFiles(const std::string& dir);
-// `dir` + "/" + `name` when that file exists, else the first file of `dir` whose name equals
-// `name` without regard to ASCII case, else empty.
-std::string FindFileNoCase(const std::string& dir, const std::string& name);
 
 // Directory part of a path with its trailing separator ("a/b/c.txt" -> "a/b/"), "" when none.
 std::string ExtractFilePath(const std::string& path);

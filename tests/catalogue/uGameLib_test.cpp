@@ -19,6 +19,7 @@
 #include "formats/ZStream.h"
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
+#include "platform/ReadFile.h"
 #include "settings/TarnShare.h"
 #include "support/TempDir.h"
 #include "support/SharedStateTest.h"
@@ -137,6 +138,26 @@ TEST_F(CatalogueTest, FullPassStoresEveryKindUnderItsKey) {
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(rows[0].rfind("\\data\\items.jpk=", 0), 0u);
   EXPECT_EQ(rows[1].rfind("\\data\\old.jpk=", 0), 0u);
+}
+
+TEST_F(CatalogueTest, APassReadsThroughItsFileSource) {
+  UseFullLists();
+  TMemoryFiles memory;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(client)) {
+    if (e.is_regular_file()) memory.Put(e.path().string(), ReadFileBytes(e.path().string()));
+  }
+  std::filesystem::remove_all(client);
+  TGameLib lib(true, memory);
+  RunPass(lib);
+  EXPECT_EQ(lib.IndexRows().size(), 2u);
+  EXPECT_EQ(ZlibInflate(lib.GetMapBuff("\\map\\sub\\0.map")), mapBytes);
+  EXPECT_EQ(ZlibInflate(lib.GetWavBuff("\\wav\\hit.wav")), wavBytes);
+  // The header block takes the index file from the same source.
+  const std::string wzx = WzlLibraryBytes(wzlDesc).Wzx;
+  EXPECT_EQ(lib.GetHeaderBuff("\\data\\hum.wzl").substr(72), wzx);
+  memory.Put(client + "/Data/Hum.wzx", wzx + "tail");
+  EXPECT_EQ(lib.GetHeaderBuff("\\data\\hum.wzl").substr(72), wzx + "tail");
+  EXPECT_EQ(lib.GetImageBuff("\\data\\items.jpk", 0).size(), 64u + 300u);
 }
 
 TEST_F(CatalogueTest, RefusedEntriesAreLoggedAndThePassGoesOn) {

@@ -9,6 +9,7 @@
 #include "formats/MD5.h"
 #include "platform/FileSystem.h"
 #include "support/LibraryFixture.h"
+#include "platform/ReadFile.h"
 #include "support/TempDir.h"
 #include "support/FixtureBytes.h"
 
@@ -16,10 +17,11 @@ namespace {
 
 const std::string kPass = "418K7_p2593";
 
-std::unique_ptr<TJpkLib> Open(const TempDir& dir, const std::string& bytes,
+// The library file lives in memory under a path of `dir`, where the debug file goes.
+std::unique_ptr<TJpkLib> Open(const TempDir& dir, TMemoryFiles& files, const std::string& bytes,
                               const std::string& password = kPass) {
-  WriteFileAtomic(dir.PathOf("lib.jpk"), bytes);
-  std::unique_ptr<TWMImages> lib = InitializeGameImage(dir.PathOf("lib.jpk"), password, true);
+  files.Put(dir.PathOf("lib.jpk"), bytes);
+  std::unique_ptr<TWMImages> lib = InitializeGameImage(dir.PathOf("lib.jpk"), password, true, files);
   return std::unique_ptr<TJpkLib>(dynamic_cast<TJpkLib*>(lib.release()));
 }
 
@@ -40,6 +42,7 @@ TEST_P(JpkVersions, HeaderBlockAndEveryRecordForm) {
   const size_t entrySize = v2 ? 20 : 4;
   const int32_t mode = v2 ? 4 : 3;
   TempDir dir;
+  TMemoryFiles files;
   TLibDesc desc;
   desc.Images.push_back(PackedImage(30, 10, 300, 1));
   desc.Images.back().Filler = 0x5A;  // alignment bytes reach the client as stored
@@ -55,7 +58,7 @@ TEST_P(JpkVersions, HeaderBlockAndEveryRecordForm) {
   TJpkFile f = JpkLibraryBytes(desc, GetParam(), kPass);
   // Bytes 20..39 are title padding past the title's length, not examined.
   f.Bytes.replace(20, 20, std::string(20, '\0'));
-  auto lib = Open(dir, f.Bytes);
+  auto lib = Open(dir, files, f.Bytes);
   ASSERT_TRUE(lib);
   ASSERT_TRUE(lib->PasswordOk());
   EXPECT_TRUE(lib->Initized());
@@ -133,11 +136,12 @@ TEST(JpkLibrary, PasswordAndVersionFromTheTitle) {
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.title + " / " + c.openedWith);
     TempDir dir;
+    TMemoryFiles files;
     TLibDesc desc;
     desc.Title = c.title;
     desc.TitleLen = c.titleLen;
     desc.Images.push_back(PackedImage(2, 2, 64, 1));
-    auto lib = Open(dir, JpkLibraryBytes(desc, c.version, c.writtenWith).Bytes, c.openedWith);
+    auto lib = Open(dir, files, JpkLibraryBytes(desc, c.version, c.writtenWith).Bytes, c.openedWith);
     ASSERT_TRUE(lib);
     EXPECT_EQ(lib->PasswordOk(), c.ok);
     EXPECT_EQ(lib->Initized(), c.ok);
@@ -152,16 +156,18 @@ TEST(JpkLibrary, PasswordAndVersionFromTheTitle) {
 
   // Past 40 characters lie the header's other fields, never title text.
   TempDir dir;
+  TMemoryFiles files;
   TLibDesc desc;
   desc.Title = "abc";
   desc.TitleLen = 200;
   std::string plain = EncipherJpkHeader(JpkLibraryBytes(desc, TJpkVersion::V1, kPass).Bytes, kPass);
   plain.replace(41, 7, "GameLib");  // alignment and the uninterpreted Size field
-  EXPECT_FALSE(Open(dir, EncipherJpkHeader(plain, kPass))->PasswordOk());
+  EXPECT_FALSE(Open(dir, files, EncipherJpkHeader(plain, kPass))->PasswordOk());
 }
 
 TEST(JpkLibrary, CorruptEntriesGiveNoRecordAndAreReportedOnce) {
   TempDir dir;
+  TMemoryFiles files;
   TLibDesc desc;
   desc.Images.push_back(PackedImage(2, 2, 10, 1));
   desc.Images.back().StoredLength = -5;
@@ -170,7 +176,7 @@ TEST(JpkLibrary, CorruptEntriesGiveNoRecordAndAreReportedOnce) {
   desc.Images.push_back(ImageAt(5000000));     // entry header beyond the end: a short read
   desc.Images.push_back(PackedImage(2, 2, 10, 3));
   const TJpkFile f = JpkLibraryBytes(desc, TJpkVersion::V2, kPass);
-  auto lib = Open(dir, f.Bytes);
+  auto lib = Open(dir, files, f.Bytes);
   ASSERT_TRUE(lib && lib->PasswordOk());
   std::string buffer;
   for (int round = 0; round < 3; ++round) {
@@ -201,6 +207,7 @@ TEST(JpkLibrary, ImageCountIsReadAsTheEntriesTheFileHolds) {
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.stored);
     TempDir dir;
+    TMemoryFiles files;
     TLibDesc desc;
     for (uint32_t i = 0; i < 3; ++i) desc.Images.push_back(PackedImage(4, 4, 32, i));
     desc.ImageCount = c.stored;
@@ -209,7 +216,7 @@ TEST(JpkLibrary, ImageCountIsReadAsTheEntriesTheFileHolds) {
     uint32_t indexOffSet = 0;
     for (int i = 0; i < 4; ++i) indexOffSet |= uint32_t{static_cast<uint8_t>(plain[52 + i])} << (8 * i);
     plain.replace(52, 4, LE32(indexOffSet + c.indexOffSetDelta));
-    auto lib = Open(dir, EncipherJpkHeader(plain, kPass));
+    auto lib = Open(dir, files, EncipherJpkHeader(plain, kPass));
     ASSERT_TRUE(lib && lib->PasswordOk());
     EXPECT_EQ(lib->ImageCount(), c.count);
     EXPECT_EQ(lib->GetWClientHeader()->size(), 88 + 20 * static_cast<size_t>(c.count));

@@ -9,15 +9,18 @@
 #include "formats/Wzl.h"
 #include "platform/FileSystem.h"
 #include "support/LibraryFixture.h"
+#include "platform/ReadFile.h"
 #include "support/TempDir.h"
 #include "support/FixtureBytes.h"
 
 namespace {
 
-std::unique_ptr<TWMImages> Open(const TempDir& dir, const TWzlFiles& files,
+// The library files live in memory under paths of `dir`, where the debug file goes.
+std::unique_ptr<TWMImages> Open(const TempDir& dir, TMemoryFiles& files, const TWzlFiles& f,
                                 const std::string& name = "hum.wzl") {
-  WriteWzlLibrary(dir.PathOf(name), files);
-  return InitializeGameImage(dir.PathOf(name), "", true);
+  files.Put(dir.PathOf(name), f.Wzl);
+  files.Put(dir.PathOf(name.substr(0, name.rfind('.')) + ".wzx"), f.Wzx);
+  return InitializeGameImage(dir.PathOf(name), "", true, files);
 }
 
 struct TRead {
@@ -44,6 +47,7 @@ std::string Full(const TWzlFiles& f, int32_t i, const std::string& data) {
 
 TEST(WzlLibrary, HeaderBlockAndEveryRecordForm) {
   TempDir dir;
+  TMemoryFiles files;
   TLibDesc desc;
   desc.Images.push_back(UnpackedImage(3, 2, 5, 1));  // rows of 8 bytes: 16
   desc.Images.back().Filler = 0xA5;                   // unused header bytes reach the client as stored
@@ -60,7 +64,7 @@ TEST(WzlLibrary, HeaderBlockAndEveryRecordForm) {
   desc.Images.back().Px = -3;
   desc.Images.back().Py = -300;
   const TWzlFiles f = WzlLibraryBytes(desc);
-  auto lib = Open(dir, f);
+  auto lib = Open(dir, files, f);
   ASSERT_TRUE(lib);
   EXPECT_EQ(lib->ImageMode(), TImageMode::Tarn2Wzl);
   EXPECT_EQ(lib->ImageCount(), 9);
@@ -94,6 +98,7 @@ TEST(WzlLibrary, HeaderBlockAndEveryRecordForm) {
 
 TEST(WzlLibrary, CorruptEntriesGiveNoRecordAndAreReportedOnce) {
   TempDir dir;
+  TMemoryFiles files;
   TLibDesc desc;
   desc.Images.push_back(UnpackedImage(2, 2, 8, 1));
   desc.Images.push_back(UnpackedImage(5, 2, 8, 2));
@@ -104,7 +109,7 @@ TEST(WzlLibrary, CorruptEntriesGiveNoRecordAndAreReportedOnce) {
   desc.Images.push_back(PackedImage(4, 4, 100, 4));
   desc.Images.back().StoredLength = 500;  // runs past the end of the file
   const TWzlFiles f = WzlLibraryBytes(desc);
-  auto lib = Open(dir, f);
+  auto lib = Open(dir, files, f);
   ASSERT_TRUE(lib);
 
   EXPECT_EQ(*Read(*lib, 0).Record, Full(f, 0, desc.Images[0].Data));
@@ -136,12 +141,13 @@ TEST(WzlLibrary, ImageCountIsReadAsTheEntriesTheIndexHolds) {
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.stored);
     TempDir dir;
+    TMemoryFiles files;
     TLibDesc desc;
     for (uint32_t i = 0; i < 3; ++i) desc.Images.push_back(UnpackedImage(4, 4, 8, i));
     desc.ImageCount = c.stored;
     TWzlFiles f = WzlLibraryBytes(desc);
     f.Wzx.resize(f.Wzx.size() - c.wzxCut);
-    auto lib = Open(dir, f);
+    auto lib = Open(dir, files, f);
     ASSERT_TRUE(lib);
     EXPECT_EQ(lib->ImageCount(), c.count);
     EXPECT_EQ(lib->CacheSlotCount(), static_cast<size_t>(c.count));
@@ -154,13 +160,14 @@ TEST(WzlLibrary, ImageCountIsReadAsTheEntriesTheIndexHolds) {
 
 TEST(WzlLibrary, IndexFile) {
   TempDir dir;
+  TMemoryFiles files;
   TLibDesc desc;
   desc.Images.push_back(UnpackedImage(4, 4, 8, 1));
   const TWzlFiles f = WzlLibraryBytes(desc);
 
   // Missing: the library serves nothing.
-  WriteFileAtomic(dir.PathOf("a.wzl"), f.Wzl);
-  auto lib = InitializeGameImage(dir.PathOf("a.wzl"), "", true);
+  files.Put(dir.PathOf("a.wzl"), f.Wzl);
+  auto lib = InitializeGameImage(dir.PathOf("a.wzl"), "", true, files);
   ASSERT_TRUE(lib);
   EXPECT_EQ(lib->ImageMode(), TImageMode::Tarn2Wzl);
   EXPECT_EQ(lib->ImageCount(), 0);
@@ -169,21 +176,21 @@ TEST(WzlLibrary, IndexFile) {
   EXPECT_FALSE(Read(*lib, 0).Record);
 
   // Found without regard to case, as copied from Windows.
-  WriteFileAtomic(dir.PathOf("Hum.wzl"), f.Wzl);
-  WriteFileAtomic(dir.PathOf("HUM.WZX"), f.Wzx);
-  lib = InitializeGameImage(dir.PathOf("Hum.wzl"), "", true);
+  files.Put(dir.PathOf("Hum.wzl"), f.Wzl);
+  files.Put(dir.PathOf("HUM.WZX"), f.Wzx);
+  lib = InitializeGameImage(dir.PathOf("Hum.wzl"), "", true, files);
   EXPECT_EQ(lib->IndexFileName(), dir.PathOf("HUM.WZX"));
   EXPECT_EQ(*Read(*lib, 0).Record, Full(f, 0, desc.Images[0].Data));
 
   // The header block shows the index file as it is now.
   const std::string replaced = f.Wzx + "tail";
-  WriteFileAtomic(dir.PathOf("HUM.WZX"), replaced);
+  files.Put(dir.PathOf("HUM.WZX"), replaced);
   EXPECT_EQ(lib->GetWClientHeader()->substr(72), replaced);
 
   // No images: the digest of no bytes.
   desc.Images.clear();
   const TWzlFiles none = WzlLibraryBytes(desc);
-  lib = Open(dir, none, "none.wzl");
+  lib = Open(dir, files, none, "none.wzl");
   EXPECT_EQ(lib->IndexesHash(), "d41d8cd98f00b204e9800998ecf8427e");
   EXPECT_EQ(lib->GetWClientHeader()->size(), 72 + 48u);
 }

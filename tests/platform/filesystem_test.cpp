@@ -144,11 +144,11 @@ TEST_F(FileSystemTest, ListingAndCaseInsensitiveLookup) {
   dir_.WriteFile("Data/Hum.WZX", "x");
   dir_.WriteFile("Data/hum.wzl", "x");
   fs::create_directory("Data/Sub.wzx");
-  EXPECT_EQ(FindFileNoCase("Data", "hum.wzl"), "Data/hum.wzl");
-  EXPECT_EQ(FindFileNoCase("Data/", "hum.wzx"), "Data/Hum.WZX");
-  EXPECT_EQ(FindFileNoCase("Data", "sub.wzx"), "");  // directories are not files
-  EXPECT_EQ(FindFileNoCase("Data", "absent"), "");
-  EXPECT_EQ(FindFileNoCase("NoDir", "hum.wzl"), "");
+  EXPECT_EQ(FindFileNoCase(OsFiles(), "Data", "hum.wzl"), "Data/hum.wzl");
+  EXPECT_EQ(FindFileNoCase(OsFiles(), "Data/", "hum.wzx"), "Data/Hum.WZX");
+  EXPECT_EQ(FindFileNoCase(OsFiles(), "Data", "sub.wzx"), "");  // directories are not files
+  EXPECT_EQ(FindFileNoCase(OsFiles(), "Data", "absent"), "");
+  EXPECT_EQ(FindFileNoCase(OsFiles(), "NoDir", "hum.wzl"), "");
   std::vector<std::string> names = ListFiles("Data");
   std::sort(names.begin(), names.end());
   EXPECT_EQ(names, (std::vector<std::string>{"Hum.WZX", "hum.wzl"}));
@@ -169,18 +169,47 @@ TEST(FilePaths, ExtractFileExtLooksAtTheNamePartOnly) {
   EXPECT_EQ(ExtractFileExt("name."), ".");
 }
 
-TEST_F(FileSystemTest, ReadFileSeamReadsAtPositionsAndShortAtTheEnd) {
+TEST_F(FileSystemTest, FileSourcesReadAtPositionsAndShortAtTheEnd) {
   dir_.WriteFile("lib.bin", "0123456789");
-  const auto onDisk = OpenReadFile("lib.bin");
-  for (const TReadFile* f : {onDisk.get()}) {
+  TMemoryFiles memory;
+  memory.Put("lib.bin", "0123456789");
+  for (const TFileSource* files : {&OsFiles(), static_cast<const TFileSource*>(&memory)}) {
+    const auto f = files->Open("lib.bin");
     EXPECT_EQ(f->Size(), 10u);
     char buf[8] = {};
     EXPECT_EQ(f->ReadAt(7, buf, 8), 3u);
     EXPECT_EQ(std::string(buf, 3), "789");
     EXPECT_EQ(f->ReadAt(10, buf, 8), 0u);
     EXPECT_EQ(f->ReadAt(~0ull, buf, 8), 0u);
+    std::string whole = "old";
+    ReadWholeFile(*files, "lib.bin", whole);
+    EXPECT_EQ(whole, "0123456789");
+    EXPECT_TRUE(files->Exists("lib.bin"));
+    EXPECT_FALSE(files->Exists("absent.bin"));
+    EXPECT_THROW(files->Open("absent.bin"), EInOutError);
+    EXPECT_THROW(ReadWholeFile(*files, "absent.bin", whole), EInOutError);
   }
-  EXPECT_THROW(OpenReadFile("absent.bin"), EInOutError);
+}
+
+TEST(MemoryFiles, FoldersAreNamePrefixesAndOpenFilesKeepTheirBytes) {
+  TMemoryFiles files;
+  files.Put("Data/Hum.WZX", "x");
+  files.Put("Data/hum.wzl", "x");
+  files.Put("Data/Sub/a.wzx", "x");
+  files.Put("top.txt", "x");
+  std::vector<std::string> names = files.List("Data");
+  std::sort(names.begin(), names.end());
+  EXPECT_EQ(names, (std::vector<std::string>{"Hum.WZX", "hum.wzl"}));
+  EXPECT_EQ(files.List(""), std::vector<std::string>{"top.txt"});
+  EXPECT_EQ(FindFileNoCase(files, "Data/", "HUM.wzx"), "Data/Hum.WZX");
+  EXPECT_EQ(FindFileNoCase(files, "Data", "sub"), "");
+
+  const auto open = files.Open("top.txt");
+  files.Put("top.txt", "longer");
+  files.Remove("Data/hum.wzl");
+  EXPECT_EQ(open->Size(), 1u);
+  EXPECT_EQ(files.Open("top.txt")->Size(), 6u);
+  EXPECT_FALSE(files.Exists("Data/hum.wzl"));
 }
 
 }  // namespace
