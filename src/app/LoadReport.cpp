@@ -1,10 +1,7 @@
 #include "app/LoadReport.h"
 
-#include <exception>
-#include <memory>
 
 #include "catalogue/uGameLib.h"
-#include "formats/Jpk.h"
 #include "formats/WIL.h"
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
@@ -23,15 +20,13 @@ bool Held(const TGameLib& lib, const std::string& key, int list) {
 
 // The check the file rules view makes, for a library the pass did not store.
 std::string LibraryReason(const std::string& path, const std::string& password) {
-  std::unique_ptr<TWMImages> image;
-  try {
-    image = InitializeGameImage(path, password, true);
-  } catch (const std::exception& e) {
-    return std::string("无法读取: ") + e.what();
+  const TLibraryCheckResult check = CheckLibraryFile(path, password);
+  switch (check.Kind) {
+    case TLibraryCheck::Unreadable: return "无法读取: " + check.Error;
+    case TLibraryCheck::NoLibrary: return "不是资源库文件";
+    case TLibraryCheck::WrongPassword: return "密码错误";
+    case TLibraryCheck::Usable: break;
   }
-  if (!image) return "不是资源库文件";
-  const auto* jpk = dynamic_cast<const TJpkLib*>(image.get());
-  if (jpk && !jpk->PasswordOk()) return "密码错误";
   return "无法读取";
 }
 

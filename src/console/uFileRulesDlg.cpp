@@ -42,15 +42,14 @@ void SetLines(QPlainTextEdit* memo, const std::vector<std::string>& lines) {
 // The check the loader makes: no object, a JPK library whose password fails, or a usable library.
 // A file that is there but fails to open shows its error: it is not missing.
 QString LibraryStatus(const std::string& name, const std::string& password) {
-  std::unique_ptr<TWMImages> lib;
-  try {
-    lib = InitializeGameImage(name, password, true);
-  } catch (const EInOutError& e) {
-    return QString::fromUtf8(e.what());
+  const TLibraryCheckResult check = CheckLibraryFile(name, password);
+  switch (check.Kind) {
+    case TLibraryCheck::Unreadable: return QString::fromUtf8(check.Error);
+    case TLibraryCheck::NoLibrary: return "文件不存在";
+    case TLibraryCheck::WrongPassword: return "密码错误";
+    case TLibraryCheck::Usable: break;
   }
-  if (!lib) return "文件不存在";
-  const auto* jpk = dynamic_cast<const TJpkLib*>(lib.get());
-  return (jpk && !jpk->PasswordOk()) ? "密码错误" : kStatusOk;
+  return kStatusOk;
 }
 
 }  // namespace

@@ -183,3 +183,16 @@ int32_t WidthBytes(int32_t nBit, int32_t nWidth) {
   const uint32_t bits = static_cast<uint32_t>(nWidth) * static_cast<uint32_t>(nBit) + 31u;
   return static_cast<int32_t>((bits >> 5) << 2);
 }
+
+TLibraryCheckResult CheckLibraryFile(const std::string& FileName, const std::string& sPassWord) {
+  std::unique_ptr<TWMImages> lib;
+  try {
+    lib = InitializeGameImage(FileName, sPassWord, true);
+  } catch (const EInOutError& e) {
+    return {TLibraryCheck::Unreadable, e.what()};
+  }
+  if (!lib) return {TLibraryCheck::NoLibrary, {}};
+  const auto* jpk = dynamic_cast<const TJpkLib*>(lib.get());
+  if (jpk && !jpk->PasswordOk()) return {TLibraryCheck::WrongPassword, {}};
+  return {TLibraryCheck::Usable, {}};
+}

@@ -218,3 +218,12 @@ void Debug_View(const std::string& msg);
 std::unique_ptr<TWMImages> InitializeGameImage(const std::string& FileName,
                                                const std::string& sPassWord, bool WorkMode,
                                                const TFileSource& files = OsFiles());
+
+// What opening a listed library for a check finds; Error holds the text of a failed open.
+enum class TLibraryCheck { Usable, NoLibrary, WrongPassword, Unreadable };
+struct TLibraryCheckResult {
+  TLibraryCheck Kind;
+  std::string Error;
+};
+// Opens and releases the library as a load pass would. Any thread.
+TLibraryCheckResult CheckLibraryFile(const std::string& FileName, const std::string& sPassWord);
