@@ -25,7 +25,13 @@ case "$mode" in
 esac
 
 # A compiler cache, when the machine has one, makes rebuilds across build folders cheap.
-command -v ccache >/dev/null && flags+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+# Not for fuzz builds: the cache does not see the coverage ignore list and hands back objects
+# instrumented by an older one.
+if [ "$dir" = build-fuzz ]; then
+  flags+=(-DCMAKE_CXX_COMPILER_LAUNCHER= -DCMAKE_C_COMPILER_LAUNCHER=)
+elif command -v ccache >/dev/null; then
+  flags+=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+fi
 cmake -S . -B "$dir" -G Ninja "${flags[@]}" >/dev/null
 
 if [ "$mode" = fuzz ] || [ "$mode" = fuzz-long ]; then

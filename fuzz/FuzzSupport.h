@@ -60,17 +60,6 @@ class TInScratchDir {
   std::filesystem::path back_;
 };
 
-// The library readers report corrupt entries to ./GameImageDaebug.txt; inside the scratch folder
-// that name is a folder, so a report costs a failed open instead of a write. Call inside.
-inline void BlockLibraryDebugFile() {
-  static const bool blocked = [] {
-    std::error_code ec;
-    std::filesystem::create_directory(ScratchDir() / "GameImageDaebug.txt", ec);
-    return true;
-  }();
-  (void)blocked;
-}
-
 // ---- Library input: byte 0 holds flags, the rest the library ----
 enum : uint8_t { kLibJpk = 1, kLibWrongPassword = 2, kLibSlots = 4 };
 

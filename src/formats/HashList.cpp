@@ -1,5 +1,7 @@
 #include "formats/HashList.h"
 
+#include <utility>
+
 #include "platform/AsciiText.h"
 #include "platform/CodePage.h"
 
@@ -9,14 +11,20 @@ TStringHash::~TStringHash() { Clear(); }
 
 uint32_t TStringHash::HashOf(std::string_view Key) const {
   uint32_t h = 0;
-  for (char16_t unit : Utf16FromUtf8(Key)) h = (h << 7) ^ unit;
+  // An ASCII key is its own UTF-16 units: no conversion, no allocation (every index entry of a
+  // library is hashed when it opens).
+  if (IsAscii(Key)) {
+    for (char c : Key) h = (h << 7) ^ static_cast<unsigned char>(c);
+  } else {
+    for (char16_t unit : Utf16FromUtf8(Key)) h = (h << 7) ^ unit;
+  }
   return h & 0x7FFFFFFFu;
 }
 
-void TStringHash::Add(std::string_view Key, int32_t Value) {
+void TStringHash::Add(std::string Key, int32_t Value) {
   auto& head = Buckets[HashOf(Key) % Buckets.size()];
   auto item = std::make_unique<THashItem>();
-  item->Key = std::string(Key);
+  item->Key = std::move(Key);
   item->Value = Value;
   item->Next = std::move(head);
   head = std::move(item);
@@ -61,10 +69,11 @@ TStringHash& THStringList2::ValueHash() {
   return *FValueHash;
 }
 
-int THStringList2::AddObject(const std::string& s, int64_t AObject) {
-  FItems.push_back({s, AObject});
+int THStringList2::AddObject(std::string s, int64_t AObject) {
+  std::string key = KeyOf(s);
+  FItems.push_back({std::move(s), AObject});
   const int position = Count() - 1;
-  ValueHash().Add(KeyOf(s), position);
+  ValueHash().Add(std::move(key), position);
   return position;
 }
 

@@ -24,7 +24,7 @@ class TStringHash {
 
   // Puts the pair at the head of its chain without looking for an equal key, so the later of
   // two equal keys is found first.
-  void Add(std::string_view Key, int32_t Value);
+  void Add(std::string Key, int32_t Value);
   // The link pointing at the first item with that key (exact comparison), or at the empty link
   // that ends its chain. Valid until the table is next changed.
   std::unique_ptr<THashItem>* Find(std::string_view Key);
@@ -49,7 +49,7 @@ class THStringList2 {
   THStringList2(const THStringList2&) = delete;
   THStringList2& operator=(const THStringList2&) = delete;
 
-  int AddObject(const std::string& s, int64_t AObject);
+  int AddObject(std::string s, int64_t AObject);
   int IndexOf(std::string_view s);  // -1 when absent
   // Removes the item and rebuilds the hash, so every later item's position stays right.
   void Delete(int Index);

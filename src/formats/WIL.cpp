@@ -1,6 +1,7 @@
 #include "formats/WIL.h"
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
 #include <cstring>
 
@@ -21,9 +22,16 @@ std::mutex& DebugFileLock() {
   return lock;
 }
 
+std::atomic<bool> g_DebugFileOn{true};
+
 }  // namespace
 
+void SetDebugFileEnabled(bool on) { g_DebugFileOn.store(on, std::memory_order_relaxed); }
+
+bool DebugFileEnabled() { return g_DebugFileOn.load(std::memory_order_relaxed); }
+
 void Debug_View(const std::string& msg) {
+  if (!DebugFileEnabled()) return;
   const std::string line = AnsiFromUtf8(NowDateTimeText() + " " + msg) + "\r\n";
   std::lock_guard guard(DebugFileLock());
   try {
@@ -94,7 +102,7 @@ std::string TWMImages::MakeHeaderBlock(const void* header, size_t headerSize,
 }
 
 void TWMImages::ReportCorruptEntry(int32_t nIndex, int32_t pos, int64_t len) {
-  if (!FReportedEntries.insert(nIndex).second) return;
+  if (!DebugFileEnabled() || !FReportedEntries.insert(nIndex).second) return;
   Debug_View(FFileName + " TWMImages.GetWClientImage " + std::to_string(nIndex) + " " +
              std::to_string(pos) + " " + std::to_string(len));
 }

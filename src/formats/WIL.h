@@ -211,6 +211,11 @@ class TWMImages {
 // a failure to write is swallowed (the debug file must never break serving).
 void Debug_View(const std::string& msg);
 
+// Turns the debug file off (or on again) for the whole process; on from the start. For programs
+// that open libraries by the million and want no file written (the fuzz targets).
+void SetDebugFileEnabled(bool on);
+bool DebugFileEnabled();
+
 // Opens the library file `FileName` (or FileName + ".JPK", then + ".WZL" when it does not exist)
 // in `files` with the reader its extension names. Nothing when no such file exists or its extension
 // names neither kind. A JPK library comes back even when its password is wrong: check PasswordOk().

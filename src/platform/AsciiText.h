@@ -21,6 +21,13 @@ inline std::string UpperCaseAscii(std::string_view s) {
   return out;
 }
 
+constexpr bool IsAscii(std::string_view s) {
+  for (char c : s) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
 constexpr bool SameTextAscii(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {

@@ -1,5 +1,7 @@
 #include "platform/CodePage.h"
 
+#include "platform/AsciiText.h"
+
 #include <iconv.h>
 
 #include <algorithm>
@@ -68,13 +70,6 @@ size_t Utf8SequenceLength(std::string_view s) {
   size_t i = 1;
   while (i < n && i < s.size() && (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80) ++i;
   return i;
-}
-
-bool IsAscii(std::string_view s) {
-  for (char c : s) {
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
-  }
-  return true;
 }
 
 void AppendUtf8(std::string& out, uint32_t cp) {

@@ -191,6 +191,15 @@ TEST(JpkLibrary, CorruptEntriesGiveNoRecordAndAreReportedOnce) {
   EXPECT_EQ(std::count(log.begin(), log.end(), '\n'), 3) << log;
   for (int i : {0, 1, 2})
     EXPECT_NE(log.find(" TWMImages.GetWClientImage " + std::to_string(i) + " "), std::string::npos) << log;
+
+  // With the debug file turned off a fresh library reports nothing, and later ones report again.
+  SetDebugFileEnabled(false);
+  auto quiet = Open(dir, files, f.Bytes);
+  EXPECT_FALSE(Record(*quiet, 0, buffer));
+  SetDebugFileEnabled(true);
+  EXPECT_EQ(dir.ReadFile(kDebugFileName), log);
+  EXPECT_FALSE(Record(*quiet, 1, buffer));
+  EXPECT_NE(dir.ReadFile(kDebugFileName), log);
 }
 
 TEST(JpkLibrary, ImageCountIsReadAsTheEntriesTheFileHolds) {
