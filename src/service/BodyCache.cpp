@@ -2,9 +2,10 @@
 
 namespace {
 
-// What an entry costs: its key, its bytes with room for a coded form, and the bookkeeping.
+// What an entry costs: its key, its own bytes with room for a coded form, and the bookkeeping.
+// Bytes held by their owner (a stored map or wav) cost nothing more for being kept here.
 std::size_t EntryCost(const std::string& key, const THttpBody& body) {
-  return 2 * key.size() + 2 * body.Plain().size() + 160;
+  return 2 * key.size() + (body.OwnsBytes() ? 2 * body.Plain().size() : 0) + 160;
 }
 
 }  // namespace

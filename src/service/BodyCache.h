@@ -1,5 +1,5 @@
-// Answers of the request service kept for reuse (image entries and library headers), within a byte
-// budget, least recently used out first. Each entry carries the catalogue generation it was made
+// Answers of the request service kept for reuse (image entries and library headers, and the
+// bodies over stored maps and wavs), within a byte budget, least recently used out first. Each entry carries the catalogue generation it was made
 // from; a newer generation empties the cache, so nothing made before a reload or unload is served.
 // Any thread.
 #pragma once

@@ -31,6 +31,8 @@ class THttpBody {
   THttpBody& operator=(const THttpBody&) = delete;
 
   std::string_view Plain() const { return FPlain; }
+  // False when the bytes belong to an owner shared with others.
+  bool OwnsBytes() const { return !FOwner; }
   // The body under `coder`. The first coder asked keeps its form in the body; another one codes
   // into `scratch` on every call.
   std::string_view Coded(const THttpSocketCompress& coder, std::string& scratch) const;

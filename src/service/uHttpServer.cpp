@@ -165,6 +165,21 @@ THttpBodyRef TNuvoHttpServer::LibraryBody(const TWClientRequest& request, bool m
   return body;
 }
 
+// The body of a map or wav request: the stored bytes themselves, in one body per file and
+// catalogue state, so that its tag is made once and not on every request.
+THttpBodyRef TNuvoHttpServer::StoredFileBody(const TWClientRequest& request) {
+  const bool map = request.Kind == TWClientRequestKind::Map;
+  const uint64_t generation = FGameLib->Generation();  // before the lookup, as for library bodies
+  const std::string cacheKey = (map ? "M|" : "W|") + request.Key;
+  if (THttpBodyRef kept = FBodies.Find(cacheKey, generation)) return kept;
+  const std::shared_ptr<const TNuvoBuffer> entry = map ? FGameLib->GetMap(request.Key) : FGameLib->GetWav(request.Key);
+  if (!entry) return nullptr;
+  auto body = std::make_shared<const THttpBody>(entry, std::string_view(entry->Buffer).substr(0, size_t(entry->nSize)),
+                                                entry->Deflated);
+  FBodies.Insert(cacheKey, generation, body);
+  return body;
+}
+
 uint32_t TNuvoHttpServer::Answer(THttpServerRequest& Ctxt, bool mayBlock) {
   const TWClientRequest request = ParseWClientRequest(Ctxt.URL, KeyPassBytes);
   THttpBodyRef body;
@@ -181,15 +196,9 @@ uint32_t TNuvoHttpServer::Answer(THttpServerRequest& Ctxt, bool mayBlock) {
       if (FGameLib && !(body = LibraryBody(request, mayBlock))) return kHttpNeedsWorker;
       break;
     case TWClientRequestKind::Map:
-    case TWClientRequestKind::Wav: {
-      std::shared_ptr<const TNuvoBuffer> entry;
-      if (FGameLib) entry = request.Kind == TWClientRequestKind::Map ? FGameLib->GetMap(request.Key) : FGameLib->GetWav(request.Key);
-      // The stored bytes themselves, shared with every answer that sends them.
-      if (entry)
-        body = std::make_shared<const THttpBody>(entry, std::string_view(entry->Buffer).substr(0, size_t(entry->nSize)),
-                                                 entry->Deflated);
+    case TWClientRequestKind::Wav:
+      if (FGameLib) body = StoredFileBody(request);
       break;
-    }
   }
   const size_t size = body ? body->Plain().size() : 0;
   g_nDataSec += size;

@@ -95,6 +95,7 @@ class TNuvoHttpServer {
  private:
   uint32_t Answer(THttpServerRequest& Ctxt, bool mayBlock);
   THttpBodyRef LibraryBody(const TWClientRequest& request, bool mayBlock);
+  THttpBodyRef StoredFileBody(const TWClientRequest& request);
   uint32_t Refuse(THttpServerRequest& Ctxt, int32_t nCode, const std::string& logLine);
   uint32_t AnswerCheckIndexes(THttpServerRequest& Ctxt, const std::string& sEncode);
   void SweepCheckIndexes(int64_t now);

@@ -297,6 +297,32 @@ TEST_F(DispatchTest, AReloadOrUnloadNeverServesABodyFromThePassBefore) {
   }
 }
 
+TEST_F(DispatchTest, AMapOrWavBodyIsMadeOncePerCatalogueStateAndNeverOutlivesIt) {
+  const std::vector<std::pair<std::string, std::string>> files = {
+      {Target("map\\sub|0.map", "3.html"), client + "/Map/Sub/0.map"},
+      {Target("wav|hit.wav", "4.html"), client + "/Wav/Hit.wav"},
+  };
+  std::vector<THttpBodyRef> before;
+  for (const auto& [target, path] : files) {
+    const TAnswer first = Ask(target), second = Ask(target);
+    ASSERT_TRUE(first.Ctxt.OutBody) << target;
+    // One body, so its tag is made once and not per request.
+    EXPECT_EQ(first.Ctxt.OutBody, second.Ctxt.OutBody) << target;
+    before.push_back(first.Ctxt.OutBody);
+    WriteFileAtomic(path, PatternBytes(5000, 77));
+  }
+  lib->Clear();
+  lib->LoadGameLib(CurrentLoadLists());
+  for (size_t i = 0; i < files.size(); ++i) {
+    const TAnswer after = Ask(files[i].first);
+    ASSERT_TRUE(after.Ctxt.OutBody);
+    EXPECT_NE(after.Ctxt.OutBody->Plain(), before[i]->Plain()) << files[i].first;
+    EXPECT_NE(after.Ctxt.OutBody->Tag(), before[i]->Tag()) << files[i].first;
+  }
+  lib->Clear();  // unload
+  for (const auto& [target, path] : files) EXPECT_FALSE(Ask(target).Ctxt.OutBody) << target;
+}
+
 // The per-library lock that every entry read of a library takes.
 struct TLibraryLock : TWMImages {
   static TMyLock& Of(TWMImages& lib) { return *(lib.*(&TLibraryLock::Lock)); }
