@@ -103,6 +103,10 @@ int RunHeadlessProgram(int argc, const char* const* argv) {
   view.PassEnded = [](const TGameLib& lib, const TLoadLists& lists) {
     for (const std::string& line : NotLoadedLines(lib, lists)) MainOutMessage(line);
   };
+  // A reload that failed leaves the running service as it was: the reload is over all the same.
+  view.PassFailed = [](bool running) {
+    if (running) NotifyServiceManager("READY=1");
+  };
   THttpServerLimits limits;
   limits.CacheMaxAge = options.CacheMaxAge;
   TServiceControl control(view, limits);

@@ -81,6 +81,7 @@ void TServiceControl::FormCreate() {
     PassEnded();
     LibLoadok();
   });
+  lib->SetPassFailed([this] { PassFailed(); });
   lib->SetShowLabel([this](const std::string& s) { ShowLabel(s); });
   {
     std::lock_guard hold(FServiceLock);
@@ -111,6 +112,16 @@ void TServiceControl::PassEnded() {
     lib = FGameLib;
   }
   if (FView.PassEnded) FView.PassEnded(*lib, lists);
+}
+
+void TServiceControl::PassFailed() {
+  bool running = false;
+  {
+    std::lock_guard hold(FServiceLock);
+    if (FClosing) return;
+    running = FNuvoClientServer != nullptr && g_boStart;
+  }
+  if (FView.PassFailed) FView.PassFailed(running);
 }
 
 bool TServiceControl::LibLoadok() {

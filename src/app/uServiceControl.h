@@ -26,6 +26,9 @@ struct TServiceView {
   // After a load pass went through every list, before the service starts: the catalogue and the
   // lists the pass read. On the loader thread.
   std::function<void(const TGameLib& lib, const TLoadLists& lists)> PassEnded;
+  // After a load pass that failed (the catalogue before stays in use): whether the service answers
+  // requests. On the loader thread.
+  std::function<void(bool serviceRunning)> PassFailed;
 };
 
 // What the headless program's options change in the settings of every service it starts.
@@ -67,6 +70,7 @@ class TServiceControl {
   void StopLocked();
   void AskPass();
   void PassEnded();
+  void PassFailed();
 
   TServiceView FView;
   THttpServerLimits FLimits;

@@ -131,6 +131,11 @@ void TGameLib::SetBackLoad(TBackLoad f) {
   FTBackLoad = std::move(f);
 }
 
+void TGameLib::SetPassFailed(TBackLoad f) {
+  std::lock_guard lock(callbackMutex_);
+  FTPassFailed = std::move(f);
+}
+
 void TGameLib::SetShowLabel(TBackShow f) {
   std::lock_guard lock(callbackMutex_);
   FTBackShow = std::move(f);
@@ -139,6 +144,7 @@ void TGameLib::SetShowLabel(TBackShow f) {
 void TGameLib::DetachCallbacks() {
   std::lock_guard lock(callbackMutex_);
   FTBackLoad = nullptr;
+  FTPassFailed = nullptr;
   FTBackShow = nullptr;
 }
 
@@ -159,6 +165,11 @@ void TGameLib::ShowLoadLabel(const std::string& sMsg) {
 void TGameLib::CallBackLoad() {
   std::lock_guard lock(callbackMutex_);
   if (FTBackLoad) FTBackLoad();
+}
+
+void TGameLib::CallPassFailed() {
+  std::lock_guard lock(callbackMutex_);
+  if (FTPassFailed) FTPassFailed();
 }
 
 void TGameLib::AbandonPasses() { FAbandon = true; }
@@ -187,8 +198,10 @@ void TGameLib::Execute() {
     } catch (const ELoadPassError& e) {
       MainOutMessage("[Exception] TGameLib::Execute Error ");
       MainOutMessage(e.FileName + " 加载失败: " + e.what());
+      CallPassFailed();
     } catch (...) {
       MainOutMessage("[Exception] TGameLib::Execute Error ");
+      CallPassFailed();
     }
   }
 }

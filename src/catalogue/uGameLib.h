@@ -79,6 +79,8 @@ class TGameLib {
   // Callbacks run on the loader thread. DetachCallbacks returns once no callback runs and none will
   // start; callbacks therefore must not wait for the thread that detaches them.
   void SetBackLoad(TBackLoad f);
+  // After a pass that failed (its lines logged; the catalogue before stays in use).
+  void SetPassFailed(TBackLoad f);
   void SetShowLabel(TBackShow f);
   void DetachCallbacks();
 
@@ -130,6 +132,7 @@ class TGameLib {
   void Execute();
   void ShowLoadLabel(const std::string& sMsg);
   void CallBackLoad();
+  void CallPassFailed();
   void SetIndexRow(const std::string& sName, const std::string& hash);
   void ShowProgress(const std::string& sName, size_t I, size_t ProgressMax);
   void EnterPhase(int phase, const TLoadLists& Lists);
@@ -159,6 +162,7 @@ class TGameLib {
   // Callbacks; held while one runs so DetachCallbacks can wait for it.
   std::mutex callbackMutex_;
   TBackLoad FTBackLoad;
+  TBackLoad FTPassFailed;
   TBackShow FTBackShow;
 
   // Index rows "name=hash", kept across passes and Clear.

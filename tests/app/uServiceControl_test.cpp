@@ -52,7 +52,19 @@ class TRecordedView {
       starts_.push_back(started);
       changed_.notify_all();
     };
+    v.PassFailed = [this](bool running) {
+      std::lock_guard hold(lock_);
+      failures_.push_back(running);
+      changed_.notify_all();
+    };
     return v;
+  }
+  // Waits for the first failed pass; false when none comes.
+  bool WaitFailure(bool& running) {
+    std::unique_lock hold(lock_);
+    if (!changed_.wait_for(hold, 20s, [&] { return !failures_.empty(); })) return false;
+    running = failures_.front();
+    return true;
   }
   // Waits for the n-th start result (1-based); false when it does not come.
   bool WaitStart(size_t n, bool& started) {
@@ -79,7 +91,7 @@ class TRecordedView {
   std::condition_variable changed_;
   std::vector<TPanels> panels_;
   std::vector<std::string> labels_;
-  std::vector<bool> starts_;
+  std::vector<bool> starts_, failures_;
 };
 
 // Every queued log line so far, without the "[date time] " prefix, kept across drains.
@@ -199,6 +211,22 @@ TEST_F(ServiceControlTest, ReloadKeepsTheRunningServiceObject) {
   EXPECT_TRUE(started);
   EXPECT_EQ(control.NuvoClientServer(), running);
   EXPECT_EQ(log.Count("微端服务器启动完毕！[" + Port() + "]"), 2u) << "Open runs again on the same object";
+}
+
+TEST_F(ServiceControlTest, AFailedReloadIsReportedWhileTheServiceGoesOnServing) {
+  TServiceControl control(view.View());
+  control.FormCreate();
+  bool started = false;
+  ASSERT_TRUE(view.WaitStart(1, started) && started);
+  {
+    std::lock_guard hold(g_ConfigLock);
+    g_MapList.push_back("/proc/self/mem");  // listed and present, but no read of it succeeds
+  }
+  control.LoadResources();
+  bool running = false;
+  ASSERT_TRUE(view.WaitFailure(running));
+  EXPECT_TRUE(running);
+  EXPECT_EQ(HttpGet(port, MapTarget()).Status, 200u);
 }
 
 TEST_F(ServiceControlTest, AFailedStartIsReportedAndShownStoppedAndTheStartCommandRetries) {
