@@ -7,6 +7,7 @@
 #include <boost/beast/http.hpp>
 
 #include <cxxabi.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <array>
@@ -187,16 +188,21 @@ class TWorkerPool {
 
 class THttpSession;
 
-// One event loop with its thread and the connections it owns. The connection list is read by the
-// loop's once-a-second sweep and by the acceptor when the connection cap is reached.
+// The event loop: one reactor run by a thread per core, and the connections it serves. A
+// connection has one step pending at any time (a read, a write, a wait, or its answer with a
+// worker), so its steps run in order on whichever loop thread is free, and a loop thread the
+// system holds back (a busy machine) stalls one connection, not a share of them (a loop per core
+// owning its connections stalled all of them then, a tail of several milliseconds).
+// The connection list is read by the sweep and by the acceptor at the connection cap.
 struct TEventLoop {
+  TEventLoop() : Io(std::make_unique<net::io_context>(ThreadCountForThisMachine())) {}
+  static int ThreadCountForThisMachine() { return int(std::clamp(std::thread::hardware_concurrency(), 1u, 16u)); }
   std::mutex SessionsLock;
   std::list<THttpSession*> Sessions;
-  std::atomic<int> Load{0};
-  std::unique_ptr<net::io_context> Io = std::make_unique<net::io_context>(1);
+  std::unique_ptr<net::io_context> Io;
   std::unique_ptr<net::steady_timer> Sweep = std::make_unique<net::steady_timer>(*Io);
   std::optional<net::executor_work_guard<net::io_context::executor_type>> Work{net::make_work_guard(*Io)};
-  std::thread Thread;
+  std::vector<std::thread> Threads;
 };
 
 }  // namespace
@@ -205,8 +211,7 @@ struct THttpApiServer::TCore {
   explicit TCore(const THttpServerLimits& limits) : Limits(limits) {}
 
   const THttpServerLimits Limits;
-  // Connections are spread over the loops from accept to close; the first loop also accepts.
-  std::vector<std::unique_ptr<TEventLoop>> Loops;
+  TEventLoop Loop;  // the first loop thread also accepts
   TWorkerPool Pool;
   TBandwidthBucket Bucket;
   std::atomic<bool> Stopping{false};
@@ -249,7 +254,7 @@ struct THttpApiServer::TCore {
   uint16_t LastPort = 0;
   bool Cloned = false;
 
-  // How often each loop looks for connections past their time limit.
+  // How often the loop looks for connections past their time limit.
   Clock::duration SweepInterval() const {
     auto shortest = std::min({Limits.HeaderTimeout, Limits.IdleTimeout, Limits.SendTimeout});
     return std::clamp<Clock::duration>(shortest / 4, std::chrono::milliseconds(5), std::chrono::seconds(1));
@@ -284,7 +289,7 @@ uint32_t CallHandler(const TOnHttpServerRequest& handler, THttpServerRequest& ct
 // One connection: reads a request, has it answered, sends the answer and goes on while the client
 // keeps the connection. Every step runs on the connection's event loop, except the callback of a
 // request that waits for a worker; the connection does nothing else until the worker is done.
-// Time limits are deadlines that the loop's sweep enforces by closing the socket.
+// Time limits are deadlines that the loop's sweep enforces by aborting the connection.
 class THttpSession : public std::enable_shared_from_this<THttpSession> {
  public:
   THttpSession(tcp::socket socket, std::shared_ptr<TCore> core, TEventLoop& loop, uint16_t localPort)
@@ -296,7 +301,6 @@ class THttpSession : public std::enable_shared_from_this<THttpSession> {
       std::lock_guard<std::mutex> hold(FLoop.SessionsLock);
       FLoop.Sessions.erase(FEntry);
     }
-    FLoop.Load.fetch_sub(1);
     FCore->Connections.fetch_sub(1);
   }
 
@@ -309,8 +313,8 @@ class THttpSession : public std::enable_shared_from_this<THttpSession> {
     ReadRequest();
   }
 
-  // Loop thread, under the loop's connection lock.
-  bool Expired(int64_t now) const { return FDeadline <= now; }
+  // Any thread, under the loop's connection lock.
+  bool Expired(int64_t now) const { return FDeadline.load(std::memory_order_relaxed) <= now; }
   // Any thread: the clock reading when this connection began to wait between requests, or 0 when
   // it does not.
   int64_t IdleSince() const { return FIdleSince.load(std::memory_order_relaxed); }
@@ -320,18 +324,26 @@ class THttpSession : public std::enable_shared_from_this<THttpSession> {
   void Close() {
     beast::error_code ec;
     if (FTimer) FTimer->cancel();
+    std::lock_guard<std::mutex> hold(FCloseLock);
+    FClosed = true;
     FSocket.close(ec);
   }
-  // Any thread.
-  void PostClose() {
-    net::post(FSocket.get_executor(), [self = shared_from_this()] { self->Close(); });
+  // Any thread. The connection's one pending step then fails and closes it on its own thread;
+  // only the owner closes the descriptor, so its number cannot be reused under us.
+  void Abort() {
+    std::lock_guard<std::mutex> hold(FCloseLock);
+    if (!FClosed) ::shutdown(FSocket.native_handle(), SHUT_RDWR);
+  }
+  // Any thread: aborts the connection unless it moved on (a new limit) meanwhile.
+  void AbortIfExpired(int64_t now) {
+    if (Expired(now)) Abort();
   }
 
  private:
   void WaitForRequest() {
     if (FBuffer.size() > 0) return ReadRequest();  // the next request already arrived behind the last one
     if (FBuffer.capacity() > 16 * 1024) FBuffer.shrink_to_fit();  // idle connections keep little
-    FDeadline = NowMs() + FCore->Limits.IdleTimeout.count();
+    FDeadline.store(NowMs() + FCore->Limits.IdleTimeout.count(), std::memory_order_relaxed);
     FIdleSince.store(std::max<int64_t>(Clock::now().time_since_epoch().count(), 1));
     FSocket.async_read_some(FBuffer.prepare(2048), [self = shared_from_this()](beast::error_code ec, std::size_t n) {
       if (self->FIdleSince.exchange(0) == kEvicted || ec) return self->Close();
@@ -341,7 +353,7 @@ class THttpSession : public std::enable_shared_from_this<THttpSession> {
   }
 
   void ReadRequest() {
-    FDeadline = NowMs() + FCore->Limits.HeaderTimeout.count();
+    FDeadline.store(NowMs() + FCore->Limits.HeaderTimeout.count(), std::memory_order_relaxed);
     FParser.emplace();
     LimitRequestParser(*FParser, FCore->Limits);
     http::async_read(FSocket, FBuffer, *FParser,
@@ -364,7 +376,7 @@ class THttpSession : public std::enable_shared_from_this<THttpSession> {
       }
       return Close();  // gone, stalled or timed out: nobody to answer
     }
-    FDeadline = kNoDeadline;  // the answer's own steps set the next limit
+    FDeadline.store(kNoDeadline, std::memory_order_relaxed);  // the answer's own steps set the next limit
     auto& req = FParser->get();
     FillRequestContext(req, FRemoteIP, FCtxt);
     FSkipBody = req.method() == http::verb::head;
@@ -484,7 +496,7 @@ class THttpSession : public std::enable_shared_from_this<THttpSession> {
       FPaid = grant.Bytes;
       if (grant.Wait > Clock::duration::zero()) {
         if (!FTimer) FTimer.emplace(FSocket.get_executor());
-        FDeadline = kNoDeadline;  // waiting for the cap is no stall of the client
+        FDeadline.store(kNoDeadline, std::memory_order_relaxed);  // waiting for the cap is no stall of the client
         FTimer->expires_after(grant.Wait);
         FTimer->async_wait([self = shared_from_this()](beast::error_code ec) {
           if (ec) return self->Close();
@@ -513,7 +525,7 @@ class THttpSession : public std::enable_shared_from_this<THttpSession> {
     };
     add(FHead);
     add(FBody);
-    FDeadline = NowMs() + FCore->Limits.SendTimeout.count();
+    FDeadline.store(NowMs() + FCore->Limits.SendTimeout.count(), std::memory_order_relaxed);
     FSocket.async_write_some(parts,  // by value: the operation keeps its own copy
                              [self = shared_from_this()](beast::error_code ec, std::size_t n) {
                                self->OnWritten(ec, n);
@@ -548,7 +560,7 @@ class THttpSession : public std::enable_shared_from_this<THttpSession> {
     if (ec) return Close();
     FBuffer.clear();
     FBuffer.shrink_to_fit();
-    FDeadline = NowMs() + std::min<int64_t>(FCore->Limits.HeaderTimeout.count(), 2000);
+    FDeadline.store(NowMs() + std::min<int64_t>(FCore->Limits.HeaderTimeout.count(), 2000), std::memory_order_relaxed);
     Drain();
   }
 
@@ -567,7 +579,9 @@ class THttpSession : public std::enable_shared_from_this<THttpSession> {
   std::list<THttpSession*>::iterator FEntry;
   bool FRegistered = false;
   const uint16_t FPort;
-  int64_t FDeadline = kNoDeadline;
+  std::atomic<int64_t> FDeadline{kNoDeadline};  // set by the connection's steps, read by the sweep
+  std::mutex FCloseLock;  // the owner's close against another thread's abort
+  bool FClosed = false;
   std::atomic<int64_t> FIdleSince{0};
   std::string FRemoteIP;
   beast::flat_buffer FBuffer;
@@ -588,14 +602,14 @@ class THttpSession : public std::enable_shared_from_this<THttpSession> {
 // Closes the connections of `loop` that passed their time limit, then comes back after the interval.
 void Sweep(const std::shared_ptr<TCore>& core, TEventLoop& loop) {
   std::vector<std::shared_ptr<THttpSession>> expired;
+  const int64_t now = NowMs();
   {
-    const int64_t now = NowMs();
     std::lock_guard<std::mutex> hold(loop.SessionsLock);
     for (THttpSession* s : loop.Sessions)
       if (s->Expired(now))
         if (auto held = s->weak_from_this().lock()) expired.push_back(std::move(held));
   }
-  for (auto& s : expired) s->Close();
+  for (auto& s : expired) s->AbortIfExpired(now);
   loop.Sweep->expires_after(core->SweepInterval());
   loop.Sweep->async_wait([core, &loop](beast::error_code ec) {
     if (!ec) Sweep(core, loop);
@@ -608,9 +622,9 @@ bool CloseLongestIdle(TCore& core) {
   for (int attempt = 0; attempt < 8; ++attempt) {
     std::shared_ptr<THttpSession> oldest;
     int64_t since = std::numeric_limits<int64_t>::max();
-    for (auto& loop : core.Loops) {
-      std::lock_guard<std::mutex> hold(loop->SessionsLock);
-      for (THttpSession* s : loop->Sessions) {
+    {
+      std::lock_guard<std::mutex> hold(core.Loop.SessionsLock);
+      for (THttpSession* s : core.Loop.Sessions) {
         const int64_t t = s->IdleSince();
         if (t > 0 && t < since) {
           if (auto held = s->weak_from_this().lock()) {
@@ -622,7 +636,7 @@ bool CloseLongestIdle(TCore& core) {
     }
     if (!oldest) return false;
     if (oldest->ClaimIdle(since)) {
-      oldest->PostClose();
+      oldest->Abort();
       return true;
     }
   }
@@ -633,22 +647,8 @@ bool CloseLongestIdle(TCore& core) {
 
 namespace {
 
-// The loop with the fewest connections; the scan starts after the last choice so that ties
-// are spread.
-TEventLoop& LeastLoadedLoop(TCore& core) {
-  static thread_local unsigned start = 0;
-  const unsigned loops = unsigned(core.Loops.size());
-  unsigned best = start++ % loops;
-  for (unsigned i = 0; i < loops; ++i) {
-    unsigned k = (start + i) % loops;
-    if (core.Loops[k]->Load.load(std::memory_order_relaxed) < core.Loops[best]->Load.load(std::memory_order_relaxed))
-      best = k;
-  }
-  return *core.Loops[best];
-}
-
 void Accept(const std::shared_ptr<TCore>& core, TCore::TListener* listener) {
-  TEventLoop& loop = LeastLoadedLoop(*core);
+  TEventLoop& loop = core->Loop;
   listener->Acceptor.async_accept(
       *loop.Io, [core, listener, &loop](beast::error_code ec, tcp::socket socket) {
         if (core->Stopping.load()) return;
@@ -666,7 +666,6 @@ void Accept(const std::shared_ptr<TCore>& core, TCore::TListener* listener) {
           socket.close(ec);
         } else {
           socket.set_option(tcp::no_delay(true), ec);
-          loop.Load.fetch_add(1, std::memory_order_relaxed);
           auto owner = socket.get_executor();
           net::post(owner, [session = std::make_shared<THttpSession>(std::move(socket), core, loop, listener->Port)] {
             session->Start();
@@ -712,17 +711,13 @@ void RunLoop(net::io_context& io) {
   }
 }
 
-int LoopCountForThisMachine() { return int(std::clamp(std::thread::hardware_concurrency(), 1u, 16u)); }
-
 }  // namespace
 
 THttpApiServer::THttpApiServer(THttpServerLimits limits) : FCore(std::make_shared<TCore>(limits)) {
   std::lock_guard<std::mutex> hold(FCore->Lock);
-  for (int i = LoopCountForThisMachine(); i > 0; --i) FCore->Loops.push_back(std::make_unique<TEventLoop>());
-  for (auto& loop : FCore->Loops) {
-    Sweep(FCore, *loop);
-    loop->Thread = std::thread(RunLoop, std::ref(*loop->Io));
-  }
+  TEventLoop& loop = FCore->Loop;
+  Sweep(FCore, loop);
+  for (int i = TEventLoop::ThreadCountForThisMachine(); i > 0; --i) loop.Threads.emplace_back(RunLoop, std::ref(*loop.Io));
   FCore->Pool.Add(1);
 }
 
@@ -730,21 +725,16 @@ THttpApiServer::~THttpApiServer() {
   FCore->Stopping.store(true);
   {
     std::lock_guard<std::mutex> hold(FCore->Lock);
-    for (auto& loop : FCore->Loops) {
-      loop->Work.reset();
-      loop->Io->stop();
-    }
+    FCore->Loop.Work.reset();
+    FCore->Loop.Io->stop();
   }
-  for (auto& loop : FCore->Loops) loop->Thread.join();
+  for (auto& thread : FCore->Loop.Threads) thread.join();
   // Running handlers finish; their answers land in stopped loops and are dropped with them.
   FCore->Pool.Stop();
   FCore->Listeners.clear();
-  // Destroying a loop destroys its pending steps and with them its connections. The first loop
-  // goes first: its pending accepts hold sockets of the other loops.
-  for (auto& loop : FCore->Loops) {
-    loop->Sweep.reset();
-    loop->Io.reset();
-  }
+  // Destroying the loop destroys its pending steps and with them its connections.
+  FCore->Loop.Sweep.reset();
+  FCore->Loop.Io.reset();
 }
 void THttpApiServer::SetMaxBandwidth(uint32_t Value) { FCore->Bucket.SetRate(Value); }
 
@@ -786,7 +776,7 @@ int THttpApiServer::AddUrl(const std::string& aRoot, const std::string& aPort, b
     }
   }
   if (!listener) {
-    auto fresh = std::make_unique<TCore::TListener>(*FCore->Loops.front()->Io);
+    auto fresh = std::make_unique<TCore::TListener>(*FCore->Loop.Io);
     if (auto ec = Listen(fresh->Acceptor, address, port)) return ec.value() ? ec.value() : kErrorInvalidParameter;
     fresh->Port = fresh->Acceptor.local_endpoint().port();
     listener = fresh.get();
@@ -845,7 +835,7 @@ uint16_t THttpApiServer::BoundPort() const {
   return FCore->LastPort;
 }
 
-int THttpApiServer::EventLoopCount() const { return int(FCore->Loops.size()); }
+int THttpApiServer::EventLoopCount() const { return int(FCore->Loop.Threads.size()); }
 
 int THttpApiServer::WorkerCount() const {
   std::lock_guard<std::mutex> hold(FCore->Lock);

@@ -1,8 +1,8 @@
 // The HTTP/1.1 front end: accepts clients on the registered ports, hands every request under a
 // registered root to one request callback on a fixed pool of worker threads, and sends the answer
 // with the deflate content coding and one bandwidth cap for all connections together.
-// Connections live on a few event loops (one per core); an answer that is in memory may be made
-// there by the inline callback, every other request waits on one queue that any idle worker takes.
+// Connections share one event loop run by a thread per core; an answer that is in memory may be
+// made there by the inline callback, every other request waits on one queue that any idle worker takes.
 // The configuration calls (AddUrl, SetMaxBandwidth, RegisterCompress, SetOnRequest, Clone) may come
 // from any thread, also while serving; the callback runs on the workers, up to one per worker at once.
 #pragma once

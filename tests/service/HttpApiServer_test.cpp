@@ -514,6 +514,29 @@ TEST(HttpApiServer, InlineAnswersStayOnTheLoopsAndOneStalledHandlerHoldsUpNoOthe
   for (auto id : loopThreads) EXPECT_EQ(workerThreads.count(id), 0u) << "the loops run no handler of the workers";
 }
 
+// A loop thread the system holds back (here: held inside an inline answer) must not hold up the
+// other connections, whichever loop thread would have served them before.
+TEST(HttpApiServer, ALoopThreadHeldUpHoldsUpNoOtherConnection) {
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future().share();
+  TServed s([](THttpServerRequest&) { return 404u; });
+  if (s.Server.EventLoopCount() < 2) GTEST_SKIP() << "one loop thread on this machine";
+  s.Server.SetOnRequestInline([&](THttpServerRequest& c) {
+    if (c.URL == "/wclientdat/hold") released.wait();
+    c.OutContent = "inline " + c.URL;
+    return 200u;
+  });
+  auto held = std::async(std::launch::async, [&] { return HttpGet(s.Port, "/wclientdat/hold"); });
+  std::this_thread::sleep_for(200ms);  // for it to reach a loop thread
+  for (int i = 0; i < 16; ++i) {
+    TRawReply r = RawExchange(s.Port, "GET /wclientdat/during HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", 2s);
+    EXPECT_TRUE(r.Closed && r.Bytes.find("inline /wclientdat/during") != std::string::npos) << "connection " << i;
+  }
+  EXPECT_EQ(held.wait_for(0ms), std::future_status::timeout);
+  release.set_value();
+  EXPECT_EQ(held.get().Body, "inline /wclientdat/hold");
+}
+
 TEST(HttpApiServer, AtTheCapTheLongestIdleConnectionMakesRoomAndOnlyBusyOnesRefuse) {
   THttpServerLimits limits;
   limits.MaxConnections = 3;
