@@ -356,6 +356,15 @@ class THttpSession : public std::enable_shared_from_this<THttpSession> {
     FDeadline.store(NowMs() + FCore->Limits.HeaderTimeout.count(), std::memory_order_relaxed);
     FParser.emplace();
     LimitRequestParser(*FParser, FCore->Limits);
+    // A request that arrived whole (the usual case) is parsed here: a read step would only hand
+    // the same bytes to another turn of the loop, often on the other loop thread.
+    beast::error_code ec;
+    while (!FParser->is_done() && FBuffer.size() > 0) {
+      const std::size_t used = FParser->put(FBuffer.data(), ec);
+      FBuffer.consume(used);
+      if (ec || used == 0) break;
+    }
+    if (FParser->is_done() || (ec && ec != http::error::need_more)) return OnRead(ec);
     http::async_read(FSocket, FBuffer, *FParser,
                      [self = shared_from_this()](beast::error_code ec, std::size_t) { self->OnRead(ec); });
   }
