@@ -38,9 +38,9 @@ TEST(TStringHash, AddFindModifyRemove) {
   EXPECT_EQ(hash.ValueOf("a"), -1);
   hash.Remove("a");  // absent: nothing happens
   EXPECT_EQ(hash.ValueOf("A"), 2);
-  EXPECT_EQ(*hash.Find("absent"), nullptr);
-  ASSERT_NE(*hash.Find("A"), nullptr);
-  EXPECT_EQ((*hash.Find("A"))->Value, 2);
+  EXPECT_EQ(hash.Find("absent"), nullptr);
+  ASSERT_NE(hash.Find("A"), nullptr);
+  EXPECT_EQ(hash.Find("A")->Value, 2);
   hash.Clear();
   EXPECT_EQ(hash.ValueOf("A"), -1);
   EXPECT_EQ(hash.Size(), 4u);
