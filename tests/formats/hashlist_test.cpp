@@ -103,4 +103,17 @@ TEST(THStringList2, IndexOfStaysRightAfterDelete) {
   for (int i = 0; i < list.Count(); ++i) EXPECT_EQ(list.IndexOf(list.Strings(i)), i);
 }
 
+// A text taken from the list itself may be added again while the list grows under it.
+TEST(THStringList2, AddsItsOwnTextsWhileGrowing) {
+  THStringList2 list;
+  list.AddObject("0123456789abcdef0123456789abcdef", 0);
+  for (int i = 1; i < 300; ++i) EXPECT_EQ(list.AddObject(list.Strings(i - 1), i), i);
+  for (int i = 0; i < list.Count(); ++i) EXPECT_EQ(list.Strings(i), "0123456789abcdef0123456789abcdef");
+  EXPECT_EQ(list.IndexOf("0123456789ABCDEF0123456789ABCDEF"), 299);
+  list.Clear();
+  list.AddObject("x", 7);
+  EXPECT_EQ(list.Strings(0), "x");
+  EXPECT_EQ(list.IndexOf("X"), 0);
+}
+
 }  // namespace
