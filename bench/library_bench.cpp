@@ -11,6 +11,7 @@
 #include "support/LibraryWriter.h"
 #include "formats/WIL.h"
 #include "platform/FileSystem.h"
+#include "platform/ReadFile.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -57,6 +58,23 @@ void BM_WzlGetWClientImage(benchmark::State& state) { ReadImages(state, TKind::W
 
 BENCHMARK(BM_JpkGetWClientImage)->Arg(4096)->Arg(65536)->Threads(1)->Threads(32)->UseRealTime();
 BENCHMARK(BM_WzlGetWClientImage)->Arg(4096)->Arg(65536)->Threads(1)->Threads(32)->UseRealTime();
+
+// Opening a version-2 JPK library held in memory: the index is read and every entry's digest text
+// goes into the hashed list, as in the server's load pass.
+void BM_JpkV2Open(benchmark::State& state) {
+  const auto entries = static_cast<uint32_t>(state.range(0));
+  TLibDesc desc;
+  for (uint32_t i = 0; i < entries; ++i) desc.Images.push_back(PackedImage(4, 4, 64, i));
+  TMemoryFiles files;
+  files.Put("lib/a.jpk", JpkLibraryBytes(desc, TJpkVersion::V2, "pw").Bytes);
+  for (auto _ : state) {
+    std::unique_ptr<TWMImages> lib = InitializeGameImage("lib/a.jpk", "pw", true, files);
+    benchmark::DoNotOptimize(lib);
+  }
+  state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * entries));
+}
+
+BENCHMARK(BM_JpkV2Open)->Arg(1000)->Arg(50000)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

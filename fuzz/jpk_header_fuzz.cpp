@@ -25,7 +25,7 @@ namespace {
 
 using fuzz::Check;
 
-bool IsMd5Text(const std::string& s) {
+bool IsMd5Text(std::string_view s) {
   return s.size() == 32 && std::all_of(s.begin(), s.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)) || (c >= 'a' && c <= 'f'); });
 }
 

@@ -58,14 +58,18 @@ void TJpkLib::LoadIndex() {
   if (InSize == 0) return;
   FListStream.resize(InSize);
   ReadRecord(FHeader.IndexOffSet, FListStream.data(), InSize);
+  const bool hashed = FImageMode == TImageMode::Tarn2Jpkv2;
   m_IndexList.reserve(static_cast<size_t>(FImageCount));
+  if (hashed) FHashTable.Reserve(static_cast<size_t>(FImageCount), static_cast<size_t>(FImageCount) * sizeof(MD5Text));
+  MD5Text text;
   for (size_t at = 0; at < InSize; at += static_cast<size_t>(FIndexLength)) {
     TIndexHash entry{};
     std::memcpy(&entry, FListStream.data() + at, static_cast<size_t>(FIndexLength));
-    if (FImageMode == TImageMode::Tarn2Jpkv2) {
+    if (hashed) {
       MD5Digest digest;
       std::memcpy(digest.data(), entry.HashDigest, digest.size());
-      FHashTable.AddObject(MD5Print(digest), entry.Position);
+      MD5PrintTo(digest, text);
+      FHashTable.AddObject(std::string_view(text.data(), text.size()), entry.Position);
     }
     m_IndexList.push_back(static_cast<int32_t>(entry.Position));
   }

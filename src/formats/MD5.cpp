@@ -114,14 +114,18 @@ MD5Digest MD5String(std::string_view m) {
   return MD5Input(m.data(), static_cast<uint32_t>(m.size()));
 }
 
-std::string MD5Print(const MD5Digest& d) {
+void MD5PrintTo(const MD5Digest& d, MD5Text& out) {
   static const char kHex[] = "0123456789abcdef";
-  std::string s(32, '0');
   for (size_t i = 0; i < 16; ++i) {
-    s[2 * i] = kHex[d[i] >> 4];
-    s[2 * i + 1] = kHex[d[i] & 0xF];
+    out[2 * i] = kHex[d[i] >> 4];
+    out[2 * i + 1] = kHex[d[i] & 0xF];
   }
-  return s;
+}
+
+std::string MD5Print(const MD5Digest& d) {
+  MD5Text text;
+  MD5PrintTo(d, text);
+  return std::string(text.data(), text.size());
 }
 
 std::string CheckBufferMd5(const void* Input, int32_t nStartPos, int32_t nCheckSize) {

@@ -23,5 +23,8 @@ MD5Digest MD5Input(const void* Buffer, uint32_t Count);
 MD5Digest MD5String(std::string_view m);
 // 32 lowercase hexadecimal digits.
 std::string MD5Print(const MD5Digest& d);
+using MD5Text = std::array<char, 32>;
+// The same digits in a fixed buffer, for callers that print one per index entry.
+void MD5PrintTo(const MD5Digest& d, MD5Text& out);
 // MD5 text of `nCheckSize` bytes starting `nStartPos` bytes after `Input`; empty on failure.
 std::string CheckBufferMd5(const void* Input, int32_t nStartPos, int32_t nCheckSize);

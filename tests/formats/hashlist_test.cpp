@@ -38,9 +38,9 @@ TEST(TStringHash, AddFindModifyRemove) {
   EXPECT_EQ(hash.ValueOf("a"), -1);
   hash.Remove("a");  // absent: nothing happens
   EXPECT_EQ(hash.ValueOf("A"), 2);
-  EXPECT_EQ(*hash.Find("absent"), nullptr);
-  ASSERT_NE(*hash.Find("A"), nullptr);
-  EXPECT_EQ((*hash.Find("A"))->Value, 2);
+  EXPECT_EQ(hash.Find("absent"), nullptr);
+  ASSERT_NE(hash.Find("A"), nullptr);
+  EXPECT_EQ(hash.Find("A")->Value, 2);
   hash.Clear();
   EXPECT_EQ(hash.ValueOf("A"), -1);
   EXPECT_EQ(hash.Size(), 4u);
@@ -101,6 +101,19 @@ TEST(THStringList2, IndexOfStaysRightAfterDelete) {
   list.Delete(-1);
   EXPECT_EQ(list.Count(), 3);
   for (int i = 0; i < list.Count(); ++i) EXPECT_EQ(list.IndexOf(list.Strings(i)), i);
+}
+
+// A text taken from the list itself may be added again while the list grows under it.
+TEST(THStringList2, AddsItsOwnTextsWhileGrowing) {
+  THStringList2 list;
+  list.AddObject("0123456789abcdef0123456789abcdef", 0);
+  for (int i = 1; i < 300; ++i) EXPECT_EQ(list.AddObject(list.Strings(i - 1), i), i);
+  for (int i = 0; i < list.Count(); ++i) EXPECT_EQ(list.Strings(i), "0123456789abcdef0123456789abcdef");
+  EXPECT_EQ(list.IndexOf("0123456789ABCDEF0123456789ABCDEF"), 299);
+  list.Clear();
+  list.AddObject("x", 7);
+  EXPECT_EQ(list.Strings(0), "x");
+  EXPECT_EQ(list.IndexOf("X"), 0);
 }
 
 }  // namespace
