@@ -211,7 +211,7 @@ struct THttpApiServer::TCore {
   explicit TCore(const THttpServerLimits& limits) : Limits(limits) {}
 
   const THttpServerLimits Limits;
-  TEventLoop Loop;  // the first loop thread also accepts
+  TEventLoop Loop;  // its threads also accept
   TWorkerPool Pool;
   TBandwidthBucket Bucket;
   std::atomic<bool> Stopping{false};
@@ -313,7 +313,7 @@ class THttpSession : public std::enable_shared_from_this<THttpSession> {
     ReadRequest();
   }
 
-  // Any thread, under the loop's connection lock.
+  // Any thread.
   bool Expired(int64_t now) const { return FDeadline.load(std::memory_order_relaxed) <= now; }
   // Any thread: the clock reading when this connection began to wait between requests, or 0 when
   // it does not.
@@ -608,7 +608,7 @@ class THttpSession : public std::enable_shared_from_this<THttpSession> {
   bool FClose = false, FKeepAlive10 = false, FSkipBody = false;
 };
 
-// Closes the connections of `loop` that passed their time limit, then comes back after the interval.
+// Aborts the connections of `loop` that passed their time limit, then comes back after the interval.
 void Sweep(const std::shared_ptr<TCore>& core, TEventLoop& loop) {
   std::vector<std::shared_ptr<THttpSession>> expired;
   const int64_t now = NowMs();
