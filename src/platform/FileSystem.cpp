@@ -97,25 +97,37 @@ std::string ReadFileBytes(const std::string& path) {
   return data;
 }
 
+namespace {
+
+// Bytes read into `buf`, 0 at the end of the file.
+size_t ReadSome(int fd, char* buf, size_t size, const std::string& path) {
+  for (;;) {
+    const ssize_t n = ::read(fd, buf, size);
+    if (n >= 0) return static_cast<size_t>(n);
+    if (errno != EINTR) throw EInOutError(ErrorText("Cannot read file", path));
+  }
+}
+
+}  // namespace
+
 void ReadFileInto(const std::string& path, std::string& out) {
   out.clear();
   Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0) throw EInOutError(ErrorText("Cannot open file", path));
   struct stat st {};
-  size_t expected = (::fstat(fd.get(), &st) == 0 && st.st_size > 0) ? static_cast<size_t>(st.st_size) : 0;
+  const size_t expected = (::fstat(fd.get(), &st) == 0 && st.st_size > 0) ? static_cast<size_t>(st.st_size) : 0;
   out.resize(expected);
   size_t used = 0;
-  for (;;) {
-    if (used == out.size()) out.resize(out.size() + 65536);
-    ssize_t n = ::read(fd.get(), out.data() + used, out.size() - used);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      throw EInOutError(ErrorText("Cannot read file", path));
-    }
+  while (used < out.size()) {
+    const size_t n = ReadSome(fd.get(), out.data() + used, out.size() - used, path);
     if (n == 0) break;
-    used += static_cast<size_t>(n);
+    used += n;
   }
   out.resize(used);
+  // A file that grew since its size was taken, or one that reports none (/proc): read on to its
+  // end through a small buffer, so the common case neither grows nor copies the whole file.
+  char chunk[16384];
+  while (const size_t n = ReadSome(fd.get(), chunk, sizeof chunk, path)) out.append(chunk, n);
 }
 
 void AppendFileBytes(const std::string& path, std::string_view bytes) {

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/FileSystem.h"
@@ -131,6 +133,11 @@ TEST_F(FileSystemTest, ReadAppendAndCreate) {
   ReadFileInto("empty.bin", buffer);
   EXPECT_EQ(buffer, "");
   EXPECT_THROW(ReadFileInto("absent", buffer), EInOutError);
+  // A file that reports no size (a pipe, or /proc) is read to its end all the same.
+  ASSERT_EQ(::mkfifo("pipe", 0600), 0);
+  std::thread writer([&] { AppendFileBytes("pipe", big); });
+  EXPECT_EQ(ReadFileBytes("pipe"), big);
+  writer.join();
   EXPECT_THROW(AppendFileBytes("missing/log.txt", "x"), EInOutError);
   CreateEmptyFileIfMissing("empty.txt");
   EXPECT_EQ(FileSizeOf("empty.txt"), 0);
