@@ -5,8 +5,9 @@
 // Checks: no entry or setting holds a line break; JPK pairs are whole, hold no delimiter and have
 // names unique without regard to case; settings saved and read again come back unchanged where the
 // code page can hold them.
+#include <unistd.h>
+
 #include <cstdint>
-#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -67,9 +68,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       fuzz::SplitFiles(std::string_view(reinterpret_cast<const char*>(data), size), std::size(kFiles));
   fuzz::TInScratchDir here;
   for (size_t i = 0; i < files.size(); ++i) {
-    std::error_code ec;
-    std::filesystem::remove(kFiles[i], ec);
-    if (!files[i].empty()) fuzz::WriteBytes(kFiles[i], files[i]);
+    if (!files[i].empty()) {
+      fuzz::WriteBytes(kFiles[i], files[i]);
+    } else {
+      ::unlink(kFiles[i]);
+    }
   }
   InitSharedState();
   LoadConfig();

@@ -6,14 +6,13 @@
 
 namespace {
 
-std::string Trim(std::string_view s) { return std::string(TrimBlanks(s)); }
-
-bool IsSectionLine(const std::string& line, std::string* name) {
-  std::string t = Trim(line);
+// Views into the line: a look-up scans every line, and copies made the scans the file's cost.
+bool IsSectionLine(std::string_view line, std::string_view* name) {
+  const std::string_view t = TrimBlanks(line);
   if (t.size() < 2 || t.front() != '[') return false;
-  size_t close = t.find(']');
-  if (close == std::string::npos) return false;
-  *name = Trim(t.substr(1, close - 1));
+  const size_t close = t.find(']');
+  if (close == std::string_view::npos) return false;
+  *name = TrimBlanks(t.substr(1, close - 1));
   return true;
 }
 
@@ -24,7 +23,7 @@ TIniFile::TIniFile(std::string path) : path_(std::move(path)) {
 }
 
 int TIniFile::FindSection(const std::string& section) const {
-  std::string name;
+  std::string_view name;
   for (size_t i = 0; i < lines_.size(); ++i) {
     if (IsSectionLine(lines_[i], &name) && SameTextAscii(name, section)) return static_cast<int>(i);
   }
@@ -32,15 +31,15 @@ int TIniFile::FindSection(const std::string& section) const {
 }
 
 int TIniFile::FindKey(int sectionLine, const std::string& key, int* end) const {
-  std::string name;
+  std::string_view name;
   int found = -1;
   *end = sectionLine + 1;
   for (size_t i = static_cast<size_t>(sectionLine) + 1; i < lines_.size(); ++i) {
-    const std::string& line = lines_[i];
+    const std::string_view line = lines_[i];
     if (IsSectionLine(line, &name)) break;
-    if (!Trim(line).empty()) *end = static_cast<int>(i) + 1;
-    size_t eq = line.find('=');
-    if (found < 0 && eq != std::string::npos && SameTextAscii(Trim(line.substr(0, eq)), key)) {
+    if (!TrimBlanks(line).empty()) *end = static_cast<int>(i) + 1;
+    const size_t eq = line.find('=');
+    if (found < 0 && eq != std::string_view::npos && SameTextAscii(TrimBlanks(line.substr(0, eq)), key)) {
       found = static_cast<int>(i);
     }
   }
@@ -54,8 +53,8 @@ std::string TIniFile::ReadString(const std::string& section, const std::string& 
   int end = 0;
   int k = FindKey(s, key, &end);
   if (k < 0) return def;
-  const std::string& line = lines_[static_cast<size_t>(k)];
-  return Trim(line.substr(line.find('=') + 1));
+  const std::string_view line = lines_[static_cast<size_t>(k)];
+  return std::string(TrimBlanks(line.substr(line.find('=') + 1)));
 }
 
 bool TIniFile::ValueExists(const std::string& section, const std::string& key) const {
@@ -69,7 +68,7 @@ void TIniFile::WriteString(const std::string& section, const std::string& key,
   const std::string entry = key + "=" + value;
   int s = FindSection(section);
   if (s < 0) {
-    if (!lines_.empty() && !Trim(lines_.back()).empty()) lines_.emplace_back();
+    if (!lines_.empty() && !TrimBlanks(lines_.back()).empty()) lines_.emplace_back();
     lines_.push_back("[" + section + "]");
     lines_.push_back(entry);
     return;
