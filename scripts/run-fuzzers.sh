@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Runs the fuzz targets of a fuzz build (DIR/*_fuzz) with their seed corpora (fuzz/corpus/<target>)
-# and dictionaries (fuzz/<target>.dict).
+# Runs the fuzz targets of a fuzz build (DIR/*_fuzz) with their seed corpora (fuzz/corpus/<target>),
+# dictionaries (fuzz/<target>.dict) and extra libFuzzer flags (fuzz/<target>.options).
 #   run-fuzzers.sh DIR [SECONDS]        bounded run: each target SECONDS (default 30) on one core;
 #                                       the corpora are left as checked in
 #   run-fuzzers.sh --long DIR [HOURS]   campaign: each target HOURS (default 1) on all cores with
@@ -34,6 +34,9 @@ for bin in "${bins[@]}"; do
   # Absolute paths throughout: some targets change directory while an input runs.
   args=(-rss_limit_mb=2048 -timeout=60 -max_total_time="$limit" -print_final_stats=1 -artifact_prefix="$findings/")
   [ -f "$root/fuzz/$name.dict" ] && args+=(-dict="$root/fuzz/$name.dict")
+  # A target's own flags, one per line: for instance a length cap where its checks grow with the
+  # square of the input.
+  [ -f "$root/fuzz/$name.options" ] && while read -r flag; do args+=("$flag"); done < <(grep -v '^#' "$root/fuzz/$name.options" | grep .)
   before=$(ls "$findings" | sort)
   status=0
   if [ "$long" = 1 ]; then
