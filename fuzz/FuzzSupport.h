@@ -25,13 +25,14 @@ inline void Check(bool ok) {
 // set per input.
 inline void WriteBytes(const std::string& path, std::string_view bytes) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) throw std::runtime_error("cannot write " + path);
-  while (!bytes.empty()) {
+  bool ok = fd >= 0;
+  while (ok && !bytes.empty()) {
     const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n <= 0) throw std::runtime_error("cannot write " + path);
-    bytes.remove_prefix(static_cast<size_t>(n));
+    ok = n > 0;
+    if (ok) bytes.remove_prefix(static_cast<size_t>(n));
   }
-  ::close(fd);
+  if (fd >= 0) ::close(fd);
+  if (!ok) throw std::runtime_error("cannot write " + path);
 }
 
 // A folder of this process alone, in memory when /dev/shm exists, removed at a normal exit.

@@ -6,7 +6,7 @@
 
 namespace {
 
-// Views into the line: a look-up scans every line, and copies made the scans the file's cost.
+// Works on views: every look-up scans all lines, and a copy per line made that the file's cost.
 bool IsSectionLine(std::string_view line, std::string_view* name) {
   const std::string_view t = TrimBlanks(line);
   if (t.size() < 2 || t.front() != '[') return false;
