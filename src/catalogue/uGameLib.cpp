@@ -211,7 +211,8 @@ void TGameLib::Clear() {
   {
     std::unique_lock lock(mapMutex_);
     std::swap(old, FMaps);
-    FGeneration.fetch_add(1, std::memory_order_release);
+    FReplacedAt = FGeneration.fetch_add(1, std::memory_order_release) + 1;
+    FLibraryChanges.clear();
   }
   // The entries are released here, outside the lock; a reader still using one keeps it alive.
 }
@@ -338,7 +339,8 @@ void TGameLib::PutInPlace(TPass& pass) {
   {
     std::unique_lock lock(mapMutex_);
     std::swap(FMaps, pass.Maps);
-    FGeneration.fetch_add(1, std::memory_order_release);
+    FReplacedAt = FGeneration.fetch_add(1, std::memory_order_release) + 1;
+    FLibraryChanges.clear();
   }
   pass.Maps = TMaps();  // the catalogue before, released outside the lock
   WatchLibraries();
@@ -348,14 +350,43 @@ void TGameLib::WatchLibraries() {
   std::lock_guard hold(watchMutex_);
   FWatch = std::make_unique<TFileWatch>();
   FWatchedKeys.clear();
+  FToldKeys.clear();
   std::shared_lock lock(mapMutex_);
   for (const auto& [key, lib] : FMaps.m_LibList) {
-    if (FWatch->Add(lib->FileName())) FWatchedKeys[lib->FileName()] = key;
+    // A WZL header block is its index file as it is on disk, so that file is watched too.
+    for (const std::string& path : {lib->FileName(), lib->IndexFileName()}) {
+      if (!path.empty() && FWatch->Add(path)) FWatchedKeys[path] = key;
+    }
+  }
+}
+
+std::optional<std::vector<std::string>> TGameLib::LibrariesChangedSince(uint64_t since) const {
+  std::shared_lock lock(mapMutex_);
+  if (since < FReplacedAt) return std::nullopt;
+  std::vector<std::string> keys;
+  for (const auto& [generation, key] : FLibraryChanges) {
+    if (generation > since) keys.push_back(key);
+  }
+  return keys;
+}
+
+void TGameLib::LibraryChanged(const std::string& key) {
+  // A file that keeps changing must not grow the record without end: past this many changes the
+  // catalogue counts as replaced, which makes everything made from it stale.
+  constexpr size_t kMaxLibraryChanges = 1024;
+  std::unique_lock lock(mapMutex_);
+  const uint64_t generation = FGeneration.fetch_add(1, std::memory_order_release) + 1;
+  if (FLibraryChanges.size() >= kMaxLibraryChanges) {
+    FReplacedAt = generation;
+    FLibraryChanges.clear();
+  } else {
+    FLibraryChanges.emplace_back(generation, key);
   }
 }
 
 // A library changed on disk is served from what was read when it was opened, and from whatever
-// its file holds now: tell the operator once that a reload is due.
+// its files hold now: what was made from it before is dropped at every change, and the operator is
+// told once that a reload is due.
 void TGameLib::ReportChangedLibraries() {
   std::lock_guard hold(watchMutex_);
   if (!FWatch) return;
@@ -363,9 +394,11 @@ void TGameLib::ReportChangedLibraries() {
     const auto it = FWatchedKeys.find(path);
     if (it == FWatchedKeys.end()) continue;
     const std::string key = it->second;
-    FWatchedKeys.erase(it);
     const std::shared_ptr<TWMImages> lib = GetLib(key);
-    if (lib && lib->FileName() == path) MainOutMessage(Utf8FromAnsi(key) + " 资源文件已被修改，请重新加载微端资源！");
+    if (!lib || (lib->FileName() != path && lib->IndexFileName() != path)) continue;
+    FWatch->Add(path);  // a file replaced by a rename is watched under its name again
+    LibraryChanged(key);
+    if (FToldKeys.insert(key).second) MainOutMessage(Utf8FromAnsi(key) + " 资源文件已被修改，请重新加载微端资源！");
   }
 }
 

@@ -15,11 +15,13 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <shared_mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -93,9 +95,12 @@ class TGameLib {
   // index rows stay.
   void Clear();
 
-  // Changes whenever an entry is stored or the catalogue is cleared: whatever was made from the
-  // entries under an older value may be stale.
+  // Changes whenever an entry is stored, the catalogue is cleared, or a served library's file or
+  // index file changes on disk: whatever was made from the entries under an older value may be stale.
   uint64_t Generation() const { return FGeneration.load(std::memory_order_acquire); }
+  // The keys of the libraries whose files changed on disk after generation `since`; nothing when
+  // the catalogue as a whole was replaced or cleared since then (everything may be stale).
+  std::optional<std::vector<std::string>> LibrariesChangedSince(uint64_t since) const;
 
   std::shared_ptr<TWMImages> GetLib(const std::string& sFileName) const;
   std::shared_ptr<const TNuvoBuffer> GetMap(const std::string& sFileName) const;
@@ -140,6 +145,7 @@ class TGameLib {
   void PutInPlace(TPass& pass);
   void WatchLibraries();
   void ReportChangedLibraries();
+  void LibraryChanged(const std::string& key);
   static std::string CopyBuffer(const std::shared_ptr<const TNuvoBuffer>& entry);
 
   const TFileSource& FFiles;
@@ -149,10 +155,12 @@ class TGameLib {
   std::atomic<bool> Terminated{false};
   std::atomic<bool> FAbandon{false};
   unsigned FLoadThreads = 0;
-  // The library files of the catalogue put in place last; each change is told once.
+  // The files of the libraries put in place last (data and index file); each library's change is
+  // told once, and drops what was made from it every time.
   std::mutex watchMutex_;
   std::unique_ptr<TFileWatch> FWatch;
   std::unordered_map<std::string, std::string> FWatchedKeys;  // path -> catalogue key
+  std::unordered_set<std::string> FToldKeys;
   TLoadLists FPendingLists;  // under wakeMutex_: the lists of the pass asked for
   std::mutex wakeMutex_;
   std::condition_variable wake_;
@@ -173,6 +181,10 @@ class TGameLib {
   mutable std::shared_mutex mapMutex_;
   std::atomic<uint64_t> FGeneration{1};  // raised under mapMutex_ after each change of the maps
   TMaps FMaps;
+  // Under mapMutex_: the generation that replaced or cleared the maps, and the libraries changed on
+  // disk since then with the generation each change raised.
+  uint64_t FReplacedAt = 1;
+  std::vector<std::pair<uint64_t, std::string>> FLibraryChanges;
 };
 
 // A load pass that could not read a listed file: names the file and the reason.

@@ -47,7 +47,7 @@ TNuvoHttpServer::TNuvoHttpServer(std::shared_ptr<TGameLib> GameLib, const TServi
       FSettings(Settings),
       FTick(Tick ? std::move(Tick) : TTickSource(GetTickCount64)),
       FWorkLog("./Logs/" + DateTimeStamp(std::time(nullptr)) + ".log"),
-      FBodies(Limits.BodyCacheBytes),
+      FBodies(Limits.BodyCacheBytes, [this](uint64_t since) { return StaleLibraryBodies(since); }),
       FSweepAt(kSweepGrowth) {
   g_boStart = false;
   CompressIndexesTables = FGameLib ? FGameLib->GetIndexes() : ZlibCompress("", 4);
@@ -145,6 +145,16 @@ uint32_t TNuvoHttpServer::AnswerCheckIndexes(THttpServerRequest& Ctxt, const std
 uint32_t TNuvoHttpServer::Process(THttpServerRequest& Ctxt) { return Answer(Ctxt, true); }
 
 uint32_t TNuvoHttpServer::ProcessInMemory(THttpServerRequest& Ctxt) { return Answer(Ctxt, false); }
+
+// Kept bodies are keyed "<library key>|H" and "<library key>|<image>" (maps and wavs "M|", "W|").
+std::optional<std::vector<std::string>> TNuvoHttpServer::StaleLibraryBodies(uint64_t since) const {
+  if (!FGameLib) return std::nullopt;
+  std::optional<std::vector<std::string>> keys = FGameLib->LibrariesChangedSince(since);
+  if (keys) {
+    for (std::string& key : *keys) key += '|';
+  }
+  return keys;
+}
 
 // The body of a header or image request: kept from an earlier request of the same catalogue
 // state, or read from the library (only when `mayBlock`; nothing otherwise).

@@ -10,8 +10,10 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "service/BodyCache.h"
 #include "service/HttpApiServer.h"
@@ -96,6 +98,7 @@ class TNuvoHttpServer {
   uint32_t Answer(THttpServerRequest& Ctxt, bool mayBlock);
   THttpBodyRef LibraryBody(const TWClientRequest& request, bool mayBlock);
   THttpBodyRef StoredFileBody(const TWClientRequest& request);
+  std::optional<std::vector<std::string>> StaleLibraryBodies(uint64_t since) const;
   uint32_t Refuse(THttpServerRequest& Ctxt, int32_t nCode, const std::string& logLine);
   uint32_t AnswerCheckIndexes(THttpServerRequest& Ctxt, const std::string& sEncode);
   void SweepCheckIndexes(int64_t now);

@@ -473,6 +473,7 @@ TEST_F(LoaderThreadTest, AServedLibraryChangedOnDiskIsToldOnceAskingForAReload) 
   }
   EXPECT_TRUE(Contains(log, line));
   AppendFileBytes(client + "/Data/Hum.wzl", "more");
+  AppendFileBytes(client + "/Data/Hum.wzx", "more");  // the library's other file
   std::this_thread::sleep_for(1200ms);
   for (auto& l : DrainLog()) log.push_back(l);
   EXPECT_EQ(std::count(log.begin(), log.end(), line), 1);
