@@ -246,9 +246,15 @@ std::string CatalogueKeyText(const std::string& sFileName, const std::string& sS
     }
   }
   s.append(sFileName, from);
+  // Only a file below the client directory gets the key a game client sends, whatever the host's
+  // separator. Any other file (every file when there is no client directory) keeps its own
+  // separators, so its key never begins with "\" as a request's key does: no request reaches it.
+  const size_t n = sSearchDir.size();
+  const bool below = n > 0 && sFileName.size() > n && sFileName.compare(0, n, sSearchDir) == 0 &&
+                     (sFileName[n] == '/' || sFileName[n] == '\\');
   for (char& c : s) {
     c = LowerAsciiChar(c);
-    if (c == '/') c = '\\';  // keys are what a game client sends, whatever the host's separator
+    if (below && c == '/') c = '\\';
   }
   return s;
 }

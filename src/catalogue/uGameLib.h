@@ -42,7 +42,8 @@ struct TNuvoBuffer {
 };
 
 // The key text of a listed file (UTF-8, before the conversion to code page 936): the path with
-// every occurrence of the client directory removed, A-Z lowered and "/" written as "\".
+// every occurrence of the client directory removed, A-Z lowered and, for a file below the client
+// directory, "/" written as "\". Other files keep "/", so no request's key matches theirs.
 std::string CatalogueKeyText(const std::string& sFileName, const std::string& sSearchDir);
 
 // What one load pass reads, copied when the pass is asked for so that the loader never reads the

@@ -204,12 +204,14 @@ TEST_F(CatalogueTest, DuplicateKeysReplaceAndOutsidePathsKeepTheirWholePath) {
   TGameLib lib(true);
   RunPass(lib);
   EXPECT_EQ(ZlibInflate(lib.GetMapBuff("\\map\\sub\\0.map")), std::optional<std::string>("second"));
+  // Stored under its whole path, which no request can name: a request's key begins with "\".
   std::string outsideKey = tmp.Path() + "/other/x.map";
   for (char& c : outsideKey) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-    if (c == '/') c = '\\';
   }
   EXPECT_NE(lib.GetMap(outsideKey), nullptr);
+  std::replace(outsideKey.begin(), outsideKey.end(), '/', '\\');
+  EXPECT_EQ(lib.GetMap(outsideKey), nullptr) << "asked for under its absolute path";
   uint64_t counted = 0;
   for (const auto& s : {mapBytes, std::string("second"), std::string("outside")}) counted += ZlibCompress(s, 2).size();
   EXPECT_EQ(g_nDataMemory, counted);  // both files under one key count
@@ -223,10 +225,11 @@ TEST_F(CatalogueTest, SearchDirIsRemovedCaseSensitivelyAndNotAtAllWhenEmpty) {
   std::string whole = client + "/map/sub/0.map";
   for (char& c : whole) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-    if (c == '/') c = '\\';
   }
   EXPECT_NE(lib.GetMap(whole), nullptr);
   EXPECT_EQ(lib.GetMap("\\map\\sub\\0.map"), nullptr);
+  std::replace(whole.begin(), whole.end(), '/', '\\');
+  EXPECT_EQ(lib.GetMap(whole), nullptr) << "no request reaches a file when there is no client directory";
 }
 
 TEST_F(CatalogueTest, PayloadsOfEveryRequestForm) {
