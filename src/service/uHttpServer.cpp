@@ -142,9 +142,37 @@ uint32_t TNuvoHttpServer::AnswerCheckIndexes(THttpServerRequest& Ctxt, const std
   return 200;
 }
 
-uint32_t TNuvoHttpServer::Process(THttpServerRequest& Ctxt) { return Answer(Ctxt, true); }
+uint32_t TNuvoHttpServer::Process(THttpServerRequest& Ctxt) {
+  try {
+    return Answer(Ctxt, true);
+  } catch (const std::exception& e) {
+    LogHandlerError(Ctxt.URL, e);
+    throw;  // the front end answers 500, with a page that names no detail
+  }
+}
 
-uint32_t TNuvoHttpServer::ProcessInMemory(THttpServerRequest& Ctxt) { return Answer(Ctxt, false); }
+uint32_t TNuvoHttpServer::ProcessInMemory(THttpServerRequest& Ctxt) {
+  try {
+    return Answer(Ctxt, false);
+  } catch (const std::exception& e) {
+    LogHandlerError(Ctxt.URL, e);
+    throw;
+  }
+}
+
+void TNuvoHttpServer::LogHandlerError(const std::string& url, const std::exception& e) {
+  // Any client can make a broken work log fail request after request: the same failure is told
+  // once per interval, not once per request.
+  const int64_t now = static_cast<int64_t>(FTick());
+  {
+    std::lock_guard hold(FErrorLock);
+    if (FLastError == e.what() && now - FLastErrorTick < kErrorLogInterval) return;
+    FLastError = e.what();
+    FLastErrorTick = now;
+  }
+  MainOutMessage("[Exception] TNuvoHttpServer::Process " + EscapeControlBytes(Utf8FromAnsi(url)) + " " +
+                 EscapeControlBytes(e.what()));
+}
 
 // Kept bodies are keyed "<library key>|H" and "<library key>|<image>" (maps and wavs "M|", "W|").
 std::optional<std::vector<std::string>> TNuvoHttpServer::StaleLibraryBodies(uint64_t since) const {

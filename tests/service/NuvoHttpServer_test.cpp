@@ -494,6 +494,15 @@ TEST_F(DispatchTest, AWorkLogThatCannotBeWrittenRaisesBeforeTheRequestIsCounted)
   WriteFileAtomic("./Logs", "not a directory");
   EXPECT_THROW(Ask("/other/x"), EInOutError);
   EXPECT_EQ(g_nDataRead404, 0u);
+  // The detail goes to the operator log, not to the client; the same failure once per interval.
+  EXPECT_THROW(Ask("/other/y"), EInOutError);
+  std::vector<std::string> log = DrainLogQueue();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].rfind("[Exception] TNuvoHttpServer::Process /other/x ", 0), 0u) << log[0];
+  EXPECT_NE(log[0].find("Logs/"), std::string::npos) << log[0];
+  tick += TNuvoHttpServer::kErrorLogInterval;
+  EXPECT_THROW(Ask("/other/z"), EInOutError);
+  EXPECT_EQ(DrainLogQueue().size(), 1u);
 }
 
 // ---- Creating, opening and releasing the service object ----
