@@ -11,7 +11,7 @@
 #include <string>
 #include <unordered_map>
 
-#include "service/HttpApiServer.h"
+#include "http/HttpApiServer.h"
 
 class TBodyCache {
  public:

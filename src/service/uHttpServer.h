@@ -14,7 +14,7 @@
 #include <unordered_map>
 
 #include "service/BodyCache.h"
-#include "service/HttpApiServer.h"
+#include "http/HttpApiServer.h"
 #include "service/WClientRequest.h"
 
 class TGameLib;
