@@ -100,8 +100,8 @@ int RunHeadlessProgram(int argc, const char* const* argv) {
     if (!started) exitCode.compare_exchange_strong(running, 1);
     if (started) NotifyServiceManager("READY=1");
   };
-  view.PassEnded = [](const TGameLib& lib, const TLoadLists& lists) {
-    for (const std::string& line : NotLoadedLines(lib, lists)) MainOutMessage(line);
+  view.PassEnded = [](const TPassReport& report) {
+    for (const std::string& line : NotLoadedLines(report)) MainOutMessage(line);
   };
   // A reload that failed leaves the running service as it was: the reload is over all the same.
   view.PassFailed = [](bool running) {

@@ -25,7 +25,9 @@
 #include <utility>
 #include <vector>
 
+#include "catalogue/PassReport.h"
 #include "platform/ReadFile.h"
+#include "settings/ResourceList.h"
 
 class TFileWatch;
 class TWMImages;
@@ -54,11 +56,23 @@ struct TLoadLists {
   std::vector<std::string> Wzl;
   std::vector<std::string> Maps;
   std::vector<std::string> Wavs;
+
+  // Lines of one list, empty ones included.
+  size_t Size(TResourceList list) const {
+    switch (list) {
+      case TResourceList::Jpk: return Jpk.size();
+      case TResourceList::Wzl: return Wzl.size();
+      case TResourceList::Map: return Maps.size();
+      case TResourceList::Wav: return Wavs.size();
+    }
+    return 0;
+  }
 };
 // The client directory and the four lists as they stand, copied under g_ConfigLock.
 TLoadLists CurrentLoadLists();
 
 using TBackLoad = std::function<void()>;
+using TPassEnded = std::function<void(const TPassReport& report)>;
 using TBackShow = std::function<void(const std::string& sMsg)>;  // code page 936 text
 
 class TGameLib {
@@ -81,7 +95,8 @@ class TGameLib {
 
   // Callbacks run on the loader thread. DetachCallbacks returns once no callback runs and none will
   // start; callbacks therefore must not wait for the thread that detaches them.
-  void SetBackLoad(TBackLoad f);
+  // After a pass put its catalogue in place, with its report.
+  void SetBackLoad(TPassEnded f);
   // After a pass that failed (its lines logged; the catalogue before stays in use).
   void SetPassFailed(TBackLoad f);
   void SetShowLabel(TBackShow f);
@@ -116,14 +131,17 @@ class TGameLib {
 
   // The index table: rows "key|hash" CR LF in code page 936, as one zlib stream (level 4).
   std::string GetIndexes() const;
+  // The report of the pass whose catalogue is served; null before the first one completes.
+  std::shared_ptr<const TPassReport> LastPass() const;
   // The index rows as "key=hash" text (UTF-8), in order.
   std::vector<std::string> IndexRows() const;
 
   // One load pass, on the calling thread (the loader thread runs it): opens, reads and compresses
   // the listed files on a pool of threads, logs and stores them in list order into a new catalogue
-  // and puts that in place when the pass completes. Throws ELoadPassError when a file cannot be
-  // read; the catalogue served before then stays.
-  void LoadGameLib(const TLoadLists& Lists);
+  // and puts that in place when the pass completes. Returns what became of every listed entry
+  // (Complete false when the pass was abandoned and stored nothing). Throws ELoadPassError when a
+  // file cannot be read; the catalogue served before then stays.
+  TPassReport LoadGameLib(const TLoadLists& Lists);
 
  private:
   using TLibMap = std::unordered_map<std::string, std::shared_ptr<TWMImages>>;
@@ -137,7 +155,7 @@ class TGameLib {
 
   void Execute();
   void ShowLoadLabel(const std::string& sMsg);
-  void CallBackLoad();
+  void CallBackLoad(const TPassReport& report);
   void CallPassFailed();
   void SetIndexRow(const std::string& sName, const std::string& hash);
   void ShowProgress(const std::string& sName, size_t I, size_t ProgressMax);
@@ -170,7 +188,7 @@ class TGameLib {
 
   // Callbacks; held while one runs so DetachCallbacks can wait for it.
   std::mutex callbackMutex_;
-  TBackLoad FTBackLoad;
+  TPassEnded FTBackLoad;
   TBackLoad FTPassFailed;
   TBackShow FTBackShow;
 
@@ -182,16 +200,19 @@ class TGameLib {
   mutable std::shared_mutex mapMutex_;
   std::atomic<uint64_t> FGeneration{1};  // raised under mapMutex_ after each change of the maps
   TMaps FMaps;
+  std::shared_ptr<const TPassReport> FLastPass;  // under mapMutex_, swapped in with FMaps
   // Under mapMutex_: the generation that replaced or cleared the maps, and the libraries changed on
   // disk since then with the generation each change raised.
   uint64_t FReplacedAt = 1;
   std::vector<std::pair<uint64_t, std::string>> FLibraryChanges;
 };
 
-// A load pass that could not read a listed file: names the file and the reason.
+// A load pass that could not read a listed file: names the file and the reason, with the report
+// of the pass up to that file (its last entry the Unreadable one).
 class ELoadPassError : public std::runtime_error {
  public:
   ELoadPassError(std::string fileName, const std::string& reason)
       : std::runtime_error(reason), FileName(std::move(fileName)) {}
   std::string FileName;
+  TPassReport Report;
 };

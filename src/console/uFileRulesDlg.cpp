@@ -20,6 +20,7 @@
 #include "platform/AsciiText.h"
 #include "platform/FileSystem.h"
 #include "settings/TarnShare.h"
+#include "settings/ResourceList.h"
 
 namespace {
 
@@ -208,9 +209,7 @@ void TFrmFileRulesDlg::ButtonSaveClick() {
   }
   try {
     SaveJpkList();
-    SaveLibList(0);
-    SaveLibList(1);
-    SaveLibList(2);
+    for (TResourceList list : {TResourceList::Wzl, TResourceList::Map, TResourceList::Wav}) SaveLibList(LibListType(list));
     SaveConfig();
   } catch (const std::exception& e) {
     ShowErrorBox(this, QString::fromUtf8(e.what()));

@@ -15,7 +15,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "service/HttpApiServer.h"
+#include "http/HttpApiServer.h"
 
 // The key prefixes of the entries made stale by the changes after generation `since`, or nothing
 // when every entry may be stale.

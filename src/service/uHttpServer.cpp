@@ -9,6 +9,7 @@
 #include "formats/ZStream.h"
 #include "platform/HUtil32.h"
 #include "settings/TarnShare.h"
+#include "service/FrontEndCoding.h"
 #include "service/Metrics.h"
 #include "service/ServiceState.h"
 
@@ -52,8 +53,9 @@ TNuvoHttpServer::TNuvoHttpServer(std::shared_ptr<TGameLib> GameLib, const TServi
   g_boStart = false;
   CompressIndexesTables = FGameLib ? FGameLib->GetIndexes() : ZlibCompress("", 4);
   FIndexBody = std::make_shared<THttpBody>(CompressIndexesTables, RawDeflate(CompressIndexesTables, 1));
-  Limits.CountResponses = true;
   NuvoServer = std::make_unique<THttpApiServer>(Limits);
+  NuvoServer->SetEntityTagger(EntityTag);
+  NuvoServer->SetOnResponse([](const THttpResponseInfo& r) { CountResponse(r.RawBytes, r.SentBytes, r.Duration); });
   KeyPassBytes = MD5String(Settings.WClientPass);
   if (!DirectoryExists("./Logs")) ForceDirectories("./Logs");
 }

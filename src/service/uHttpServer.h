@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "service/BodyCache.h"
-#include "service/HttpApiServer.h"
+#include "http/HttpApiServer.h"
 #include "service/WClientRequest.h"
 
 class TGameLib;

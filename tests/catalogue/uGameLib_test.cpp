@@ -11,6 +11,7 @@
 #include <mutex>
 #include <random>
 #include <thread>
+#include <tuple>
 
 #include "formats/Jpk.h"
 #include "support/LibraryFixture.h"
@@ -76,12 +77,12 @@ class CatalogueTest : public ::testing::Test {
 
   // Runs one pass on the calling thread, recording progress texts and the load-finished call. More
   // pool threads than entries, so results arrive out of order on any machine.
-  void RunPass(TGameLib& lib) {
+  TPassReport RunPass(TGameLib& lib) {
     lib.SetLoadThreads(4);
     lib.SetShowLabel([this](const std::string& s) { progress.push_back(Utf8FromAnsi(s)); });
-    lib.SetBackLoad([this] { ++loaded; });
+    lib.SetBackLoad([this](const TPassReport&) { ++loaded; });
     lib.Clear();
-    lib.LoadGameLib(CurrentLoadLists());
+    return lib.LoadGameLib(CurrentLoadLists());
   }
 
   TempDir tmp;
@@ -169,7 +170,7 @@ TEST_F(CatalogueTest, RefusedEntriesAreLoggedAndThePassGoesOn) {
   g_WzlList = {"", client + "/Data/notes.txt", client + "/Data/Gone.wzl"};
   g_MapList = {client + "/Map/Sub/0.map"};
   TGameLib lib(true);
-  RunPass(lib);
+  const TPassReport report = RunPass(lib);
   // Lines in list order, whichever pool thread finished first.
   EXPECT_EQ(DrainLog(), (std::vector<std::string>{
                             "准备加载 Jpk 资源 [4]", "\\data\\items.jpk Jpk密码不能为空！",
@@ -182,6 +183,32 @@ TEST_F(CatalogueTest, RefusedEntriesAreLoggedAndThePassGoesOn) {
   EXPECT_TRUE(lib.IndexRows().empty());
   EXPECT_NE(lib.GetMap("\\map\\sub\\0.map"), nullptr);
   EXPECT_EQ(loaded, 1);
+
+  // The report says the same per entry, empty lines left out, and keeps each entry's place.
+  using S = TEntryState;
+  using R = TRefusal;
+  using L = TResourceList;
+  const std::vector<std::tuple<L, size_t, std::string, S, R>> expected = {
+      {L::Jpk, 0, "/Data/Missing.jpk", S::Missing, R::None},
+      {L::Jpk, 1, "/Data/Items.jpk", S::Refused, R::NoPassword},
+      {L::Jpk, 2, "/Data/Old.jpk", S::Refused, R::WrongPassword},
+      {L::Jpk, 3, "/Data/notes.txt", S::Refused, R::NoLibrary},
+      {L::Wzl, 1, "/Data/notes.txt", S::Refused, R::NoLibrary},
+      {L::Wzl, 2, "/Data/Gone.wzl", S::Missing, R::None},
+      {L::Map, 0, "/Map/Sub/0.map", S::Stored, R::None}};
+  ASSERT_EQ(report.Entries.size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) {
+    const TPassEntry& e = report.Entries[i];
+    const auto& [list, index, path, state, refusal] = expected[i];
+    EXPECT_EQ(std::tie(e.List, e.Index, e.Path, e.State, e.Refusal),
+              std::make_tuple(list, index, client + path, state, refusal)) << i;
+    EXPECT_EQ(e.Key.empty(), state == S::Missing) << i;
+    EXPECT_EQ(e.Bytes, state == S::Stored ? lib.GetMap("\\map\\sub\\0.map")->Buffer.size() : 0u) << i;
+  }
+  EXPECT_TRUE(report.Complete);
+  EXPECT_EQ(report.Count(S::Refused), 4u);
+  EXPECT_EQ(report.StoredBytes(), g_nDataMemory);
+  EXPECT_EQ(lib.LastPass()->Entries.size(), expected.size());
 }
 
 TEST_F(CatalogueTest, WzlLibraryInTheJpkListIsServedWithoutAnIndexRow) {
@@ -202,7 +229,7 @@ TEST_F(CatalogueTest, DuplicateKeysReplaceAndOutsidePathsKeepTheirWholePath) {
   tmp.WriteFile("Other/X.map", "outside");
   g_MapList = {client + "/Map/Sub/0.map", client + "/MAP/Sub/0.map", tmp.Path() + "/Other/X.map"};
   TGameLib lib(true);
-  RunPass(lib);
+  const TPassReport report = RunPass(lib);
   EXPECT_EQ(ZlibInflate(lib.GetMapBuff("\\map\\sub\\0.map")), std::optional<std::string>("second"));
   // Stored under its whole path, which no request can name: a request's key begins with "\".
   std::string outsideKey = tmp.Path() + "/other/x.map";
@@ -215,6 +242,8 @@ TEST_F(CatalogueTest, DuplicateKeysReplaceAndOutsidePathsKeepTheirWholePath) {
   uint64_t counted = 0;
   for (const auto& s : {mapBytes, std::string("second"), std::string("outside")}) counted += ZlibCompress(s, 2).size();
   EXPECT_EQ(g_nDataMemory, counted);  // both files under one key count
+  EXPECT_EQ(report.StoredBytes(), counted);
+  EXPECT_EQ(report.Count(TEntryState::Stored), 3u);
 }
 
 TEST_F(CatalogueTest, SearchDirIsRemovedCaseSensitivelyAndNotAtAllWhenEmpty) {
@@ -345,7 +374,7 @@ class LoaderThreadTest : public CatalogueTest {
         cv.wait(lock, [this] { return released; });
       }
     });
-    lib.SetBackLoad([this] {
+    lib.SetBackLoad([this](const TPassReport&) {
       std::lock_guard lock(m);
       ++passes;
       cv.notify_all();
@@ -420,6 +449,31 @@ TEST_F(LoaderThreadTest, UnreadableMapKeepsTheCatalogueBeforeAndNamesTheFile) {
   EXPECT_NE(lib.GetLib("\\data\\hum.wzl"), nullptr);
   std::lock_guard lock(m);
   EXPECT_EQ(passes, 0);
+}
+
+// The failure carries the report up to the file that failed, that file last with its error; the
+// report of the catalogue served stays the last one put in place.
+TEST_F(CatalogueTest, AFailedPassReportsUpToTheUnreadableFile) {
+  g_MapList = {client + "/Map/Sub/0.map"};
+  TGameLib lib(true);
+  RunPass(lib);
+  g_MapList = {client + "/Map/Sub/0.map", "/proc/self/mem", client + "/Map/Empty.map"};
+  try {
+    RunPass(lib);
+    FAIL() << "the pass read /proc/self/mem";
+  } catch (const ELoadPassError& e) {
+    ASSERT_EQ(e.Report.Entries.size(), 2u);
+    EXPECT_EQ(e.Report.Entries[0].State, TEntryState::Stored);
+    const TPassEntry& failed = e.Report.Entries[1];
+    EXPECT_EQ(std::tie(failed.List, failed.Index, failed.Path, failed.State),
+              std::make_tuple(TResourceList::Map, size_t{1}, std::string("/proc/self/mem"), TEntryState::Unreadable));
+    EXPECT_EQ(failed.Error, e.what());
+    EXPECT_FALSE(failed.Error.empty());
+    EXPECT_FALSE(e.Report.Complete);
+  }
+  ASSERT_NE(lib.LastPass(), nullptr);
+  EXPECT_EQ(lib.LastPass()->Entries.size(), 1u);
+  EXPECT_TRUE(lib.LastPass()->Complete);
 }
 
 // Until a reload completes, requests are answered from the catalogue before it; then the new one

@@ -1,4 +1,4 @@
-#include "service/HttpApiServer.h"
+#include "http/HttpApiServer.h"
 
 #include <utility>
 
@@ -14,7 +14,8 @@
 #include <thread>
 
 #include "platform/FileSystem.h"
-#include "service/HttpApiWire.h"
+#include "http/HttpApiWire.h"
+#include "service/FrontEndCoding.h"
 #include "support/HttpClient.h"
 
 using namespace std::chrono_literals;
@@ -30,6 +31,7 @@ struct TServed {
     EXPECT_EQ(Server.AddUrl("wclientdat", "0", false, "+", true, 0), 0);
     Port = Server.BoundPort();
     Server.RegisterCompress(CompressDeflate, 1024);
+    Server.SetEntityTagger(EntityTag);
     Server.SetOnRequest(std::move(handler));
     Server.Clone(31);
   }
