@@ -460,6 +460,7 @@ TPassReport TGameLib::LoadGameLib(const TLoadLists& Lists) {
     if (FAbandon) return complete = false;
     const TPassEntry& e = pass.Entries[i].Report;
     if (e.State == TEntryState::Unreadable) {
+      enterUpTo(PhaseOf(e.List));  // the lines of every phase reached come before the failure's
       pass.Report.Entries.push_back(e);
       ELoadPassError failed(e.Path, e.Error);
       failed.Report = std::move(pass.Report);

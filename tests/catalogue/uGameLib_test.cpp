@@ -476,6 +476,17 @@ TEST_F(CatalogueTest, AFailedPassReportsUpToTheUnreadableFile) {
   EXPECT_TRUE(lib.LastPass()->Complete);
 }
 
+// Every line and progress text of the phases reached comes before the failure, as a pass storing
+// entry by entry writes them.
+TEST_F(CatalogueTest, AFailedPassWritesTheLinesOfEveryPhaseItReached) {
+  g_MapList = {"/proc/self/mem"};
+  TGameLib lib(true);
+  EXPECT_THROW(RunPass(lib), ELoadPassError);
+  EXPECT_EQ(DrainLog(), (std::vector<std::string>{"准备加载 Jpk 资源 [0]", "准备加载 Wzl 资源 [0]",
+                                                  "Data 资源全部加载完成!", "准备加载 Map 资源 [1]"}));
+  EXPECT_EQ(progress, std::vector<std::string>{"正在加载 map 资源！"});
+}
+
 // Until a reload completes, requests are answered from the catalogue before it; then the new one
 // is in place at once.
 TEST_F(LoaderThreadTest, AReloadServesThePreviousCatalogueUntilItCompletes) {
