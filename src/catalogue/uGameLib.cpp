@@ -131,7 +131,7 @@ void TGameLib::SetBackLoad(TPassEnded f) {
   FTBackLoad = std::move(f);
 }
 
-void TGameLib::SetPassFailed(TBackLoad f) {
+void TGameLib::SetPassFailed(TPassFailed f) {
   std::lock_guard lock(callbackMutex_);
   FTPassFailed = std::move(f);
 }
@@ -167,9 +167,9 @@ void TGameLib::CallBackLoad(const TPassReport& report) {
   if (FTBackLoad) FTBackLoad(report);
 }
 
-void TGameLib::CallPassFailed() {
+void TGameLib::CallPassFailed(const std::string& reason) {
   std::lock_guard lock(callbackMutex_);
-  if (FTPassFailed) FTPassFailed();
+  if (FTPassFailed) FTPassFailed(reason);
 }
 
 void TGameLib::AbandonPasses() { FAbandon = true; }
@@ -197,11 +197,12 @@ void TGameLib::Execute() {
       LoadGameLib(lists);
     } catch (const ELoadPassError& e) {
       MainOutMessage("[Exception] TGameLib::Execute Error ");
-      MainOutMessage(e.FileName + " 加载失败: " + e.what());
-      CallPassFailed();
+      const std::string reason = e.FileName + " 加载失败: " + e.what();
+      MainOutMessage(reason);
+      CallPassFailed(reason);
     } catch (...) {
       MainOutMessage("[Exception] TGameLib::Execute Error ");
-      CallPassFailed();
+      CallPassFailed("TGameLib::Execute Error");
     }
   }
 }
@@ -211,6 +212,7 @@ void TGameLib::Clear() {
   {
     std::unique_lock lock(mapMutex_);
     std::swap(old, FMaps);
+    FInPlace = false;
     FReplacedAt = FGeneration.fetch_add(1, std::memory_order_release) + 1;
     FLibraryChanges.clear();
   }
@@ -337,21 +339,28 @@ void TGameLib::CommitEntry(TPass& pass, size_t i) {
     (e.Report.List == TResourceList::Map ? pass.Maps.m_MapList : pass.Maps.m_WavList)[key] = std::move(e.Buffer);
   }
   if (e.IndexHash) pass.IndexRows.emplace_back(e.Report.Key, *e.IndexHash);
-  g_nDataMemory += e.Report.Bytes;
 }
 
-// The completed pass replaces the catalogue served in one step.
-void TGameLib::PutInPlace(TPass& pass) {
+// The completed pass replaces the catalogue served in one step. A pass that failed is put in place
+// only where no catalogue is (the first pass, or one after an unload): what it stored before the
+// failure is then served, as a pass storing entry by entry would have left it.
+void TGameLib::PutInPlace(TPass& pass, bool complete) {
+  if (!complete) {
+    std::shared_lock lock(mapMutex_);
+    if (FInPlace) return;  // a failed reload keeps the catalogue before it
+  }
   for (const auto& [sName, hash] : pass.IndexRows) SetIndexRow(sName, hash);
-  pass.Report.Complete = true;
+  pass.Report.Complete = complete;
   auto report = std::make_shared<const TPassReport>(pass.Report);
   {
     std::unique_lock lock(mapMutex_);
     std::swap(FMaps, pass.Maps);
     FLastPass = std::move(report);
+    FInPlace = complete;
     FReplacedAt = FGeneration.fetch_add(1, std::memory_order_release) + 1;
     FLibraryChanges.clear();
   }
+  g_nDataMemory = pass.Report.StoredBytes();  // the figure is what is served
   pass.Maps = TMaps();  // the catalogue before, released outside the lock
   WatchLibraries();
 }
@@ -448,7 +457,6 @@ TPassReport TGameLib::LoadGameLib(const TLoadLists& Lists) {
   const auto enterUpTo = [&](int phase) {
     while (pass.Phase < phase) EnterPhase(++pass.Phase, Lists);
   };
-  g_nDataMemory = 0;
   std::vector<TScratch> scratch(OrderedWorkThreads(FLoadThreads));
   TOrderedWork work;
   work.Count = pass.Entries.size();
@@ -462,6 +470,7 @@ TPassReport TGameLib::LoadGameLib(const TLoadLists& Lists) {
     if (e.State == TEntryState::Unreadable) {
       enterUpTo(PhaseOf(e.List));  // the lines of every phase reached come before the failure's
       pass.Report.Entries.push_back(e);
+      PutInPlace(pass, false);
       ELoadPassError failed(e.Path, e.Error);
       failed.Report = std::move(pass.Report);
       throw failed;
@@ -476,7 +485,7 @@ TPassReport TGameLib::LoadGameLib(const TLoadLists& Lists) {
   if (!complete || FAbandon) return std::move(pass.Report);
   enterUpTo(kPassDone);
   std::vector<TScratch>().swap(scratch);
-  PutInPlace(pass);
+  PutInPlace(pass, true);
 
   ShowLoadLabel(AnsiFromUtf8("微端资源加载完毕！"));
   MainOutMessage("微端资源加载完毕！");

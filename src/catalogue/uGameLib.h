@@ -32,7 +32,8 @@
 class TFileWatch;
 class TWMImages;
 
-// Bytes of the library files, maps and wavs the last load pass took in (any thread).
+// Bytes of the library files, maps and wavs of the catalogue served: set when a pass puts its
+// catalogue in place, left as it is by an unload (any thread).
 extern std::atomic<uint64_t> g_nDataMemory;
 
 // One map or wav file as stored: a zlib stream of the whole file.
@@ -73,6 +74,7 @@ TLoadLists CurrentLoadLists();
 
 using TBackLoad = std::function<void()>;
 using TPassEnded = std::function<void(const TPassReport& report)>;
+using TPassFailed = std::function<void(const std::string& reason)>;  // the logged reason, UTF-8
 using TBackShow = std::function<void(const std::string& sMsg)>;  // code page 936 text
 
 class TGameLib {
@@ -97,8 +99,9 @@ class TGameLib {
   // start; callbacks therefore must not wait for the thread that detaches them.
   // After a pass put its catalogue in place, with its report.
   void SetBackLoad(TPassEnded f);
-  // After a pass that failed (its lines logged; the catalogue before stays in use).
-  void SetPassFailed(TBackLoad f);
+  // After a pass that failed (its lines logged), with the reason: the catalogue before stays in
+  // use, or, where there was none, what the pass stored before the failure is served.
+  void SetPassFailed(TPassFailed f);
   void SetShowLabel(TBackShow f);
   void DetachCallbacks();
 
@@ -140,7 +143,8 @@ class TGameLib {
   // the listed files on a pool of threads, logs and stores them in list order into a new catalogue
   // and puts that in place when the pass completes. Returns what became of every listed entry
   // (Complete false when the pass was abandoned and stored nothing). Throws ELoadPassError when a
-  // file cannot be read; the catalogue served before then stays.
+  // file cannot be read; the catalogue served before then stays, and where none was, what the pass
+  // stored before that file is served.
   TPassReport LoadGameLib(const TLoadLists& Lists);
 
  private:
@@ -156,12 +160,12 @@ class TGameLib {
   void Execute();
   void ShowLoadLabel(const std::string& sMsg);
   void CallBackLoad(const TPassReport& report);
-  void CallPassFailed();
+  void CallPassFailed(const std::string& reason);
   void SetIndexRow(const std::string& sName, const std::string& hash);
   void ShowProgress(const std::string& sName, size_t I, size_t ProgressMax);
   void EnterPhase(int phase, const TLoadLists& Lists);
   void CommitEntry(TPass& pass, size_t i);
-  void PutInPlace(TPass& pass);
+  void PutInPlace(TPass& pass, bool complete);
   void WatchLibraries();
   void ReportChangedLibraries();
   void LibraryChanged(const std::string& key);
@@ -189,7 +193,7 @@ class TGameLib {
   // Callbacks; held while one runs so DetachCallbacks can wait for it.
   std::mutex callbackMutex_;
   TPassEnded FTBackLoad;
-  TBackLoad FTPassFailed;
+  TPassFailed FTPassFailed;
   TBackShow FTBackShow;
 
   // Index rows "name=hash", kept across passes and Clear.
@@ -201,6 +205,7 @@ class TGameLib {
   std::atomic<uint64_t> FGeneration{1};  // raised under mapMutex_ after each change of the maps
   TMaps FMaps;
   std::shared_ptr<const TPassReport> FLastPass;  // under mapMutex_, swapped in with FMaps
+  bool FInPlace = false;  // under mapMutex_: a completed pass's catalogue is served (no unload since)
   // Under mapMutex_: the generation that replaced or cleared the maps, and the libraries changed on
   // disk since then with the generation each change raised.
   uint64_t FReplacedAt = 1;

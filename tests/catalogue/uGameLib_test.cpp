@@ -425,6 +425,7 @@ TEST_F(LoaderThreadTest, UnreadableMapKeepsTheCatalogueBeforeAndNamesTheFile) {
   TGameLib lib(true);
   RunPass(lib);
   DrainLog();
+  const uint64_t served = g_nDataMemory;
   const std::string wav = lib.GetWavBuff("\\wav\\hit.wav");
   tmp.WriteFile("client/Map/Sub/0.map", "changed");
   // Exists as a regular file, but every read fails.
@@ -447,6 +448,7 @@ TEST_F(LoaderThreadTest, UnreadableMapKeepsTheCatalogueBeforeAndNamesTheFile) {
   EXPECT_NE(lib.GetMap("\\map\\empty.map"), nullptr);
   EXPECT_EQ(lib.GetWavBuff("\\wav\\hit.wav"), wav);
   EXPECT_NE(lib.GetLib("\\data\\hum.wzl"), nullptr);
+  EXPECT_EQ(g_nDataMemory, served) << "the figure of the catalogue served, not of the failed pass";
   std::lock_guard lock(m);
   EXPECT_EQ(passes, 0);
 }
@@ -459,7 +461,7 @@ TEST_F(CatalogueTest, AFailedPassReportsUpToTheUnreadableFile) {
   RunPass(lib);
   g_MapList = {client + "/Map/Sub/0.map", "/proc/self/mem", client + "/Map/Empty.map"};
   try {
-    RunPass(lib);
+    lib.LoadGameLib(CurrentLoadLists());  // a reload: the catalogue before stays
     FAIL() << "the pass read /proc/self/mem";
   } catch (const ELoadPassError& e) {
     ASSERT_EQ(e.Report.Entries.size(), 2u);
@@ -485,6 +487,33 @@ TEST_F(CatalogueTest, AFailedPassWritesTheLinesOfEveryPhaseItReached) {
   EXPECT_EQ(DrainLog(), (std::vector<std::string>{"准备加载 Jpk 资源 [0]", "准备加载 Wzl 资源 [0]",
                                                   "Data 资源全部加载完成!", "准备加载 Map 资源 [1]"}));
   EXPECT_EQ(progress, std::vector<std::string>{"正在加载 map 资源！"});
+}
+
+// With no catalogue in place (the first pass, or one after an unload) a failed pass leaves what it
+// stored before the failure served, and the megabytes figure counts that; the service is not started.
+TEST_F(CatalogueTest, AFailedPassWithNoCatalogueInPlaceServesWhatItStored) {
+  UseFullLists();
+  TGameLib lib(true);
+  RunPass(lib);
+  tmp.WriteFile("client/Map/Sub/0.map", "changed");
+  g_MapList = {client + "/Map/Sub/0.map", "/proc/self/mem", client + "/Map/Empty.map"};
+  uint64_t stored = 0;
+  try {
+    RunPass(lib);  // after an unload
+    FAIL() << "the pass read /proc/self/mem";
+  } catch (const ELoadPassError& e) {
+    stored = e.Report.StoredBytes();
+  }
+  EXPECT_EQ(loaded, 1) << "only the first pass called back";
+  EXPECT_NE(lib.GetLib("\\data\\items.jpk"), nullptr);
+  EXPECT_NE(lib.GetLib("\\data\\hum.wzl"), nullptr);
+  EXPECT_EQ(ZlibInflate(lib.GetMapBuff("\\map\\sub\\0.map")), std::optional<std::string>("changed"));
+  EXPECT_EQ(lib.GetMap("\\map\\empty.map"), nullptr);
+  EXPECT_EQ(lib.GetWav("\\wav\\hit.wav"), nullptr) << "no wav entry of the failed pass";
+  EXPECT_GT(stored, 0u);
+  EXPECT_EQ(g_nDataMemory, stored);
+  ASSERT_NE(lib.LastPass(), nullptr);
+  EXPECT_FALSE(lib.LastPass()->Complete);
 }
 
 // Until a reload completes, requests are answered from the catalogue before it; then the new one
