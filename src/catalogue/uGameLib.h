@@ -72,7 +72,6 @@ struct TLoadLists {
 // The client directory and the four lists as they stand, copied under g_ConfigLock.
 TLoadLists CurrentLoadLists();
 
-using TBackLoad = std::function<void()>;
 using TPassEnded = std::function<void(const TPassReport& report)>;
 using TPassFailed = std::function<void(const std::string& reason)>;  // the logged reason, UTF-8
 using TBackShow = std::function<void(const std::string& sMsg)>;  // code page 936 text
@@ -134,7 +133,8 @@ class TGameLib {
 
   // The index table: rows "key|hash" CR LF in code page 936, as one zlib stream (level 4).
   std::string GetIndexes() const;
-  // The report of the pass whose catalogue is served; null before the first one completes.
+  // The report of the pass whose catalogue is served (Complete false for a failed pass put in place
+  // where there was none); null before the first pass.
   std::shared_ptr<const TPassReport> LastPass() const;
   // The index rows as "key=hash" text (UTF-8), in order.
   std::vector<std::string> IndexRows() const;
