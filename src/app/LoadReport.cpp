@@ -1,22 +1,11 @@
 #include "app/LoadReport.h"
 
-
 #include "catalogue/uGameLib.h"
 #include "formats/WIL.h"
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
 
 namespace {
-
-enum TList { kJpk, kWzl, kMap, kWav };
-
-bool Held(const TGameLib& lib, const std::string& key, int list) {
-  switch (list) {
-    case kMap: return lib.GetMap(key) != nullptr;
-    case kWav: return lib.GetWav(key) != nullptr;
-    default: return lib.GetLib(key) != nullptr;
-  }
-}
 
 // The check the file rules view makes, for a library the pass did not store.
 std::string LibraryReason(const std::string& path, const std::string& password) {
@@ -30,35 +19,47 @@ std::string LibraryReason(const std::string& path, const std::string& password) 
   return "无法读取";
 }
 
-// Empty when the resource is held.
-std::string NotLoadedReason(const TGameLib& lib, const std::string& path, const std::string& key,
-                            const std::string* password, int list) {
-  if (!FileExists(path)) return "文件不存在";
-  if (Held(lib, key, list)) return {};
-  if (list == kMap || list == kWav) return "无法读取";
-  return LibraryReason(path, password ? *password : std::string());
+TListedResource Look(const TGameLib& lib, const std::string& path, const std::string& key,
+                     const std::string* password, TResourceList list) {
+  TListedResource r{list, path, {}, FileSizeOf(path), {}};
+  if (!FileExists(path)) {
+    r.Reason = "文件不存在";
+  } else if (list == TResourceList::Map || list == TResourceList::Wav) {
+    const bool held = (list == TResourceList::Map ? lib.GetMap(key) : lib.GetWav(key)) != nullptr;
+    if (!held) r.Reason = "无法读取";
+  } else if (const auto held = lib.GetLib(key)) {
+    if (list == TResourceList::Jpk) r.Hash = held->IndexesHash();
+  } else {
+    r.Reason = LibraryReason(path, password ? *password : std::string());
+  }
+  return r;
 }
 
 }  // namespace
 
-std::vector<std::string> NotLoadedLines(const TGameLib& lib, const TLoadLists& lists) {
+std::vector<TListedResource> ListedResources(const TGameLib& lib, const TLoadLists& lists) {
+  std::vector<TListedResource> out;
+  const auto look = [&](const std::string& path, const std::string* password, TResourceList list) {
+    if (path.empty()) return;  // not a resource
+    out.push_back(Look(lib, path, AnsiFromUtf8(CatalogueKeyText(path, lists.SearchDir)), password, list));
+  };
+  for (const auto& [path, password] : lists.Jpk) look(path, &password, TResourceList::Jpk);
+  for (const std::string& path : lists.Wzl) look(path, nullptr, TResourceList::Wzl);
+  for (const std::string& path : lists.Maps) look(path, nullptr, TResourceList::Map);
+  for (const std::string& path : lists.Wavs) look(path, nullptr, TResourceList::Wav);
+  return out;
+}
+
+std::vector<std::string> NotLoadedLines(const std::vector<TListedResource>& resources) {
   std::vector<std::string> lines;
-  size_t listed = 0, stored = 0;
-  const auto look = [&](const std::string& path, const std::string* password, int list) {
-    if (path.empty()) return;
-    ++listed;
-    const std::string key = AnsiFromUtf8(CatalogueKeyText(path, lists.SearchDir));
-    const std::string reason = NotLoadedReason(lib, path, key, password, list);
-    if (reason.empty()) {
+  size_t stored = 0;
+  for (const TListedResource& r : resources) {
+    if (r.Reason.empty()) {
       ++stored;
     } else {
-      lines.push_back("未加载: " + path + " (" + reason + ")");
+      lines.push_back("未加载: " + r.Path + " (" + r.Reason + ")");
     }
-  };
-  for (const auto& [path, password] : lists.Jpk) look(path, &password, kJpk);
-  for (const std::string& path : lists.Wzl) look(path, nullptr, kWzl);
-  for (const std::string& path : lists.Maps) look(path, nullptr, kMap);
-  for (const std::string& path : lists.Wavs) look(path, nullptr, kWav);
-  lines.push_back("资源已加载 " + std::to_string(stored) + "/" + std::to_string(listed));
+  }
+  lines.push_back("资源已加载 " + std::to_string(stored) + "/" + std::to_string(resources.size()));
   return lines;
 }

@@ -63,6 +63,8 @@ class TServiceControl {
   // The catalogue and the service object as they stand; null when there is none.
   std::shared_ptr<TGameLib> GameLib() const;
   std::shared_ptr<TNuvoHttpServer> NuvoClientServer() const;
+  // The address the running service announced ("微端部署地址: "); empty while none answers.
+  std::string DeploymentUrl() const;
 
  private:
   void ShowLabel(const std::string& sMsg);
@@ -80,6 +82,7 @@ class TServiceControl {
   bool FClosing = false;
   std::shared_ptr<TGameLib> FGameLib;
   std::shared_ptr<TNuvoHttpServer> FNuvoClientServer;
+  std::string FUrl;            // under FServiceLock: what the last start announced
   TLoadLists FPassLists;       // under FServiceLock: the lists of the pass asked for last
   uint64_t FPassAskedAt = 0;   // under FServiceLock: when, in GetTickCount64 milliseconds
 };
