@@ -12,6 +12,7 @@ let chart = null;
 let logNext = 0;
 let resourcesSeen = null;    // "pass/unloaded" of the resource view shown
 let polling = null;
+let session = 0;             // a new token starts a new one; polls of an older one stop
 
 const $ = (id) => document.getElementById(id);
 
@@ -40,6 +41,7 @@ async function api(path, method = 'GET') {
 }
 
 function showLogin(refused) {
+  ++session;
   clearTimeout(polling);
   polling = null;
   token = null;
@@ -53,9 +55,11 @@ function showLogin(refused) {
 
 // Nothing of the console shows before the server has taken the token.
 async function enter() {
+  const mine = ++session;
+  clearTimeout(polling);
   let status;
   try {
-    status = await api('/api/status');
+    status = await api('api/status');
   } catch (e) {
     if (e instanceof Unauthorized) showLogin(true);
     else { $('login').hidden = false; $('login-error').hidden = false; $('login-error').textContent = '无法连接服务器'; }
@@ -68,13 +72,14 @@ async function enter() {
   $('log').textContent = '';
   if (!chart) chart = makeChart();
   showStatus(status);
-  pollLoop();
+  pollLoop(mine);
 }
 
 // One poll at a time, the next a second after the last ended.
-async function pollLoop() {
+async function pollLoop(mine) {
+  if (mine !== session) return;
   await poll();
-  if (token) polling = setTimeout(pollLoop, 1000);
+  if (mine === session && token) polling = setTimeout(() => pollLoop(mine), 1000);
 }
 
 function makeChart() {
@@ -87,7 +92,8 @@ function makeChart() {
       datasets: [
         dataset('请求/秒', '#1f6fd0', 'y'),
         dataset('错误/秒', '#d02020', 'y'),
-        dataset('发出 KB/秒', '#20a040', 'y1'),
+        // Filled beneath the others: its shape follows the requests', and its own axis would hide it.
+        { ...dataset('发出 KB/秒', '#20a040', 'y1'), fill: 'origin', backgroundColor: 'rgba(32, 160, 64, 0.2)', order: 1 },
       ],
     },
     options: {
@@ -178,15 +184,15 @@ function showLog(l) {
 
 async function poll() {
   try {
-    const status = await api('/api/status');
+    const status = await api('api/status');
     showStatus(status);
-    const [traffic, log] = await Promise.all([api('/api/traffic'), api('/api/log?since=' + logNext)]);
+    const [traffic, log] = await Promise.all([api('api/traffic'), api('api/log?since=' + logNext)]);
     showTraffic(traffic);
     showLog(log);
     logNext = log.next;
     const seen = status.resourcesPass + '/' + status.pass.running;
     if (seen !== resourcesSeen) {
-      showResources(await api('/api/resources'));
+      showResources(await api('api/resources'));
       resourcesSeen = seen;
     }
   } catch (e) {
@@ -215,7 +221,7 @@ async function command(button) {
   if (button.dataset.confirm && !(await ask(button.dataset.confirm))) return;
   for (const b of document.querySelectorAll('#menu button')) b.disabled = true;
   try {
-    showStatus(await api('/api/' + button.dataset.command, 'POST'));
+    showStatus(await api('api/' + button.dataset.command, 'POST'));
     resourcesSeen = null;
   } catch (e) {
     if (e instanceof Unauthorized) showLogin(true);
@@ -236,6 +242,14 @@ document.addEventListener('DOMContentLoaded', () => {
     $('token-input').value = '';
     token = given;
     enter();
+  });
+  // An address with another token pasted into this tab.
+  window.addEventListener('hashchange', () => {
+    const given = takeToken();
+    if (given && given !== token) {
+      token = given;
+      enter();
+    }
   });
   token = takeToken();
   if (token) enter();
