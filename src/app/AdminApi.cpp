@@ -171,7 +171,7 @@ std::string TAdminApi::StatusJson() const {
   Field(out, "dataMemoryBytes", Uint(memory));
   Field(out, "pass", pass);
   Field(out, "traffic", traffic);
-  Field(out, "resourcesPass", Uint(FState.Resources().Pass));
+  Field(out, "resourcesPass", Uint(FState.ResourcesPass()));
   Field(out, "logNext", Uint(FState.Log.Next()));
   out += '}';
   return out;

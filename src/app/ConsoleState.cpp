@@ -34,6 +34,11 @@ TConsoleState::TResources TConsoleState::Resources() const {
   return FResources;
 }
 
+uint64_t TConsoleState::ResourcesPass() const {
+  std::lock_guard hold(FLock);
+  return FResources.Pass;
+}
+
 std::string ResourceStateText(const TListedResource& r) { return r.Reason.empty() ? "正常" : r.Reason; }
 
 const char* ResourceListName(TResourceList list) {

@@ -34,6 +34,7 @@ class TConsoleState {
 
   TPanels Panels() const;
   TResources Resources() const;
+  uint64_t ResourcesPass() const;  // Resources().Pass without copying the rows
 
   TOperatorLogRing Log;
   TTrafficSeries Traffic;
