@@ -27,8 +27,7 @@ struct TConsole {
   TAdminApi Api{Control, State, std::string(kToken), [this](TServiceCommand) { ++Commands; }, [] { return uint64_t{0}; }};
 
   TConsole() {
-    State.SetResources({{TResourceList::Jpk, "/c/Data/a.jpk", "", 10, "0123"}, {TResourceList::Map, "/c/m\xff", "无法读取", -1, ""}});
-    State.Log.Append({"line 0", "line 1 \x01"});
+    State.Log.Append({"line 0", "line 1 \x01\xff"});
     State.Traffic.Sample(0, {});
     State.Traffic.Sample(1000, {1, 2, 3});
   }

@@ -5,13 +5,14 @@
 #include <cmath>
 #include <cstdio>
 
+#include "app/AdminResources.h"
 #include "app/AdminToken.h"
 #include "app/ConsoleState.h"
 #include "app/JsonText.h"
 #include "app/uServiceControl.h"
 #include "catalogue/uGameLib.h"
+#include "http/HttpApiServer.h"
 #include "platform/Clock.h"
-#include "service/HttpApiServer.h"
 #include "service/Metrics.h"
 #include "service/ServiceState.h"
 #include "settings/TarnShare.h"
@@ -128,11 +129,7 @@ uint32_t TAdminApi::Answer(THttpServerRequest& c) {
     case TCall::Log: c.OutContent = LogJson(query); break;
     case TCall::Start: FRun(TServiceCommand::Start); c.OutContent = StatusJson(); break;
     case TCall::Stop: FRun(TServiceCommand::Stop); c.OutContent = StatusJson(); break;
-    case TCall::Unload:
-      FRun(TServiceCommand::Unload);
-      FState.ResourcesUnloaded();
-      c.OutContent = StatusJson();
-      break;
+    case TCall::Unload: FRun(TServiceCommand::Unload); c.OutContent = StatusJson(); break;
     case TCall::Reload: FRun(TServiceCommand::Reload); c.OutContent = StatusJson(); break;
   }
   return 200;
@@ -171,7 +168,6 @@ std::string TAdminApi::StatusJson() const {
   Field(out, "dataMemoryBytes", Uint(memory));
   Field(out, "pass", pass);
   Field(out, "traffic", traffic);
-  Field(out, "resourcesPass", Uint(FState.ResourcesPass()));
   Field(out, "logNext", Uint(FState.Log.Next()));
   out += '}';
   return out;
@@ -200,16 +196,19 @@ std::string TAdminApi::TrafficJson() const {
 }
 
 std::string TAdminApi::ResourcesJson() const {
-  const TConsoleState::TResources view = FState.Resources();
+  const auto lib = FControl.GameLib();
+  const auto report = lib ? lib->LastPass() : nullptr;
+  const std::vector<TResourceRow> view = report ? ResourceRows(*report, *lib) : std::vector<TResourceRow>();
   std::string rows = "[";
-  size_t stored = 0;
-  for (const TListedResource& r : view.Rows) {
-    if (r.Reason.empty()) ++stored;
+  size_t stored = 0, unloaded = 0;
+  for (const TResourceRow& r : view) {
+    stored += r.Stored;
+    unloaded += r.Stored && r.State != "正常";
     std::string row = "{";
-    Field(row, "list", Text(ResourceListName(r.List)));
+    Field(row, "list", Text(r.List));
     Field(row, "path", Text(r.Path));
-    Field(row, "state", Text(ResourceStateText(r)));
-    Field(row, "ok", Bool(r.Reason.empty()));
+    Field(row, "state", Text(r.State));
+    Field(row, "ok", Bool(r.Stored));
     Field(row, "size", r.Size < 0 ? "null" : std::to_string(r.Size));
     Field(row, "hash", Text(r.Hash));
     row += '}';
@@ -218,10 +217,11 @@ std::string TAdminApi::ResourcesJson() const {
   }
   rows += ']';
   std::string out = "{";
-  Field(out, "pass", Uint(view.Pass));
-  Field(out, "unloaded", Bool(view.Unloaded));
+  Field(out, "pass", Uint(ReadMetrics().LoadPasses));
+  Field(out, "complete", Bool(report && report->Complete));
+  Field(out, "unloaded", Bool(unloaded > 0));
   Field(out, "stored", Uint(stored));
-  Field(out, "listed", Uint(view.Rows.size()));
+  Field(out, "listed", Uint(view.size()));
   Field(out, "rows", rows);
   out += '}';
   return out;

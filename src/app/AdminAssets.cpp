@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "service/HttpApiServer.h"
+#include "http/HttpApiServer.h"
 
 namespace {
 

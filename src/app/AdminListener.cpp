@@ -2,7 +2,8 @@
 
 #include "app/AdminAssets.h"
 #include "app/MetricsListener.h"
-#include "service/HttpApiServer.h"
+#include "http/HttpApiServer.h"
+#include "service/FrontEndCoding.h"
 
 namespace {
 
@@ -16,7 +17,9 @@ constexpr size_t kCompressMinSize = 1024;
 TAdminListener::TAdminListener(const TServiceControl& control, TConsoleState& state, std::string token,
                                TRunServiceCommand run)
     : FControl(control), FToken(token), FApi(control, state, std::move(token), std::move(run)),
-      FServer(std::make_unique<THttpApiServer>()) {}
+      FServer(std::make_unique<THttpApiServer>()) {
+  FServer->SetEntityTagger(EntityTag);  // the page's files are then revalidated, not sent again
+}
 
 TAdminListener::~TAdminListener() = default;
 

@@ -1,5 +1,5 @@
-// What the browser console reads: the operator log's ring, the traffic series, and the JSON text
-// its API writes them in.
+// What the browser console keeps for itself: the operator log's ring and the traffic series; and
+// the JSON text its API writes.
 #include "app/ConsoleState.h"
 #include "app/JsonText.h"
 
@@ -78,22 +78,6 @@ TEST(JsonText, EscapesWhatJsonNeedsAndMendsMalformedUtf8) {
       {"\xf0\x9f\x98\x80", "\"\xf0\x9f\x98\x80\""},            // beyond the basic plane
   };
   for (const auto& c : cases) EXPECT_EQ(JsonString(c.in), c.out) << c.in;
-}
-
-TEST(ConsoleState, ResourceViewOfTheLastPassAndItsUnloading) {
-  TConsoleState state;
-  EXPECT_EQ(state.Resources().Pass, 0u);
-  state.SetResources({{TResourceList::Jpk, "a.jpk", "", 10, "hash"}, {TResourceList::Wav, "b.wav", "文件不存在", -1, ""}});
-  state.ResourcesUnloaded();
-  auto view = state.Resources();
-  EXPECT_EQ(view.Pass, 1u);
-  EXPECT_TRUE(view.Unloaded);
-  EXPECT_EQ(ResourceStateText(view.Rows[0]), "正常");
-  EXPECT_EQ(ResourceStateText(view.Rows[1]), "文件不存在");
-  state.SetResources({});
-  view = state.Resources();
-  EXPECT_EQ(view.Pass, 2u);
-  EXPECT_FALSE(view.Unloaded);
 }
 
 }  // namespace

@@ -10,7 +10,7 @@ const WINDOW_SECONDS = 600;
 let token = null;
 let chart = null;
 let logNext = 0;
-let resourcesSeen = null;    // "pass/unloaded" of the resource view shown
+let resourcesSeen = null;    // "passes/running" when the resource view was last fetched
 let polling = null;
 let session = 0;             // a new token starts a new one; polls of an older one stop
 
@@ -155,6 +155,7 @@ function showResources(r) {
   r.rows.forEach((row, i) => {
     const tr = document.createElement('tr');
     if (!row.ok) tr.className = 'failed';
+    else if (row.state !== '正常') tr.className = 'unloaded';
     const cells = [String(i), row.list.toUpperCase(), row.path, row.state, sizeText(row.size), row.hash];
     const classes = ['', '', 'path', 'state', 'size', 'hash'];
     cells.forEach((text, c) => {
@@ -167,7 +168,6 @@ function showResources(r) {
   });
   const table = $('resources');
   table.replaceChild(body, table.tBodies[0]);
-  table.classList.toggle('unloaded', r.unloaded);
   $('resources-summary').textContent = r.pass
     ? '已加载 ' + r.stored + '/' + r.listed + (r.unloaded ? '（已卸载）' : '')
     : '（加载中）';
@@ -190,7 +190,7 @@ async function poll() {
     showTraffic(traffic);
     showLog(log);
     logNext = log.next;
-    const seen = status.resourcesPass + '/' + status.pass.running;
+    const seen = status.pass.completed + '/' + status.pass.running;
     if (seen !== resourcesSeen) {
       showResources(await api('api/resources'));
       resourcesSeen = seen;
