@@ -169,7 +169,7 @@ function showResources(r) {
   const table = $('resources');
   table.replaceChild(body, table.tBodies[0]);
   $('resources-summary').textContent = r.pass
-    ? '已加载 ' + r.stored + '/' + r.listed + (r.unloaded ? '（已卸载）' : '')
+    ? '已加载 ' + r.stored + '/' + r.listed + (r.complete ? '' : '（加载失败）') + (r.unloaded ? '（已卸载）' : '')
     : '（加载中）';
 }
 
