@@ -54,7 +54,8 @@ TEST(DaemonOptions, HelpAndVersionGoToStandardOutputWithStatus0) {
   EXPECT_EQ(help.Status, 0);
   const std::string text = Joined(help.Lines);
   EXPECT_NE(text.find("Usage: NuvoClientDaemon"), std::string::npos) << text;
-  for (const char* option : {"--dir", "--max-bandwidth", "--listen", "--metrics", "--cache-max-age", "--version"})
+  for (const char* option : {"--dir", "--max-bandwidth", "--listen", "--metrics", "--cache-max-age", "--admin",
+                             "--admin-token-file", "--version"})
     EXPECT_NE(text.find(option), std::string::npos) << option;
   EXPECT_TRUE(RunDaemonShowing({"--help"}, false, dir.Path()).Lines.empty());
 
@@ -73,6 +74,7 @@ TEST(DaemonOptions, AnUnknownOptionOrABadValueGivesUsageAndReasonOnStandardError
       {"--listen", "localhost"}, {"--listen", "127.0.0"}, {"--listen", ""},
       {"--metrics", "127.0.0.1"}, {"--metrics", "127.0.0.1:0"}, {"--metrics", "127.0.0.1:65536"},
       {"--metrics", "127.0.0.1:9x"}, {"--metrics", "metrics.host:9100"}, {"--metrics", ":9100"},
+      {"--admin", "127.0.0.1"}, {"--admin", "127.0.0.1:0"}, {"--admin", "localhost:9801"}, {"--admin-token-file"},
       {"--cache-max-age", "-5"}, {"--cache-max-age", "soon"}, {"--cache-max-age", "2147483648"}};
   for (const auto& args : cases) {
     const std::string name = args[0] + (args.size() > 1 ? " '" + args[1] + "'" : "");
