@@ -78,7 +78,15 @@ void TServiceControl::FormCreate() {
   auto lib = std::make_shared<TGameLib>(true);
   lib->SetBackLoad([this](const TPassReport& report) {
     PassEnded(report);
-    LibLoadok();
+    bool started = false;
+    {
+      std::lock_guard hold(FServiceLock);
+      if (FClosing) return;
+      FPassPending = FGameLib->LoadLib();  // a further pass asked for during this one
+      FStartWaiting = false;
+      started = StartLocked();
+    }
+    Started(started);
   });
   lib->SetPassFailed([this](const std::string& reason) { PassFailed(reason); });
   lib->SetShowLabel([this](const std::string& s) { ShowLabel(s); });
@@ -96,6 +104,7 @@ void TServiceControl::FormCreate() {
 
 void TServiceControl::AskPass() {
   FPassAskedAt = GetTickCount64();
+  FPassPending = true;
   FGameLib->SetLoadLib(CurrentLoadLists());
 }
 
@@ -110,11 +119,21 @@ void TServiceControl::PassEnded(const TPassReport& report) {
 
 void TServiceControl::PassFailed(const std::string& reason) {
   bool running = false;
+  bool startedNow = false;
+  bool started = false;
   {
     std::lock_guard hold(FServiceLock);
     if (FClosing) return;
+    FPassPending = FGameLib->LoadLib();
+    // A start command that waited for this pass starts the catalogue the failure left.
+    if (FStartWaiting && !FPassPending) {
+      FStartWaiting = false;
+      startedNow = true;
+      started = StartLocked();
+    }
     running = FNuvoClientServer != nullptr && g_boStart;
   }
+  if (startedNow) Started(started);
   if (FView.PassFailed) FView.PassFailed(running, reason);
 }
 
@@ -123,25 +142,40 @@ bool TServiceControl::LibLoadok() {
   {
     std::lock_guard hold(FServiceLock);
     if (FClosing) return false;
-    TServiceSettings settings = CurrentServiceSettings();
-    if (FOverrides.MaxBandwidth >= 0) settings.MaxBandwidth = static_cast<uint16_t>(FOverrides.MaxBandwidth);
-    settings.ListenHost = FOverrides.ListenHost;
-    if (!FNuvoClientServer) {
-      FNuvoClientServer = std::make_shared<TNuvoHttpServer>(FGameLib, settings, FTick, FLimits);
+    // A service started now would build its index table from a catalogue still being loaded and
+    // answer empty until the pass ends.
+    if (FPassPending) {
+      FStartWaiting = true;
+      return FNuvoClientServer != nullptr && g_boStart;
     }
-    const std::string url = FNuvoClientServer->Open(settings);
-    started = !url.empty();
-    FUrl = url;
-    MainOutMessage("微端部署地址: " + url);
-    // A service that could not start is shown as stopped, not as running.
-    if (started) {
-      SetPanels(std::to_string(g_nServerPort.load()), "运行中");
-    } else {
-      SetPanels("----", "已停止");
-    }
+    started = StartLocked();
   }
-  if (FView.ServiceStarted) FView.ServiceStarted(started);
+  Started(started);
   return started;
+}
+
+bool TServiceControl::StartLocked() {
+  TServiceSettings settings = CurrentServiceSettings();
+  if (FOverrides.MaxBandwidth >= 0) settings.MaxBandwidth = static_cast<uint16_t>(FOverrides.MaxBandwidth);
+  settings.ListenHost = FOverrides.ListenHost;
+  if (!FNuvoClientServer) {
+    FNuvoClientServer = std::make_shared<TNuvoHttpServer>(FGameLib, settings, FTick, FLimits);
+  }
+  const std::string url = FNuvoClientServer->Open(settings);
+  const bool started = !url.empty();
+  FUrl = url;
+  MainOutMessage("微端部署地址: " + url);
+  // A service that could not start is shown as stopped, not as running.
+  if (started) {
+    SetPanels(std::to_string(g_nServerPort.load()), "运行中");
+  } else {
+    SetPanels("----", "已停止");
+  }
+  return started;
+}
+
+void TServiceControl::Started(bool started) {
+  if (FView.ServiceStarted) FView.ServiceStarted(started);
 }
 
 void TServiceControl::StopLocked() {

@@ -51,7 +51,9 @@ class TServiceControl {
   // Reads the settings and every list, creates the catalogue and asks for the first pass, queues the
   // three start lines. Throws EInOutError when a list file exists but cannot be read.
   void FormCreate();
-  // Creates the service when there is none and opens it. Returns whether it answers requests.
+  // The start command: creates the service when there is none and opens it. Asked while a load pass
+  // is asked for or under way, it waits for that pass, whose end starts the service (a failed pass's
+  // end too). Returns whether the service answers requests now.
   bool LibLoadok();
   void StopService();
   void UnloadResources();
@@ -71,6 +73,8 @@ class TServiceControl {
   void ShowLabel(const std::string& sMsg);
   void SetPanels(const std::string& port, const std::string& state);
   void StopLocked();
+  bool StartLocked();
+  void Started(bool started);
   void AskPass();
   void PassEnded(const TPassReport& report);
   void PassFailed(const std::string& reason);
@@ -85,6 +89,9 @@ class TServiceControl {
   std::shared_ptr<TNuvoHttpServer> FNuvoClientServer;
   std::string FUrl;            // under FServiceLock: what the last start announced
   uint64_t FPassAskedAt = 0;   // under FServiceLock: when, in GetTickCount64 milliseconds
+  // Under FServiceLock: a pass asked for has not ended yet; a start command waits for its end.
+  bool FPassPending = false;
+  bool FStartWaiting = false;
 };
 
 // "Ostrel引擎微端服务器【" + g_sTitle + "】"

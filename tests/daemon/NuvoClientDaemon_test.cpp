@@ -342,6 +342,60 @@ TEST_F(DaemonTest, SigtermDuringALongLoadPassEndsItAtTheNextFile) {
   std::printf("SIGTERM during a pass: exit after %lld ms\n", static_cast<long long>(took.count()));
 }
 
+// A start asked while the first pass runs waits for the pass: readiness only after it, never an
+// empty answer for what the pass loads, and an index table built from the whole catalogue.
+TEST_F(DaemonTest, Sigusr1DuringTheFirstPassStartsTheServiceWhenThePassEnds) {
+  const std::string big = dir.PathOf("client/Map/big.map");
+  WriteFileAtomic(big, PatternBytes(size_t{4} << 20, 7));
+  std::vector<std::string> maps(20, big);
+  for (const TDemoFile& f : demo.Maps) maps.push_back(f.Path);
+  WriteTextLines(dir.PathOf("MapList.txt"), maps);
+  SetPort(FreeLoopbackPort());
+  daemon = std::make_unique<TChildProcess>(BuiltProgram("NuvoClientDaemon"), std::vector<std::string>{}, dir.Path());
+  ASSERT_TRUE(daemon->WaitForLine([](const std::string& l) { return Contains(l, "准备加载 Map 资源 [25]"); },
+                                  kStartTimeout))
+      << daemon->Output();
+  daemon->Signal(SIGUSR1);
+
+  // Asked over and over from the signal on: nothing listens, then only full answers.
+  const std::string wav = Target(4, demo.Wavs[0].Key);
+  size_t answered = 0, empty = 0;
+  const auto deadline = std::chrono::steady_clock::now() + kStartTimeout;
+  while (Count("] 微端部署地址: ") == 0 && std::chrono::steady_clock::now() < deadline) {
+    try {
+      const THttpReply r = HttpGet(port, wav);
+      ++answered;
+      if (r.Status != 200 || r.Body.empty()) ++empty;
+    } catch (const std::exception&) {
+      std::this_thread::sleep_for(20ms);  // not listening yet
+    }
+  }
+  ASSERT_EQ(Count("] 微端部署地址: "), 1u) << daemon->Output();
+  EXPECT_EQ(empty, 0u) << answered << " answers before the address line";
+  std::this_thread::sleep_for(300ms);  // a second start would come right after the first
+  EXPECT_EQ(Count("] 微端部署地址: "), 1u) << "one start for the pass and the signal together";
+  EXPECT_EQ(Count("] 微端服务器启动完毕！[" + std::to_string(port) + "]"), 1u);
+
+  // The address line comes after the pass's last line.
+  const std::vector<std::string> lines = daemon->Lines();
+  size_t loadedAt = lines.size(), urlAt = lines.size();
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (Contains(lines[i], "微端资源加载完毕！") && loadedAt == lines.size()) loadedAt = i;
+    if (Contains(lines[i], "] 微端部署地址: ") && urlAt == lines.size()) urlAt = i;
+  }
+  EXPECT_LT(loadedAt, urlAt) << daemon->Output();
+
+  conn = std::make_unique<TWClientConnection>(Url());
+  const TWClientAnswer table = conn->Get("/wclientdat/A/check-indexes");
+  ASSERT_EQ(table.Status, 200u);
+  std::vector<std::pair<std::string, std::string>> rows;
+  EXPECT_EQ(CheckIndexTable(table.Body, &rows), "");
+  EXPECT_EQ(rows.size(), 3u) << "every JPK library of the pass";
+  const TWClientAnswer a = conn->Get(wav);
+  EXPECT_EQ(a.Status, 200u);
+  EXPECT_FALSE(a.Body.empty());
+}
+
 TEST_F(DaemonTest, ATakenPortIsAFailedStartAndStatusOne) {
   namespace net = boost::asio;
   net::io_context io;
