@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "app/ProgramSettings.h"
 #include "FuzzRequest.h"
 #include "FuzzSupport.h"
 #include "catalogue/uGameLib.h"
@@ -54,10 +55,10 @@ struct TInstallation {
       for (const TDemoFile& f : demo.Maps) lists.Maps.push_back(Take(f.Path));
       for (const TDemoFile& f : demo.Wavs) lists.Wavs.push_back(Take(f.Path));
     }
-    Lib = std::make_shared<TGameLib>(true, Files);
+    Lib = std::make_shared<TGameLib>(true, OperatorLog(), Files);
     Lib->LoadGameLib(lists);
     g_ErrorList.Drain();
-    Server = std::make_unique<TNuvoHttpServer>(Lib, CurrentServiceSettings(), [this] { return Tick; });
+    Server = std::make_unique<TNuvoHttpServer>(Lib, ServiceSettingsOfSettings(), OperatorLog(), [this] { return Tick; });
     Key = MD5String(g_sWClientPass);
   }
 

@@ -26,7 +26,6 @@
 
 #include "platform/AsciiText.h"
 #include "service/HttpApiWire.h"
-#include "service/Metrics.h"
 
 namespace net = boost::asio;
 namespace beast = boost::beast;
@@ -370,7 +369,7 @@ class THttpSession : public std::enable_shared_from_this<THttpSession> {
   }
 
   void OnRead(beast::error_code ec) {
-    if (FCore->Limits.CountResponses) FArrived = Clock::now();
+    if (FCore->Limits.OnResponse) FArrived = Clock::now();
     if (ec) {
       if (ec.category() == http::make_error_code(http::error::end_of_stream).category() &&
           ec != http::error::end_of_stream && ec != http::error::partial_message) {
@@ -549,9 +548,9 @@ class THttpSession : public std::enable_shared_from_this<THttpSession> {
   }
 
   void OnSent() {
-    if (FCore->Limits.CountResponses)
-      CountResponse(FRawSize, FBody.size(),
-                    std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - FArrived));
+    if (FCore->Limits.OnResponse)
+      FCore->Limits.OnResponse(FRawSize, FBody.size(),
+                               std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - FArrived));
     FHead.clear();
     FBody = {};
     FBodyRef.reset();

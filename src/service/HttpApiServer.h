@@ -97,9 +97,9 @@ struct THttpServerLimits {
   std::size_t BodyCacheBytes = 32u << 20;  // answers kept by the request service for reuse
   // "Cache-Control: max-age=N" on answers with an entity tag; 0: no such header.
   uint32_t CacheMaxAge = 0;
-  // Every response goes to the metrics counters (bytes raw and sent, latency): the game port's
-  // front end does, the metrics listener's own does not.
-  bool CountResponses = false;
+  // Told of every response once sent: body bytes raw and as sent, time since its request arrived.
+  // The game port's service counts them; the metrics listener's own front end sets none.
+  std::function<void(std::size_t raw, std::size_t sent, std::chrono::microseconds latency)> OnResponse;
 };
 
 // The text of an error code returned by THttpApiServer::AddUrl.

@@ -8,7 +8,6 @@
 #include "formats/MD5.h"
 #include "formats/ZStream.h"
 #include "platform/HUtil32.h"
-#include "settings/TarnShare.h"
 #include "service/Metrics.h"
 #include "service/ServiceState.h"
 
@@ -36,26 +35,25 @@ constexpr size_t kSweepGrowth = 4096;
 
 }  // namespace
 
-TServiceSettings CurrentServiceSettings() {
-  std::lock_guard hold(g_ConfigLock);
-  return {g_sWClientPass, g_nServerPort.load(), g_nMaxBandwidth.load(), "+"};
-}
-
-TNuvoHttpServer::TNuvoHttpServer(std::shared_ptr<TGameLib> GameLib, const TServiceSettings& Settings,
-                                 TTickSource Tick, THttpServerLimits Limits)
+TNuvoHttpServer::TNuvoHttpServer(std::shared_ptr<TGameLib> GameLib, const TServiceSettings& Settings, TLogSink Log,
+                                 TTickSource Tick, THttpServerLimits Limits, std::shared_ptr<TServiceMetrics> Metrics)
     : FGameLib(std::move(GameLib)),
       FSettings(Settings),
       FTick(Tick ? std::move(Tick) : TTickSource(GetTickCount64)),
-      FWorkLog("./Logs/" + DateTimeStamp(std::time(nullptr)) + ".log"),
+      FLog(std::move(Log)),
+      FMetrics(Metrics ? std::move(Metrics) : std::make_shared<TServiceMetrics>()),
+      FWorkLog(Settings.WorkLogDir + "/" + DateTimeStamp(std::time(nullptr)) + ".log"),
       FBodies(Limits.BodyCacheBytes),
       FSweepAt(kSweepGrowth) {
   g_boStart = false;
   CompressIndexesTables = FGameLib ? FGameLib->GetIndexes() : ZlibCompress("", 4);
   FIndexBody = std::make_shared<THttpBody>(CompressIndexesTables, RawDeflate(CompressIndexesTables, 1));
-  Limits.CountResponses = true;
+  Limits.OnResponse = [metrics = FMetrics](size_t raw, size_t sent, std::chrono::microseconds latency) {
+    metrics->CountResponse(raw, sent, latency);
+  };
   NuvoServer = std::make_unique<THttpApiServer>(Limits);
   KeyPassBytes = MD5String(Settings.WClientPass);
-  if (!DirectoryExists("./Logs")) ForceDirectories("./Logs");
+  if (!DirectoryExists(Settings.WorkLogDir)) ForceDirectories(Settings.WorkLogDir);
 }
 
 TNuvoHttpServer::~TNuvoHttpServer() {
@@ -67,7 +65,7 @@ std::string TNuvoHttpServer::Open(const TServiceSettings& Settings) {
   const uint16_t port = Settings.Port;
   if (port == 0) {
     // Binding port 0 would serve on a port nobody configured.
-    MainOutMessage("微端服务器启动异常！[port 0: " + AddUrlErrorText(-1) + "]");
+    FLog("微端服务器启动异常！[port 0: " + AddUrlErrorText(-1) + "]");
     return {};
   }
   try {
@@ -82,15 +80,15 @@ std::string TNuvoHttpServer::Open(const TServiceSettings& Settings) {
     for (size_t p = url.find('+'); p != std::string::npos; p = url.find('+', p)) url.replace(p, 1, "127.0.0.1");
     if (url.empty()) {
       // Nothing listens: a failed start, not a running service.
-      MainOutMessage("微端服务器启动异常！[port " + std::to_string(port) + ": " + AddUrlErrorText(rc) + "]");
+      FLog("微端服务器启动异常！[port " + std::to_string(port) + ": " + AddUrlErrorText(rc) + "]");
       return {};
     }
-    MainOutMessage("微端服务器启动完毕！[" + std::to_string(port) + "]");
+    FLog("微端服务器启动完毕！[" + std::to_string(port) + "]");
     FUrl = std::move(url);
     g_boStart = true;
     return FUrl;
   } catch (const std::exception& e) {
-    MainOutMessage(std::string("微端服务器启动异常！[") + e.what() + "]");
+    FLog(std::string("微端服务器启动异常！[") + e.what() + "]");
     return g_boStart ? FUrl : std::string();
   }
 }
@@ -103,7 +101,7 @@ size_t TNuvoHttpServer::CheckIndexesCount() const {
 uint32_t TNuvoHttpServer::Refuse(THttpServerRequest& Ctxt, int32_t nCode, const std::string& logLine) {
   LogsOut(logLine);  // before the counter: a failed write leaves the request uncounted
   ++g_nDataRead404;
-  CountRequest(TWClientRequestKind::Refused, RefusalOutcome(nCode));
+  FMetrics->CountRequest(TWClientRequestKind::Refused, RefusalOutcome(nCode));
   Ctxt.OutContent = GetErrorMsg(nCode);
   Ctxt.OutContentType = kContentType;
   return 404;
@@ -124,7 +122,7 @@ uint32_t TNuvoHttpServer::AnswerCheckIndexes(THttpServerRequest& Ctxt, const std
     std::lock_guard hold(FCheckLock);
     auto it = CheckIndexesTime.find(sEncode);
     if (it != CheckIndexesTime.end() && now - it->second < kCheckIndexesInterval) {
-      CountRequest(TWClientRequestKind::CheckIndexes, TRequestOutcome::TooSoon);
+      FMetrics->CountRequest(TWClientRequestKind::CheckIndexes, TRequestOutcome::TooSoon);
       Ctxt.OutContent = GetErrorMsg(-99);
       Ctxt.OutContentType = kContentType;
       return 404;
@@ -136,7 +134,7 @@ uint32_t TNuvoHttpServer::AnswerCheckIndexes(THttpServerRequest& Ctxt, const std
       if (CheckIndexesTime.size() >= FSweepAt) SweepCheckIndexes(now);
     }
   }
-  CountRequest(TWClientRequestKind::CheckIndexes, TRequestOutcome::Answered);
+  FMetrics->CountRequest(TWClientRequestKind::CheckIndexes, TRequestOutcome::Answered);
   Ctxt.OutBody = FIndexBody;
   Ctxt.OutContentType = kContentType;
   return 200;
@@ -204,8 +202,8 @@ uint32_t TNuvoHttpServer::Answer(THttpServerRequest& Ctxt, bool mayBlock) {
   g_nDataSec += size;
   g_nDataSend += size;
   ++g_nDataRead;  // a request without an image field is counted too
-  CountRequest(request.Kind, request.Kind == TWClientRequestKind::NoImageField ? TRequestOutcome::NoImageField
-                             : size == 0 ? TRequestOutcome::Empty : TRequestOutcome::Answered);
+  FMetrics->CountRequest(request.Kind, request.Kind == TWClientRequestKind::NoImageField ? TRequestOutcome::NoImageField
+                                       : size == 0 ? TRequestOutcome::Empty : TRequestOutcome::Answered);
   if (request.Kind == TWClientRequestKind::NoImageField) return 400;
   Ctxt.OutBody = std::move(body);
   Ctxt.OutContentType = kContentType;

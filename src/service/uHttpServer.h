@@ -13,8 +13,10 @@
 #include <string>
 #include <unordered_map>
 
+#include "platform/LogSink.h"
 #include "service/BodyCache.h"
 #include "service/HttpApiServer.h"
+#include "service/Metrics.h"
 #include "service/WClientRequest.h"
 
 class TGameLib;
@@ -25,9 +27,8 @@ struct TServiceSettings {
   uint16_t Port = 8800;
   uint16_t MaxBandwidth = 100;  // megabytes per second for all connections together
   std::string ListenHost = "+";  // the interface address to bind; "+" every interface
+  std::string WorkLogDir = "./Logs";  // where the work log of refused requests goes; created
 };
-// The settings as they stand, read under g_ConfigLock (the settings dialog may be saving them).
-TServiceSettings CurrentServiceSettings();
 
 // The vendor's web host, named in the error page and in the start line of the console and daemon.
 inline constexpr char kVendorHost[] = "www.nuvoclient.example";
@@ -61,10 +62,13 @@ class TNuvoHttpServer {
   static constexpr int64_t kCheckIndexesInterval = 300000;
 
   // Takes the index table from the catalogue now and the token key from the password, names the
-  // work-log file after the current time and creates ./Logs; the front end runs without an address.
-  // Port, cap and interface are the defaults of Open().
-  TNuvoHttpServer(std::shared_ptr<TGameLib> GameLib, const TServiceSettings& Settings,
-                  TTickSource Tick = nullptr, THttpServerLimits Limits = {});
+  // work-log file in Settings.WorkLogDir after the current time and creates that folder; the front
+  // end runs without an address. Port, cap and interface are the defaults of Open(). The start
+  // lines go to `Log`; the counters to `Metrics` (a fresh object when null), which an owner may
+  // share across the service objects it makes.
+  TNuvoHttpServer(std::shared_ptr<TGameLib> GameLib, const TServiceSettings& Settings, TLogSink Log,
+                  TTickSource Tick = nullptr, THttpServerLimits Limits = {},
+                  std::shared_ptr<TServiceMetrics> Metrics = nullptr);
   // Stops the front end and waits for its workers; g_boStart false.
   ~TNuvoHttpServer();
   TNuvoHttpServer(const TNuvoHttpServer&) = delete;
@@ -91,6 +95,7 @@ class TNuvoHttpServer {
   size_t OpenConnections() const { return NuvoServer->OpenConnections(); }
   uint32_t MaxBandwidth() const { return NuvoServer->MaxBandwidth(); }
   size_t CheckIndexesCount() const;
+  const std::shared_ptr<TServiceMetrics>& Metrics() const { return FMetrics; }
 
  private:
   uint32_t Answer(THttpServerRequest& Ctxt, bool mayBlock);
@@ -104,6 +109,8 @@ class TNuvoHttpServer {
   const TServiceSettings FSettings;
   std::string FUrl;  // the registered address once open
   TTickSource FTick;
+  TLogSink FLog;
+  std::shared_ptr<TServiceMetrics> FMetrics;
   std::array<uint8_t, 16> KeyPassBytes{};
   TWorkLog FWorkLog;
   std::string CompressIndexesTables;

@@ -13,6 +13,7 @@
 #include <thread>
 #include <tuple>
 
+#include "app/ProgramSettings.h"
 #include "formats/Jpk.h"
 #include "support/LibraryFixture.h"
 #include "support/LibraryWriter.h"
@@ -82,7 +83,7 @@ class CatalogueTest : public ::testing::Test {
     lib.SetShowLabel([this](const std::string& s) { progress.push_back(Utf8FromAnsi(s)); });
     lib.SetBackLoad([this](const TPassReport&) { ++loaded; });
     lib.Clear();
-    return lib.LoadGameLib(CurrentLoadLists());
+    return lib.LoadGameLib(LoadListsOfSettings());
   }
 
   TempDir tmp;
@@ -94,22 +95,23 @@ class CatalogueTest : public ::testing::Test {
 };
 
 TEST_F(CatalogueTest, EmptyListsRunEveryPhaseAndFinish) {
-  TGameLib lib(true);
-  g_nDataMemory = 77;
-  RunPass(lib);
+  TGameLib lib(true, OperatorLog());
+  const TPassReport report = RunPass(lib);
   EXPECT_EQ(DrainLog(), (std::vector<std::string>{
                             "准备加载 Jpk 资源 [0]", "准备加载 Wzl 资源 [0]", "Data 资源全部加载完成!",
                             "准备加载 Map 资源 [0]", "Map 资源全部加载完成!", "准备加载 Wav 资源 [0]",
                             "Wav 资源全部加载完成!", "微端资源加载完毕！"}));
   EXPECT_EQ(progress, (std::vector<std::string>{"正在加载 map 资源！", "正在加载 Wav 资源！", "微端资源加载完毕！"}));
   EXPECT_EQ(loaded, 1);
-  EXPECT_EQ(g_nDataMemory, 0u);
+  EXPECT_EQ(report.StoredBytes(), 0u);
+  EXPECT_TRUE(report.Entries.empty());
+  EXPECT_TRUE(report.Complete);
 }
 
 TEST_F(CatalogueTest, FullPassStoresEveryKindUnderItsKey) {
   UseFullLists();
-  TGameLib lib(true);
-  RunPass(lib);
+  TGameLib lib(true, OperatorLog());
+  const TPassReport report = RunPass(lib);
   EXPECT_NE(lib.GetLib("\\data\\items.jpk"), nullptr);
   EXPECT_NE(lib.GetLib("\\data\\old.jpk"), nullptr);
   EXPECT_NE(lib.GetLib("\\data\\hum.wzl"), nullptr);
@@ -132,7 +134,7 @@ TEST_F(CatalogueTest, FullPassStoresEveryKindUnderItsKey) {
                       FileSizeOf(client + "/Data/Hum.wzl");
   for (const char* key : {"\\map\\sub\\0.map", "\\map\\empty.map"}) expected += lib.GetMap(key)->nSize;
   expected += lib.GetWav("\\wav\\hit.wav")->nSize;
-  EXPECT_EQ(g_nDataMemory, expected);
+  EXPECT_EQ(report.StoredBytes(), expected);
 
   // Only JPK libraries get index rows.
   auto rows = lib.IndexRows();
@@ -148,7 +150,7 @@ TEST_F(CatalogueTest, APassReadsThroughItsFileSource) {
     if (e.is_regular_file()) memory.Put(e.path().string(), ReadFileBytes(e.path().string()));
   }
   std::filesystem::remove_all(client);
-  TGameLib lib(true, memory);
+  TGameLib lib(true, OperatorLog(), memory);
   RunPass(lib);
   EXPECT_EQ(lib.IndexRows().size(), 2u);
   EXPECT_EQ(ZlibInflate(lib.GetMapBuff("\\map\\sub\\0.map")), mapBytes);
@@ -169,7 +171,7 @@ TEST_F(CatalogueTest, RefusedEntriesAreLoggedAndThePassGoesOn) {
   g_JpkList.SetValue(client + "/Data/notes.txt", "pw");         // no library kind
   g_WzlList = {"", client + "/Data/notes.txt", client + "/Data/Gone.wzl"};
   g_MapList = {client + "/Map/Sub/0.map"};
-  TGameLib lib(true);
+  TGameLib lib(true, OperatorLog());
   const TPassReport report = RunPass(lib);
   // Lines in list order, whichever pool thread finished first.
   EXPECT_EQ(DrainLog(), (std::vector<std::string>{
@@ -207,13 +209,12 @@ TEST_F(CatalogueTest, RefusedEntriesAreLoggedAndThePassGoesOn) {
   }
   EXPECT_TRUE(report.Complete);
   EXPECT_EQ(report.Count(S::Refused), 4u);
-  EXPECT_EQ(report.StoredBytes(), g_nDataMemory);
   EXPECT_EQ(lib.LastPass()->Entries.size(), expected.size());
 }
 
 TEST_F(CatalogueTest, WzlLibraryInTheJpkListIsServedWithoutAnIndexRow) {
   g_JpkList.SetValue(client + "/Data/Hum.wzl", "pw");
-  TGameLib lib(true);
+  TGameLib lib(true, OperatorLog());
   RunPass(lib);
   auto wzl = lib.GetLib("\\data\\hum.wzl");
   ASSERT_NE(wzl, nullptr);
@@ -228,7 +229,7 @@ TEST_F(CatalogueTest, DuplicateKeysReplaceAndOutsidePathsKeepTheirWholePath) {
   ForceDirectories(tmp.Path() + "/Other");
   tmp.WriteFile("Other/X.map", "outside");
   g_MapList = {client + "/Map/Sub/0.map", client + "/MAP/Sub/0.map", tmp.Path() + "/Other/X.map"};
-  TGameLib lib(true);
+  TGameLib lib(true, OperatorLog());
   const TPassReport report = RunPass(lib);
   EXPECT_EQ(ZlibInflate(lib.GetMapBuff("\\map\\sub\\0.map")), std::optional<std::string>("second"));
   std::string outsideKey = tmp.Path() + "/other/x.map";
@@ -239,15 +240,14 @@ TEST_F(CatalogueTest, DuplicateKeysReplaceAndOutsidePathsKeepTheirWholePath) {
   EXPECT_NE(lib.GetMap(outsideKey), nullptr);
   uint64_t counted = 0;
   for (const auto& s : {mapBytes, std::string("second"), std::string("outside")}) counted += ZlibCompress(s, 2).size();
-  EXPECT_EQ(g_nDataMemory, counted);  // both files under one key count
-  EXPECT_EQ(report.StoredBytes(), counted);
+  EXPECT_EQ(report.StoredBytes(), counted);  // both files under one key count
   EXPECT_EQ(report.Count(TEntryState::Stored), 3u);
 }
 
 TEST_F(CatalogueTest, SearchDirIsRemovedCaseSensitivelyAndNotAtAllWhenEmpty) {
   g_MapList = {client + "/Map/Sub/0.map"};
   g_sSearchDir = "";
-  TGameLib lib(true);
+  TGameLib lib(true, OperatorLog());
   RunPass(lib);
   std::string whole = client + "/map/sub/0.map";
   for (char& c : whole) {
@@ -260,7 +260,7 @@ TEST_F(CatalogueTest, SearchDirIsRemovedCaseSensitivelyAndNotAtAllWhenEmpty) {
 
 TEST_F(CatalogueTest, PayloadsOfEveryRequestForm) {
   UseFullLists();
-  TGameLib lib(true);
+  TGameLib lib(true, OperatorLog());
   RunPass(lib);
   auto hum = lib.GetLib("\\data\\hum.wzl");
   ASSERT_NE(hum, nullptr);
@@ -294,7 +294,7 @@ TEST_F(CatalogueTest, PayloadsOfEveryRequestForm) {
 // the damaged-entry file, never a record of bytes the file no longer holds.
 TEST_F(CatalogueTest, ATruncatedLibraryGivesEmptyBodiesForTheEntriesItLost) {
   UseFullLists();
-  TGameLib lib(true);
+  TGameLib lib(true, OperatorLog());
   RunPass(lib);
   const struct {
     const char* file;
@@ -319,7 +319,7 @@ TEST_F(CatalogueTest, ATruncatedLibraryGivesEmptyBodiesForTheEntriesItLost) {
 
 TEST_F(CatalogueTest, IndexRowsOutliveClearAndLaterPasses) {
   UseFullLists();
-  TGameLib lib(true);
+  TGameLib lib(true, OperatorLog());
   RunPass(lib);
   auto first = lib.IndexRows();
   lib.Clear();
@@ -346,7 +346,7 @@ TEST_F(CatalogueTest, IndexRowsOutliveClearAndLaterPasses) {
 }
 
 TEST_F(CatalogueTest, IndexTableOfNoRowsAndTheEqualsSignQuirk) {
-  TGameLib lib(true);
+  TGameLib lib(true, OperatorLog());
   EXPECT_EQ(ZlibInflate(lib.GetIndexes()), std::optional<std::string>(""));
   tmp.WriteFile("client/Data/a=b.jpk", JpkLibraryBytes(jpkDesc, TJpkVersion::V1, "k").Bytes);
   g_JpkList.SetValue(client + "/Data/a=b.jpk", "k");
@@ -386,7 +386,7 @@ class LoaderThreadTest : public CatalogueTest {
     holdFirst = true;
     Attach(lib);
     lib.Resume();
-    lib.SetLoadLib(CurrentLoadLists());
+    lib.SetLoadLib(LoadListsOfSettings());
     return WaitFor([this] { return held; });
   }
   void Release() {
@@ -405,10 +405,10 @@ class LoaderThreadTest : public CatalogueTest {
 
 TEST_F(LoaderThreadTest, TwoRequestsDuringAPassGiveExactlyOneMorePass) {
   UseFullLists();
-  TGameLib lib(true);
+  TGameLib lib(true, OperatorLog());
   ASSERT_TRUE(StartHeldPass(lib));
-  lib.SetLoadLib(CurrentLoadLists());
-  lib.SetLoadLib(CurrentLoadLists());
+  lib.SetLoadLib(LoadListsOfSettings());
+  lib.SetLoadLib(LoadListsOfSettings());
   Release();
   ASSERT_TRUE(WaitFor([this] { return passes == 2; }));
   std::this_thread::sleep_for(100ms);
@@ -419,7 +419,7 @@ TEST_F(LoaderThreadTest, TwoRequestsDuringAPassGiveExactlyOneMorePass) {
 // A failing pass names the file and keeps every entry served before it, later phases included.
 TEST_F(LoaderThreadTest, UnreadableMapKeepsTheCatalogueBeforeAndNamesTheFile) {
   UseFullLists();
-  TGameLib lib(true);
+  TGameLib lib(true, OperatorLog());
   RunPass(lib);
   DrainLog();
   const std::string wav = lib.GetWavBuff("\\wav\\hit.wav");
@@ -428,7 +428,7 @@ TEST_F(LoaderThreadTest, UnreadableMapKeepsTheCatalogueBeforeAndNamesTheFile) {
   g_MapList = {client + "/Map/Sub/0.map", "/proc/self/mem", client + "/Map/Empty.map"};
   Attach(lib);
   lib.Resume();
-  lib.SetLoadLib(CurrentLoadLists());
+  lib.SetLoadLib(LoadListsOfSettings());
   std::vector<std::string> log;
   for (int i = 0; i < 1000 && !Contains(log, "[Exception] TGameLib::Execute Error "); ++i) {
     for (auto& l : DrainLog()) log.push_back(l);
@@ -452,7 +452,7 @@ TEST_F(LoaderThreadTest, UnreadableMapKeepsTheCatalogueBeforeAndNamesTheFile) {
 // report of the catalogue served stays the last one put in place.
 TEST_F(CatalogueTest, AFailedPassReportsUpToTheUnreadableFile) {
   g_MapList = {client + "/Map/Sub/0.map"};
-  TGameLib lib(true);
+  TGameLib lib(true, OperatorLog());
   RunPass(lib);
   g_MapList = {client + "/Map/Sub/0.map", "/proc/self/mem", client + "/Map/Empty.map"};
   try {
@@ -477,7 +477,7 @@ TEST_F(CatalogueTest, AFailedPassReportsUpToTheUnreadableFile) {
 // is in place at once.
 TEST_F(LoaderThreadTest, AReloadServesThePreviousCatalogueUntilItCompletes) {
   UseFullLists();
-  TGameLib lib(true);
+  TGameLib lib(true, OperatorLog());
   RunPass(lib);
   tmp.WriteFile("client/Map/Sub/0.map", "changed");
   tmp.WriteFile("client/Wav/Hit.wav", "changed too");
@@ -495,7 +495,7 @@ TEST_F(LoaderThreadTest, AReloadServesThePreviousCatalogueUntilItCompletes) {
 // The prompt exit: a pass held at its first entry stores nothing more once abandoned.
 TEST_F(LoaderThreadTest, AnAbandonedPassStopsBeforeItsNextFileAndStoresNothing) {
   UseFullLists();
-  TGameLib lib(true);
+  TGameLib lib(true, OperatorLog());
   RunPass(lib);
   tmp.WriteFile("client/Map/Sub/0.map", "changed");
   ASSERT_TRUE(StartHeldPass(lib));
@@ -514,7 +514,7 @@ TEST_F(LoaderThreadTest, AnAbandonedPassStopsBeforeItsNextFileAndStoresNothing) 
 
 TEST_F(LoaderThreadTest, AServedLibraryChangedOnDiskIsToldOnceAskingForAReload) {
   UseFullLists();
-  TGameLib lib(true);
+  TGameLib lib(true, OperatorLog());
   RunPass(lib);
   DrainLog();
   lib.Resume();
@@ -534,11 +534,11 @@ TEST_F(LoaderThreadTest, AServedLibraryChangedOnDiskIsToldOnceAskingForAReload) 
 }
 
 TEST_F(LoaderThreadTest, DetachedCallbacksAreNotCalled) {
-  TGameLib lib(true);
+  TGameLib lib(true, OperatorLog());
   Attach(lib);
   lib.DetachCallbacks();
   lib.Resume();
-  lib.SetLoadLib(CurrentLoadLists());
+  lib.SetLoadLib(LoadListsOfSettings());
   for (int i = 0; i < 1000 && lib.LoadLib(); ++i) std::this_thread::sleep_for(1ms);
   // The destructor waits for the pass under way.
 }
@@ -547,7 +547,7 @@ TEST_F(LoaderThreadTest, DetachedCallbacksAreNotCalled) {
 // reloads and the catalogue is cleared again and again.
 TEST_F(LoaderThreadTest, ConcurrentReadersDuringReloadAndClear) {
   UseFullLists();
-  TGameLib lib(true);
+  TGameLib lib(true, OperatorLog());
   RunPass(lib);
   const std::string img = lib.GetImageBuff("\\data\\hum.wzl", 2);
   const std::string jpk = lib.GetImageBuff("\\data\\items.jpk", 0);
@@ -579,11 +579,11 @@ TEST_F(LoaderThreadTest, ConcurrentReadersDuringReloadAndClear) {
     });
   }
   for (int round = 0; round < 20; ++round) {
-    lib.SetLoadLib(CurrentLoadLists());
+    lib.SetLoadLib(LoadListsOfSettings());
     std::this_thread::sleep_for(5ms);
     lib.Clear();
   }
-  lib.SetLoadLib(CurrentLoadLists());
+  lib.SetLoadLib(LoadListsOfSettings());
   std::this_thread::sleep_for(50ms);
   stop = true;
   for (auto& t : readers) t.join();

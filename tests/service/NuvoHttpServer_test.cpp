@@ -15,6 +15,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "app/ProgramSettings.h"
 #include "catalogue/uGameLib.h"
 #include "support/LibraryWriter.h"
 #include "formats/MD5.h"
@@ -56,10 +57,10 @@ class DispatchTest : public SharedStateTest {
     g_WzlList = {client + "/Data/Hum.wzl"};
     g_MapList = {client + "/Map/Sub/0.map"};
     g_WavList = {client + "/Wav/Hit.wav"};
-    lib = std::make_shared<TGameLib>(true);
-    lib->LoadGameLib(CurrentLoadLists());
+    lib = std::make_shared<TGameLib>(true, OperatorLog());
+    lib->LoadGameLib(LoadListsOfSettings());
     g_ErrorList.Drain();
-    server = std::make_unique<TNuvoHttpServer>(lib, CurrentServiceSettings(), [this] { return tick.load(); });
+    server = std::make_unique<TNuvoHttpServer>(lib, ServiceSettingsOfSettings(), OperatorLog(), [this] { return tick.load(); });
     key = MD5String(g_sWClientPass);
   }
   void TearDown() override {
@@ -99,7 +100,7 @@ class DispatchTest : public SharedStateTest {
   // A service object on a free port, opened.
   uint16_t Serve() {
     g_nServerPort = FreeLoopbackPort();
-    server = std::make_unique<TNuvoHttpServer>(lib, CurrentServiceSettings(), [this] { return tick.load(); });
+    server = std::make_unique<TNuvoHttpServer>(lib, ServiceSettingsOfSettings(), OperatorLog(), [this] { return tick.load(); });
     EXPECT_NE(server->Open(), "");
     DrainLogQueue();
     return g_nServerPort;
@@ -217,7 +218,7 @@ TEST_F(DispatchTest, KeptAndCodedBodiesEqualFreshlyMadeOnesForEveryRequestForm) 
   WriteWzlLibrary(client + "/Data/Hum.wzl", WzlLibraryBytes(wzl));
   WriteFileAtomic(client + "/Map/Sub/0.map", std::string(20000, 'm'));
   lib->Clear();
-  lib->LoadGameLib(CurrentLoadLists());
+  lib->LoadGameLib(LoadListsOfSettings());
   const uint16_t port = Serve();
   const std::string hum = "\\data\\hum.wzl", items = "\\data\\items.jpk";
   struct Case {
@@ -280,7 +281,7 @@ TEST_F(DispatchTest, AReloadOrUnloadNeverServesABodyFromThePassBefore) {
   for (int i = 0; i < 4; ++i) jpk.Images.push_back(PackedImage(12, 12, 1200 + i, 20 + i));
   WriteFileAtomic(client + "/Data/Items.jpk", JpkLibraryBytes(jpk, TJpkVersion::V2, "pw").Bytes);
   lib->Clear();
-  lib->LoadGameLib(CurrentLoadLists());
+  lib->LoadGameLib(LoadListsOfSettings());
   for (size_t i = 0; i < asks.size(); ++i) {
     const auto& [target, image] = asks[i];
     const std::string fresh = Entry(keyOf(target), image);
@@ -312,7 +313,7 @@ TEST_F(DispatchTest, AMapOrWavBodyIsMadeOncePerCatalogueStateAndNeverOutlivesIt)
     WriteFileAtomic(path, PatternBytes(5000, 77));
   }
   lib->Clear();
-  lib->LoadGameLib(CurrentLoadLists());
+  lib->LoadGameLib(LoadListsOfSettings());
   for (size_t i = 0; i < files.size(); ++i) {
     const TAnswer after = Ask(files[i].first);
     ASSERT_TRUE(after.Ctxt.OutBody);
@@ -416,7 +417,7 @@ TEST_F(DispatchTest, IndexTableIsTheOneTakenWhenTheServiceWasCreated) {
   const std::string table = lib->GetIndexes();
   WriteJpk(5);  // another index, so another hash for the row
   lib->Clear();
-  lib->LoadGameLib(CurrentLoadLists());
+  lib->LoadGameLib(LoadListsOfSettings());
   ASSERT_NE(lib->GetIndexes(), table);
   TAnswer a = Ask("/wclientdat/A/check-indexes");
   EXPECT_EQ(a.Status, 200u);
@@ -493,7 +494,7 @@ class ServiceObjectTest : public SharedStateTest {
 TEST_F(ServiceObjectTest, CreationMakesLogsAndNamesTheWorkLogAfterItsTime) {
   g_boStart = true;
   const std::time_t before = std::time(nullptr);
-  TNuvoHttpServer server(nullptr, CurrentServiceSettings());
+  TNuvoHttpServer server(nullptr, ServiceSettingsOfSettings(), OperatorLog());
   const std::time_t after = std::time(nullptr);
   EXPECT_FALSE(g_boStart);
   EXPECT_TRUE(DirectoryExists("./Logs"));
@@ -509,7 +510,7 @@ TEST_F(ServiceObjectTest, CreationMakesLogsAndNamesTheWorkLogAfterItsTime) {
 
 TEST_F(ServiceObjectTest, OpenServesTheAddressAndASecondOpenChangesNothing) {
   {
-    TNuvoHttpServer server(nullptr, CurrentServiceSettings());
+    TNuvoHttpServer server(nullptr, ServiceSettingsOfSettings(), OperatorLog());
     EXPECT_EQ(server.Open(), Url());
     EXPECT_TRUE(g_boStart);
     EXPECT_EQ(DrainLogQueue(), std::vector<std::string>{StartLine()});
@@ -526,7 +527,7 @@ TEST_F(ServiceObjectTest, OpenServesTheAddressAndASecondOpenChangesNothing) {
 
 TEST_F(ServiceObjectTest, PortZeroIsAFailedStartWithNoListener) {
   g_nServerPort = 0;
-  TNuvoHttpServer server(nullptr, CurrentServiceSettings());
+  TNuvoHttpServer server(nullptr, ServiceSettingsOfSettings(), OperatorLog());
   const std::string line = FailedStartLine(server);
   EXPECT_EQ(line.rfind("微端服务器启动异常！[port 0: ", 0), 0u) << line;
   EXPECT_EQ(server.BoundPort(), 0) << "nothing listens";
@@ -537,7 +538,7 @@ TEST_F(ServiceObjectTest, APortThatCannotBeBoundIsAFailedStartThatALaterOpenRetr
   net::io_context io;
   auto holder = std::make_unique<net::ip::tcp::acceptor>(
       io, net::ip::tcp::endpoint(net::ip::make_address("127.0.0.1"), g_nServerPort));
-  TNuvoHttpServer server(nullptr, CurrentServiceSettings());
+  TNuvoHttpServer server(nullptr, ServiceSettingsOfSettings(), OperatorLog());
   const std::string line = FailedStartLine(server);
   EXPECT_EQ(line.rfind("微端服务器启动异常！[", 0), 0u) << line;
   EXPECT_NE(line.find(std::to_string(g_nServerPort)), std::string::npos) << line;
