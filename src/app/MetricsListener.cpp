@@ -3,7 +3,8 @@
 #include <cstdio>
 
 #include "app/uServiceControl.h"
-#include "service/HttpApiServer.h"
+#include "http/HttpApiServer.h"
+#include "service/FrontEndCoding.h"
 #include "service/Metrics.h"
 #include "service/ServiceState.h"
 
@@ -76,7 +77,9 @@ std::string MetricsText(const TServiceControl& control) {
 }
 
 TMetricsListener::TMetricsListener(const TServiceControl& control)
-    : FControl(control), FServer(std::make_unique<THttpApiServer>()) {}
+    : FControl(control), FServer(std::make_unique<THttpApiServer>()) {
+  FServer->SetEntityTagger(EntityTag);
+}
 
 TMetricsListener::~TMetricsListener() = default;
 

@@ -81,7 +81,7 @@ void TServiceControl::FormCreate() {
     PassEnded(report);
     LibLoadok();
   });
-  lib->SetPassFailed([this] { PassFailed(); });
+  lib->SetPassFailed([this](const std::string& reason) { PassFailed(reason); });
   lib->SetShowLabel([this](const std::string& s) { ShowLabel(s); });
   {
     std::lock_guard hold(FServiceLock);
@@ -110,14 +110,20 @@ void TServiceControl::PassEnded(const TPassReport& report) {
   if (FView.PassEnded) FView.PassEnded(report);
 }
 
-void TServiceControl::PassFailed() {
+void TServiceControl::PassFailed(const std::string& reason) {
   bool running = false;
   {
     std::lock_guard hold(FServiceLock);
     if (FClosing) return;
     running = FNuvoClientServer != nullptr && g_boStart;
+    // The figure is what is served: a failed first pass serves what it stored, a failed reload
+    // leaves the catalogue before it.
+    if (FGameLib) {
+      const std::shared_ptr<const TPassReport> served = FGameLib->LastPass();
+      g_nDataMemory = served ? served->StoredBytes() : 0;
+    }
   }
-  if (FView.PassFailed) FView.PassFailed(running);
+  if (FView.PassFailed) FView.PassFailed(running, reason);
 }
 
 bool TServiceControl::LibLoadok() {
