@@ -186,6 +186,7 @@ void TGameLib::Execute() {
         continue;
       }
       if (Terminated) return;
+      FPassRunning = true;  // before the request flag goes, so that one of the two is always seen
       FLoadLib = false;
       lists = std::move(FPendingLists);
     }
@@ -202,6 +203,7 @@ void TGameLib::Execute() {
       FLog("[Exception] TGameLib::Execute Error ");
       CallPassFailed("TGameLib::Execute Error");
     }
+    FPassRunning = false;
   }
 }
 
