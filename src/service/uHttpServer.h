@@ -15,6 +15,7 @@
 
 #include "service/BodyCache.h"
 #include "http/HttpApiServer.h"
+#include "platform/Clock.h"
 #include "service/WClientRequest.h"
 
 class TGameLib;
@@ -52,9 +53,6 @@ class TWorkLog {
 // when nCode is not 0, each ending in CR LF.
 std::string GetErrorMsg(int32_t nCode);
 
-// Milliseconds of a monotonic clock; replaceable so tests need not wait out the throttle.
-using TTickSource = std::function<uint64_t()>;
-
 class TNuvoHttpServer {
  public:
   // The index-table request of one token is answered once per this many milliseconds.
@@ -62,7 +60,8 @@ class TNuvoHttpServer {
 
   // Takes the index table from the catalogue now and the token key from the password, names the
   // work-log file after the current time and creates ./Logs; the front end runs without an address.
-  // Port, cap and interface are the defaults of Open().
+  // Port, cap and interface are the defaults of Open(). `Tick` (milliseconds, GetTickCount64 when
+  // none) is replaceable so tests need not wait out the throttle.
   TNuvoHttpServer(std::shared_ptr<TGameLib> GameLib, const TServiceSettings& Settings,
                   TTickSource Tick = nullptr, THttpServerLimits Limits = {});
   // Stops the front end and waits for its workers; g_boStart false.
@@ -82,7 +81,8 @@ class TNuvoHttpServer {
   // bytes of the catalogue or the index table come as OutBody, shared, never copied.
   uint32_t Process(THttpServerRequest& Ctxt);
   // The same answer when it needs no file (index table, maps, wavs, kept images and headers, an
-  // absent library); kHttpNeedsWorker otherwise. Never blocks: the front end's event loops call it.
+  // absent library); otherwise kHttpNeedsWorker, with the parsed request left in
+  // Ctxt.WorkerAnswer for the worker to finish. Never blocks: the front end's event loops call it.
   uint32_t ProcessInMemory(THttpServerRequest& Ctxt);
   void LogsOut(const std::string& msg) { FWorkLog.LogsOut(msg); }
 
@@ -93,8 +93,14 @@ class TNuvoHttpServer {
   size_t CheckIndexesCount() const;
 
  private:
-  uint32_t Answer(THttpServerRequest& Ctxt, bool mayBlock);
-  THttpBodyRef LibraryBody(const TWClientRequest& request, bool mayBlock);
+  struct TWorkerJob;
+  // The answer to a parsed request; without `mayBlock`, one that needs a file is passed on to a
+  // worker with what the parse and the cache lookup found.
+  uint32_t Answer(THttpServerRequest& Ctxt, TWClientRequest request, bool mayBlock);
+  uint32_t PassToWorker(THttpServerRequest& Ctxt, TWorkerJob job);
+  uint32_t AnswerOnWorker(THttpServerRequest& Ctxt, const TWorkerJob& job);
+  uint32_t Answered(THttpServerRequest& Ctxt, const TWClientRequest& request, THttpBodyRef body);
+  THttpBodyRef ReadLibraryBody(const TWClientRequest& request, const std::string& cacheKey, uint64_t generation);
   THttpBodyRef StoredFileBody(const TWClientRequest& request);
   uint32_t Refuse(THttpServerRequest& Ctxt, int32_t nCode, const std::string& logLine);
   uint32_t AnswerCheckIndexes(THttpServerRequest& Ctxt, const std::string& sEncode);
