@@ -140,7 +140,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     inst.Tick += 1000;
     // As the front end: the event loop answers what needs no file, a worker the rest.
     head.Status = inst.Server->ProcessInMemory(ctxt);
-    if (head.Status == kHttpNeedsWorker) head.Status = inst.Server->Process(ctxt);
+    if (head.Status == kHttpNeedsWorker) head.Status = ctxt.WorkerAnswer(ctxt);
     Check(head.Status == 200 || head.Status == 400 || head.Status == 404);
     CheckWorkLog(*inst.Server, head.Status);
     if (head.Status == 400) Check(ResponseBody(ctxt).empty() && ctxt.OutContentType.empty());

@@ -144,7 +144,7 @@ uint32_t TNuvoHttpServer::AnswerCheckIndexes(THttpServerRequest& Ctxt, const std
 
 uint32_t TNuvoHttpServer::Process(THttpServerRequest& Ctxt) {
   try {
-    return Answer(Ctxt, true);
+    return Answer(Ctxt, ParseWClientRequest(Ctxt.URL, KeyPassBytes), true);
   } catch (const std::exception& e) {
     LogHandlerError(Ctxt.URL, e);
     throw;  // the front end answers 500, with a page that names no detail
@@ -153,7 +153,7 @@ uint32_t TNuvoHttpServer::Process(THttpServerRequest& Ctxt) {
 
 uint32_t TNuvoHttpServer::ProcessInMemory(THttpServerRequest& Ctxt) {
   try {
-    return Answer(Ctxt, false);
+    return Answer(Ctxt, ParseWClientRequest(Ctxt.URL, KeyPassBytes), false);
   } catch (const std::exception& e) {
     LogHandlerError(Ctxt.URL, e);
     throw;
@@ -184,21 +184,48 @@ std::optional<std::vector<std::string>> TNuvoHttpServer::StaleLibraryBodies(uint
   return keys;
 }
 
-// The body of a header or image request: kept from an earlier request of the same catalogue
-// state, or read from the library (only when `mayBlock`; nothing otherwise).
-THttpBodyRef TNuvoHttpServer::LibraryBody(const TWClientRequest& request, bool mayBlock) {
-  const bool header = request.Kind == TWClientRequestKind::Header;
-  const uint64_t generation = FGameLib->Generation();  // before the lookup: a later change makes this entry stale
+namespace {
+
+// The key of a header or image body in the body cache.
+std::string LibraryCacheKey(const TWClientRequest& request) {
   std::string cacheKey = request.Key;
-  cacheKey += header ? "|H" : "|" + std::to_string(request.nIndex);
-  if (THttpBodyRef kept = FBodies.Find(cacheKey, generation)) return kept;
-  if (!mayBlock) {
-    if (FGameLib->GetLib(request.Key)) return nullptr;
-    static const THttpBodyRef kEmpty = std::make_shared<THttpBody>(std::string());
-    return kEmpty;  // no such library: nothing to read
-  }
-  auto body = std::make_shared<const THttpBody>(header ? FGameLib->GetHeaderBuff(request.Key)
-                                                       : FGameLib->GetImageBuff(request.Key, request.nIndex));
+  cacheKey += request.Kind == TWClientRequestKind::Header ? "|H" : "|" + std::to_string(request.nIndex);
+  return cacheKey;
+}
+
+}  // namespace
+
+// A request the event loop parsed and could not answer without a file: the worker takes it as it
+// is, with the cache key and generation of the lookup that missed, and only reads and answers.
+struct TNuvoHttpServer::TWorkerJob {
+  TWClientRequest Request;
+  std::string CacheKey;
+  uint64_t Generation = 0;
+};
+
+uint32_t TNuvoHttpServer::PassToWorker(THttpServerRequest& Ctxt, TWorkerJob job) {
+  Ctxt.WorkerAnswer = [this, job = std::move(job)](THttpServerRequest& c) -> uint32_t {
+    try {
+      return AnswerOnWorker(c, job);
+    } catch (const std::exception& e) {
+      LogHandlerError(c.URL, e);
+      throw;  // as from Process
+    }
+  };
+  return kHttpNeedsWorker;
+}
+
+uint32_t TNuvoHttpServer::AnswerOnWorker(THttpServerRequest& Ctxt, const TWorkerJob& job) {
+  if (job.Request.Kind == TWClientRequestKind::Refused) return Refuse(Ctxt, job.Request.nCode, job.Request.LogLine);
+  return Answered(Ctxt, job.Request, ReadLibraryBody(job.Request, job.CacheKey, job.Generation));
+}
+
+// Reads a header or image body from its library and keeps it for later requests.
+THttpBodyRef TNuvoHttpServer::ReadLibraryBody(const TWClientRequest& request, const std::string& cacheKey,
+                                              uint64_t generation) {
+  auto body = std::make_shared<const THttpBody>(request.Kind == TWClientRequestKind::Header
+                                                    ? FGameLib->GetHeaderBuff(request.Key)
+                                                    : FGameLib->GetImageBuff(request.Key, request.nIndex));
   FBodies.Insert(cacheKey, generation, body);
   return body;
 }
@@ -218,26 +245,44 @@ THttpBodyRef TNuvoHttpServer::StoredFileBody(const TWClientRequest& request) {
   return body;
 }
 
-uint32_t TNuvoHttpServer::Answer(THttpServerRequest& Ctxt, bool mayBlock) {
-  const TWClientRequest request = ParseWClientRequest(Ctxt.URL, KeyPassBytes);
+uint32_t TNuvoHttpServer::Answer(THttpServerRequest& Ctxt, TWClientRequest request, bool mayBlock) {
   THttpBodyRef body;
   switch (request.Kind) {
     case TWClientRequestKind::Refused:
       // Refusals write the work log: a file, so never on an event loop.
-      return mayBlock ? Refuse(Ctxt, request.nCode, request.LogLine) : kHttpNeedsWorker;
+      if (!mayBlock) return PassToWorker(Ctxt, {std::move(request), {}, 0});
+      return Refuse(Ctxt, request.nCode, request.LogLine);
     case TWClientRequestKind::CheckIndexes:
       return AnswerCheckIndexes(Ctxt, request.Token);
     case TWClientRequestKind::NoImageField:
       break;
     case TWClientRequestKind::Header:
-    case TWClientRequestKind::Image:
-      if (FGameLib && !(body = LibraryBody(request, mayBlock))) return kHttpNeedsWorker;
+    case TWClientRequestKind::Image: {
+      if (!FGameLib) break;
+      // A body kept from an earlier request of the same catalogue state, or read from the library.
+      const uint64_t generation = FGameLib->Generation();  // before the lookup: a later change makes this entry stale
+      std::string cacheKey = LibraryCacheKey(request);
+      if ((body = FBodies.Find(cacheKey, generation))) break;
+      if (mayBlock) {
+        body = ReadLibraryBody(request, cacheKey, generation);
+      } else if (FGameLib->GetLib(request.Key)) {
+        return PassToWorker(Ctxt, {std::move(request), std::move(cacheKey), generation});
+      } else {
+        static const THttpBodyRef kEmpty = std::make_shared<THttpBody>(std::string());
+        body = kEmpty;  // no such library: nothing to read
+      }
       break;
+    }
     case TWClientRequestKind::Map:
     case TWClientRequestKind::Wav:
       if (FGameLib) body = StoredFileBody(request);
       break;
   }
+  return Answered(Ctxt, request, std::move(body));
+}
+
+// Counts an answered request and hands its body to the front end.
+uint32_t TNuvoHttpServer::Answered(THttpServerRequest& Ctxt, const TWClientRequest& request, THttpBodyRef body) {
   const size_t size = body ? body->Plain().size() : 0;
   g_nDataSec += size;
   g_nDataSend += size;

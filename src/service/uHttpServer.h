@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "http/HttpApiServer.h"
+#include "platform/Clock.h"
 #include "platform/LogSink.h"
 #include "service/BodyCache.h"
 #include "service/Metrics.h"
@@ -56,9 +57,6 @@ class TWorkLog {
 // when nCode is not 0, each ending in CR LF.
 std::string GetErrorMsg(int32_t nCode);
 
-// Milliseconds of a monotonic clock; replaceable so tests need not wait out the throttle.
-using TTickSource = std::function<uint64_t()>;
-
 class TNuvoHttpServer {
  public:
   // The index-table request of one token is answered once per this many milliseconds.
@@ -68,6 +66,7 @@ class TNuvoHttpServer {
   static constexpr int64_t kErrorLogInterval = 60000;
 
   // Takes the index table from the catalogue now and the token key from the password, names the
+#include "platform/Clock.h"
   // work-log file in Settings.WorkLogDir after the current time and creates that folder; the front
   // end runs without an address. Port, cap and interface are the defaults of Open(). The start
   // lines go to `Log`; the counters to `Metrics` (a fresh object when null), which an owner may
@@ -92,7 +91,8 @@ class TNuvoHttpServer {
   // bytes of the catalogue or the index table come as OutBody, shared, never copied.
   uint32_t Process(THttpServerRequest& Ctxt);
   // The same answer when it needs no file (index table, maps, wavs, kept images and headers, an
-  // absent library); kHttpNeedsWorker otherwise. Never blocks: the front end's event loops call it.
+  // absent library); otherwise kHttpNeedsWorker, with the parsed request left in
+  // Ctxt.WorkerAnswer for the worker to finish. Never blocks: the front end's event loops call it.
   uint32_t ProcessInMemory(THttpServerRequest& Ctxt);
   void LogsOut(const std::string& msg) { FWorkLog.LogsOut(msg); }
 
@@ -104,10 +104,16 @@ class TNuvoHttpServer {
   const std::shared_ptr<TServiceMetrics>& Metrics() const { return FMetrics; }
 
  private:
-  uint32_t Answer(THttpServerRequest& Ctxt, bool mayBlock);
+  struct TWorkerJob;
+  // The answer to a parsed request; without `mayBlock`, one that needs a file is passed on to a
+  // worker with what the parse and the cache lookup found.
+  uint32_t Answer(THttpServerRequest& Ctxt, TWClientRequest request, bool mayBlock);
+  uint32_t PassToWorker(THttpServerRequest& Ctxt, TWorkerJob job);
+  uint32_t AnswerOnWorker(THttpServerRequest& Ctxt, const TWorkerJob& job);
+  uint32_t Answered(THttpServerRequest& Ctxt, const TWClientRequest& request, THttpBodyRef body);
+  THttpBodyRef ReadLibraryBody(const TWClientRequest& request, const std::string& cacheKey, uint64_t generation);
   // The detail of a failed request, for the operator log; the client's 500 page names none.
   void LogHandlerError(const std::string& url, const std::exception& e);
-  THttpBodyRef LibraryBody(const TWClientRequest& request, bool mayBlock);
   THttpBodyRef StoredFileBody(const TWClientRequest& request);
   std::optional<std::vector<std::string>> StaleLibraryBodies(uint64_t since) const;
   uint32_t Refuse(THttpServerRequest& Ctxt, int32_t nCode, const std::string& logLine);

@@ -217,6 +217,48 @@ TEST_F(DispatchTest, ResourceRequestsAnswerTheCatalogueBytesAndCountThem) {
   EXPECT_FALSE(FileExists(server->WorkLogsFile())) << "answers touch no file";
 }
 
+// The event loop parses a request once; one it cannot answer from memory goes to a worker with
+// the parsed request, so the worker's answer no longer depends on the target at all.
+TEST_F(DispatchTest, AWorkerFinishesTheRequestAsTheLoopParsedIt) {
+  const std::string hum = "\\data\\hum.wzl";
+  struct Case {
+    std::string target;
+    unsigned status;
+    std::string body;
+    std::string logLine;  // a refusal's work-log line
+  };
+  const std::string nopipe = Target("nopipe", "1.html");
+  const std::vector<Case> cases = {
+      {Target("data|hum.wzl|2", "1.html"), 200, lib->GetImageBuff(hum, 2), ""},
+      {Target("data|hum.wzl|header", "1.html"), 200, lib->GetHeaderBuff(hum), ""},
+      {"/wclientdat/TOKEN/7.html", 404, GetErrorMsg(-3), "错误资源：/wclientdat/TOKEN/7.html/7"},
+      {nopipe, 404, GetErrorMsg(-4), "解密失败：" + nopipe + "/nopipe"},
+  };
+  std::vector<std::string> lines;
+  for (const Case& c : cases) {
+    THttpServerRequest ctxt;
+    ctxt.URL = c.target;
+    ASSERT_EQ(server->ProcessInMemory(ctxt), kHttpNeedsWorker) << c.target;
+    ASSERT_TRUE(ctxt.WorkerAnswer) << c.target;
+    EXPECT_EQ(g_nDataRead + g_nDataRead404, 0u) << "counted once, by the worker";
+    ctxt.URL = Target("data|hum.wzl|0", "1.html");  // parsing this again would answer image 0
+    EXPECT_EQ(ctxt.WorkerAnswer(ctxt), c.status) << c.target;
+    EXPECT_TRUE(ResponseBody(ctxt) == c.body) << c.target;
+    EXPECT_EQ(ctxt.OutContentType, kHtml);
+    EXPECT_EQ(g_nDataRead + g_nDataRead404, 1u) << c.target;
+    if (!c.logLine.empty()) lines.push_back(c.logLine);
+    g_nDataRead = 0;
+    g_nDataRead404 = 0;
+  }
+  EXPECT_EQ(WorkLogLines(server->WorkLogsFile()), lines);
+  // The body the worker read is kept: the loop answers the same request itself now.
+  THttpServerRequest again;
+  again.URL = cases[0].target;
+  EXPECT_EQ(server->ProcessInMemory(again), 200u);
+  EXPECT_TRUE(ResponseBody(again) == cases[0].body);
+  EXPECT_FALSE(again.WorkerAnswer);
+}
+
 // What a client must receive for a body: the bytes as they are, or their raw deflate at level 1
 // when the client lists deflate and the body has at least 1024 bytes.
 void ExpectWireBody(const THttpReply& r, const std::string& fresh, bool coded, const std::string& what) {
