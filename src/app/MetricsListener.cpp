@@ -65,11 +65,14 @@ std::string MetricsText(const TServiceControl& control) {
   Latency(out, m);
   Family(out, "nuvo_open_connections", "gauge", "Client connections open on the game port.");
   Sample(out, "nuvo_open_connections", static_cast<uint64_t>(service ? service->OpenConnections() : 0));
-  Family(out, "nuvo_data_memory_bytes", "gauge", "Bytes of libraries, maps and wavs the last load pass took in.");
-  Sample(out, "nuvo_data_memory_bytes", m.DataMemoryBytes);
+  // The catalogue served is the one of the last pass put in place: a failed reload leaves it.
+  const std::shared_ptr<TGameLib> lib = control.GameLib();
+  const std::shared_ptr<const TPassReport> served = lib ? lib->LastPass() : nullptr;
+  Family(out, "nuvo_data_memory_bytes", "gauge", "Bytes of libraries, maps and wavs of the catalogue served.");
+  Sample(out, "nuvo_data_memory_bytes", served ? served->StoredBytes() : uint64_t{0});
   Family(out, "nuvo_load_passes_total", "counter", "Load passes completed.");
   Sample(out, "nuvo_load_passes_total", m.LoadPasses);
-  Family(out, "nuvo_last_load_pass_seconds", "gauge", "Duration of the last completed load pass.");
+  Family(out, "nuvo_last_load_pass_seconds", "gauge", "Duration of the last completed load pass, from its start.");
   Sample(out, "nuvo_last_load_pass_seconds", static_cast<double>(m.LastPassMs) / 1e3);
   Family(out, "nuvo_service_up", "gauge", "1 while the service answers game clients, 0 otherwise.");
   Sample(out, "nuvo_service_up", static_cast<uint64_t>(g_boStart.load() ? 1 : 0));

@@ -104,7 +104,6 @@ void TServiceControl::FormCreate() {
 }
 
 void TServiceControl::AskPass() {
-  FPassAskedAt = GetTickCount64();
   FPassPending = true;
   FGameLib->SetLoadLib(LoadListsOfSettings());
 }
@@ -113,7 +112,7 @@ void TServiceControl::PassEnded(const TPassReport& report) {
   {
     std::lock_guard hold(FServiceLock);
     if (FClosing || !FGameLib) return;
-    FMetrics->CountLoadPass(std::chrono::milliseconds(GetTickCount64() - FPassAskedAt), report);
+    FMetrics->CountLoadPass(report);
     g_nDataMemory = report.StoredBytes();
   }
   if (FView.PassEnded) FView.PassEnded(report);

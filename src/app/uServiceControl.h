@@ -92,7 +92,6 @@ class TServiceControl {
   std::shared_ptr<TGameLib> FGameLib;
   std::shared_ptr<TNuvoHttpServer> FNuvoClientServer;
   std::string FUrl;            // under FServiceLock: what the last start announced
-  uint64_t FPassAskedAt = 0;   // under FServiceLock: when, in GetTickCount64 milliseconds
   // Under FServiceLock: a pass asked for has not ended yet; a start command waits for its end.
   bool FPassPending = false;
   bool FStartWaiting = false;

@@ -39,6 +39,8 @@ struct TPassReport {
   std::vector<TPassEntry> Entries;
   // The pass went through every list and its catalogue is the one served.
   bool Complete = false;
+  // How long the pass ran, from taking its lists to its catalogue in place (or its failure).
+  uint64_t Milliseconds = 0;
 
   size_t Count(TEntryState state) const;
   // Bytes of the Stored entries: what the catalogue took in.

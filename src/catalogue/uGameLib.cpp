@@ -426,6 +426,11 @@ std::shared_ptr<const TPassReport> TGameLib::LastPass() const {
 }
 
 TPassReport TGameLib::LoadGameLib(const TLoadLists& Lists) {
+  const auto began = std::chrono::steady_clock::now();
+  const auto took = [began] {
+    return static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - began).count());
+  };
   TPass pass;
   const auto add = [&pass](TResourceList list, size_t I, const std::string& name, const std::string* password) {
     if (name.empty()) return;  // an empty line is no resource
@@ -458,6 +463,7 @@ TPassReport TGameLib::LoadGameLib(const TLoadLists& Lists) {
     if (e.State == TEntryState::Unreadable) {
       enterUpTo(PhaseOf(e.List));  // the lines of every phase reached come before the failure's
       pass.Report.Entries.push_back(e);
+      pass.Report.Milliseconds = took();
       PutInPlace(pass, false);
       ELoadPassError failed(e.Path, e.Error);
       failed.Report = std::move(pass.Report);
@@ -473,6 +479,7 @@ TPassReport TGameLib::LoadGameLib(const TLoadLists& Lists) {
   if (!complete || FAbandon) return std::move(pass.Report);
   enterUpTo(kPassDone);
   std::vector<TScratch>().swap(scratch);
+  pass.Report.Milliseconds = took();
   PutInPlace(pass, true);
 
   ShowLoadLabel(AnsiFromUtf8("微端资源加载完毕！"));

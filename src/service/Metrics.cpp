@@ -55,11 +55,8 @@ void TServiceMetrics::CountResponse(size_t raw, size_t sent, std::chrono::micros
   Add(shard.LatencySumUs, us);
 }
 
-void TServiceMetrics::CountLoadPass(std::chrono::milliseconds duration, const TPassReport& report) {
-  FLastPassMs.store(static_cast<uint64_t>(duration.count()), std::memory_order_relaxed);
-  FDataMemoryBytes.store(report.StoredBytes(), std::memory_order_relaxed);
-  for (size_t state = 0; state < kEntryStates; ++state)
-    FResources[state].store(report.Count(static_cast<TEntryState>(state)), std::memory_order_relaxed);
+void TServiceMetrics::CountLoadPass(const TPassReport& report) {
+  FLastPassMs.store(report.Milliseconds, std::memory_order_relaxed);
   Add(FLoadPasses, 1);
 }
 
@@ -76,8 +73,6 @@ TMetricsSnapshot TServiceMetrics::Read() const {
   }
   s.LoadPasses = Get(FLoadPasses);
   s.LastPassMs = Get(FLastPassMs);
-  s.DataMemoryBytes = Get(FDataMemoryBytes);
-  for (size_t state = 0; state < kEntryStates; ++state) s.Resources[state] = Get(FResources[state]);
   return s;
 }
 

@@ -37,9 +37,6 @@ struct TMetricsSnapshot {
   uint64_t LatencySumUs = 0;
   uint64_t LoadPasses = 0;
   uint64_t LastPassMs = 0;
-  // From the report of the last completed pass: bytes stored, entries by state.
-  uint64_t DataMemoryBytes = 0;
-  std::array<uint64_t, kEntryStates> Resources{};
 };
 
 class TServiceMetrics {
@@ -54,8 +51,8 @@ class TServiceMetrics {
   // The front end: one response went out, `raw` body bytes as `sent` bytes, `latency` after its
   // request was received.
   void CountResponse(size_t raw, size_t sent, std::chrono::microseconds latency);
-  // The service owner: a load pass completed in `duration` with `report`.
-  void CountLoadPass(std::chrono::milliseconds duration, const TPassReport& report);
+  // The service owner: a load pass completed with `report` (its duration the pass's own).
+  void CountLoadPass(const TPassReport& report);
 
   TMetricsSnapshot Read() const;
 
@@ -64,8 +61,6 @@ class TServiceMetrics {
   std::unique_ptr<TShard[]> FShards;
   std::atomic<uint64_t> FLoadPasses{0};
   std::atomic<uint64_t> FLastPassMs{0};
-  std::atomic<uint64_t> FDataMemoryBytes{0};
-  std::array<std::atomic<uint64_t>, kEntryStates> FResources{};
 };
 
 // The text names of a request kind and an outcome as the exposition labels them.

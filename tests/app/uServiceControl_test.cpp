@@ -382,6 +382,39 @@ TEST_F(MetricsListenerTest, MetricsParseAndCountRealRequests) {
   EXPECT_EQ(fourth.at("nuvo_load_passes_total"), 2);
 }
 
+// The load figures name the catalogue served and the pass's own run, whatever came after them.
+TEST_F(MetricsListenerTest, LoadFiguresAreThoseOfTheServedCatalogueAndThePassItself) {
+  TServiceControl control(view.View());
+  control.FormCreate();
+  bool started = false;
+  ASSERT_TRUE(view.WaitStart(1, started) && started);
+  OpenMetrics(control);
+  const std::shared_ptr<const TPassReport> first = control.GameLib()->LastPass();
+  ASSERT_NE(first, nullptr);
+  auto before = Scrape();
+  EXPECT_EQ(before.at("nuvo_data_memory_bytes"), static_cast<double>(first->StoredBytes()));
+  EXPECT_GT(first->StoredBytes(), 0u);
+  EXPECT_EQ(before.at("nuvo_last_load_pass_seconds"), static_cast<double>(first->Milliseconds) / 1e3);
+
+  control.LoadResources();
+  ASSERT_TRUE(view.WaitStart(2, started) && started);
+  const auto second = Scrape();
+  EXPECT_EQ(second.at("nuvo_last_load_pass_seconds"),
+            static_cast<double>(control.GameLib()->LastPass()->Milliseconds) / 1e3);
+
+  {
+    std::lock_guard hold(g_ConfigLock);
+    g_MapList.push_back("/proc/self/mem");  // listed and present, but no read of it succeeds
+  }
+  control.LoadResources();
+  bool running = false;
+  ASSERT_TRUE(view.WaitFailure(running) && running);
+  const auto failed = Scrape();
+  EXPECT_EQ(failed.at("nuvo_data_memory_bytes"), second.at("nuvo_data_memory_bytes")) << "the old catalogue is served";
+  EXPECT_EQ(failed.at("nuvo_last_load_pass_seconds"), second.at("nuvo_last_load_pass_seconds"));
+  EXPECT_EQ(failed.at("nuvo_load_passes_total"), 2);
+}
+
 TEST(PromTextChecker, RefusesWhatAScraperWouldRefuse) {
   EXPECT_NO_THROW(ParsePromText("# TYPE a counter\na{x=\"1\"} 2\n"));
   for (const char* bad : {"a 1\n", "# TYPE a counter\na 1", "# TYPE a counter\na{x=1} 1\n",
