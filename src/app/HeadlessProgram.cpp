@@ -90,23 +90,26 @@ void HandleSignals(TSignalWaiter& signals, TServiceControl& control, std::atomic
   }
 }
 
-// The metrics listener when the options ask for one; nothing, with a line on standard error,
-// when its address cannot be bound.
-std::unique_ptr<TMetricsListener> OpenMetrics(const THeadlessOptions& options, const TServiceControl& control) {
+// The metrics listener when the options ask for one; nothing, with a line on standard error and
+// `failed` set, when its address cannot be bound: a health check must not ask another instance.
+std::unique_ptr<TMetricsListener> OpenMetrics(const THeadlessOptions& options, const TServiceControl& control,
+                                              bool& failed) {
   if (options.MetricsHost.empty()) return nullptr;
   auto listener = std::make_unique<TMetricsListener>(control);
   if (const int rc = listener->Open(options.MetricsHost, options.MetricsPort)) {
-    std::fprintf(stderr, "metrics %s:%s: %s\n", options.MetricsHost.c_str(), options.MetricsPort.c_str(),
-                 AddUrlErrorText(rc).c_str());
+    std::fprintf(stderr, "metrics %s:%s: cannot listen: %s\n", options.MetricsHost.c_str(),
+                 options.MetricsPort.c_str(), AddUrlErrorText(rc).c_str());
+    failed = true;
     return nullptr;
   }
   return listener;
 }
 
 // The browser console when the options ask for one; nothing, with a line on standard error, when
-// its token or address cannot be had. Prints the console's address with the token once.
+// its token or address cannot be had (`failed` set when the address cannot be bound). Prints the
+// console's address with the token once.
 std::unique_ptr<TAdminListener> OpenAdmin(const THeadlessOptions& options, TServiceControl& control,
-                                          TConsoleState& state) {
+                                          TConsoleState& state, bool& failed) {
   if (options.AdminHost.empty()) return nullptr;
   const std::string where = options.AdminHost + ":" + options.AdminPort;
   // Taking the game port first would keep the service from starting when the pass ends.
@@ -124,7 +127,8 @@ std::unique_ptr<TAdminListener> OpenAdmin(const THeadlessOptions& options, TServ
   auto listener = std::make_unique<TAdminListener>(control, state, std::move(token),
                                                    [&control](TServiceCommand c) { RunServiceCommand(control, c); });
   if (const int rc = listener->Open(options.AdminHost, options.AdminPort)) {
-    std::fprintf(stderr, "admin %s: %s\n", where.c_str(), AddUrlErrorText(rc).c_str());
+    std::fprintf(stderr, "admin %s: cannot listen: %s\n", where.c_str(), AddUrlErrorText(rc).c_str());
+    failed = true;
     return nullptr;
   }
   Print("浏览器控制台: " + listener->ConsoleUrl());
@@ -174,6 +178,11 @@ int RunHeadlessProgram(int argc, const char* const* argv) {
   limits.CacheMaxAge = options.CacheMaxAge;
   TServiceControl control(view, limits);
   control.SetOverrides({options.MaxBandwidth, options.Listen});
+  // Before the pass, so that a metrics address that cannot be bound ends the start at once.
+  bool listenerFailed = false;
+  const std::unique_ptr<TMetricsListener> metrics = OpenMetrics(options, control, listenerFailed);
+  if (listenerFailed) return 1;
+  const bool defaults = !FileExists(g_sConfigFile);
   try {
     control.FormCreate();
   } catch (const std::exception& e) {
@@ -181,8 +190,13 @@ int RunHeadlessProgram(int argc, const char* const* argv) {
     std::fprintf(stderr, "%s\n", e.what());
     return 1;
   }
-  const std::unique_ptr<TMetricsListener> metrics = OpenMetrics(options, control);
-  std::unique_ptr<TAdminListener> admin = OpenAdmin(options, control, state);
+  if (defaults) MainOutMessage("未找到 Config.ini，使用默认设置");
+  std::unique_ptr<TAdminListener> admin = OpenAdmin(options, control, state, listenerFailed);
+  if (listenerFailed) {
+    control.FormDestroy(TServiceControl::TPassAtClose::Abandon);
+    PrintAll(g_ErrorList.Drain());
+    return 1;
+  }
   std::thread signalThread(HandleSignals, std::ref(signals), std::ref(control), std::ref(exitCode));
 
   // The console's timer: queued lines at once, the traffic line once a second while the service

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "app/LoadReport.h"
 #include "app/uServiceControl.h"
 #include "http/HttpApiServer.h"
 #include "service/FrontEndCoding.h"
@@ -52,6 +53,48 @@ void Latency(std::string& out, const TMetricsSnapshot& m) {
   Sample(out, "nuvo_request_duration_seconds_count", cumulative);
 }
 
+// The report of the pass whose catalogue is served; null before any.
+std::shared_ptr<const TPassReport> ServedReport(const TServiceControl& control) {
+  const std::shared_ptr<TGameLib> lib = control.GameLib();
+  return lib ? lib->LastPass() : nullptr;
+}
+
+const char* StateLabel(size_t state) {
+  static constexpr const char* kLabels[kEntryStates] = {"loaded", "missing", "refused", "unreadable"};
+  return state < kEntryStates ? kLabels[state] : "";
+}
+
+void Resources(std::string& out, const TPassReport* served) {
+  Family(out, "nuvo_resources", "gauge", "Listed resources of the catalogue served, by what the load pass made of them.");
+  for (size_t state = 0; state < kEntryStates; ++state)
+    Sample(out, std::string("nuvo_resources{state=\"") + StateLabel(state) + "\"}",
+           static_cast<uint64_t>(served ? served->Count(static_cast<TEntryState>(state)) : 0));
+  Family(out, "nuvo_resources_listed", "gauge", "Resources listed for the load pass of the catalogue served.");
+  Sample(out, "nuvo_resources_listed", static_cast<uint64_t>(served ? served->Entries.size() : 0));
+}
+
+// "ok: 14/15 listed resources loaded"; the strict form answers 503 and names every one not loaded
+// while any is, so that monitoring sees what a balancer must not act on.
+uint32_t Health(const TServiceControl& control, bool strict, std::string& body) {
+  const std::shared_ptr<const TPassReport> served = ServedReport(control);
+  const size_t loaded = served ? served->Count(TEntryState::Stored) : 0;
+  const size_t listed = served ? served->Entries.size() : 0;
+  const std::string count = std::to_string(loaded) + "/" + std::to_string(listed) + " listed resources loaded\n";
+  if (!g_boStart.load()) {
+    body = "stopped: " + count;
+    return 503;
+  }
+  if (!strict || loaded == listed) {
+    body = "ok: " + count;
+    return 200;
+  }
+  body = "incomplete: " + count;
+  for (const TPassEntry& e : served->Entries) {
+    if (e.State != TEntryState::Stored) body += "not loaded: " + e.Path + " (" + NotLoadedReason(e) + ")\n";
+  }
+  return 503;
+}
+
 }  // namespace
 
 std::string MetricsText(const TServiceControl& control) {
@@ -66,10 +109,10 @@ std::string MetricsText(const TServiceControl& control) {
   Family(out, "nuvo_open_connections", "gauge", "Client connections open on the game port.");
   Sample(out, "nuvo_open_connections", static_cast<uint64_t>(service ? service->OpenConnections() : 0));
   // The catalogue served is the one of the last pass put in place: a failed reload leaves it.
-  const std::shared_ptr<TGameLib> lib = control.GameLib();
-  const std::shared_ptr<const TPassReport> served = lib ? lib->LastPass() : nullptr;
+  const std::shared_ptr<const TPassReport> served = ServedReport(control);
   Family(out, "nuvo_data_memory_bytes", "gauge", "Bytes of libraries, maps and wavs of the catalogue served.");
   Sample(out, "nuvo_data_memory_bytes", served ? served->StoredBytes() : uint64_t{0});
+  Resources(out, served.get());
   Family(out, "nuvo_load_passes_total", "counter", "Load passes completed.");
   Sample(out, "nuvo_load_passes_total", m.LoadPasses);
   Family(out, "nuvo_last_load_pass_seconds", "gauge", "Duration of the last completed load pass, from its start.");
@@ -94,10 +137,10 @@ uint32_t AnswerMetricsRequest(const TServiceControl& control, THttpServerRequest
     return 200;
   }
   if (path == "/healthz") {
-    const bool up = g_boStart.load();
+    const size_t query = c.URL.find('?');
+    const bool strict = query != std::string::npos && c.URL.compare(query + 1, std::string::npos, "all") == 0;
     c.OutContentType = kTextFormat;
-    c.OutContent = up ? "ok\n" : "stopped\n";
-    return up ? 200 : 503;
+    return Health(control, strict, c.OutContent);
   }
   return 0;
 }

@@ -325,6 +325,7 @@ TEST_F(MetricsListenerTest, HealthIs200WhileTheServiceIsStartedAnd503Otherwise) 
   bool started = false;
   ASSERT_TRUE(view.WaitStart(1, started) && started);
   EXPECT_EQ(Health(), 200u);
+  EXPECT_EQ(HttpGet(metrics->BoundPort(), "/healthz?all").Status, 200u) << "every listed resource is loaded";
   control.StopService();
   EXPECT_EQ(Health(), 503u);
   EXPECT_TRUE(control.LibLoadok());
@@ -413,6 +414,44 @@ TEST_F(MetricsListenerTest, LoadFiguresAreThoseOfTheServedCatalogueAndThePassIts
   EXPECT_EQ(failed.at("nuvo_data_memory_bytes"), second.at("nuvo_data_memory_bytes")) << "the old catalogue is served";
   EXPECT_EQ(failed.at("nuvo_last_load_pass_seconds"), second.at("nuvo_last_load_pass_seconds"));
   EXPECT_EQ(failed.at("nuvo_load_passes_total"), 2);
+}
+
+// One listed resource missing: the service still answers, so the plain health stays 200 and says
+// how many are loaded; the strict form and the series say what is missing.
+TEST_F(MetricsListenerTest, AMissingResourceShowsInTheStrictHealthAndTheResourceSeries) {
+  TServiceControl control(view.View());
+  control.FormCreate();
+  bool started = false;
+  ASSERT_TRUE(view.WaitStart(1, started) && started);
+  const std::string missing = "/nonexistent/Map/gone.map";
+  {
+    std::lock_guard hold(g_ConfigLock);
+    g_MapList.push_back(missing);
+  }
+  control.LoadResources();
+  ASSERT_TRUE(view.WaitStart(2, started) && started);
+  OpenMetrics(control);
+  const size_t listed = control.GameLib()->LastPass()->Entries.size();
+  const std::string count = std::to_string(listed - 1) + "/" + std::to_string(listed) + " listed resources loaded\n";
+
+  const THttpReply plain = HttpGet(metrics->BoundPort(), "/healthz");
+  EXPECT_EQ(plain.Status, 200u);
+  EXPECT_EQ(plain.Body, "ok: " + count);
+  const THttpReply strict = HttpGet(metrics->BoundPort(), "/healthz?all");
+  EXPECT_EQ(strict.Status, 503u);
+  EXPECT_EQ(strict.Body, "incomplete: " + count + "not loaded: " + missing + " (文件不存在)\n");
+
+  const auto m = Scrape();
+  EXPECT_EQ(m.at(R"(nuvo_resources{state="loaded"})"), static_cast<double>(listed - 1));
+  EXPECT_EQ(m.at(R"(nuvo_resources{state="missing"})"), 1);
+  EXPECT_EQ(m.at(R"(nuvo_resources{state="refused"})"), 0);
+  EXPECT_EQ(m.at(R"(nuvo_resources{state="unreadable"})"), 0);
+  EXPECT_EQ(m.at("nuvo_resources_listed"), static_cast<double>(listed));
+
+  control.StopService();
+  const THttpReply stopped = HttpGet(metrics->BoundPort(), "/healthz");
+  EXPECT_EQ(stopped.Status, 503u);
+  EXPECT_EQ(stopped.Body, "stopped: " + count);
 }
 
 TEST(PromTextChecker, RefusesWhatAScraperWouldRefuse) {

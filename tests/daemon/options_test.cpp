@@ -4,6 +4,8 @@
 
 #include <signal.h>
 #include <stdlib.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -213,6 +215,29 @@ TEST_F(DaemonOptionsRun, TellsTheServiceManagerReadyReloadingReadyStoppingInOrde
   EXPECT_EQ(notify.States, (std::vector<std::string>{"READY=1", "RELOADING=1", "READY=1", "STOPPING=1"}));
   ASSERT_FALSE(notify.Status.empty());
   EXPECT_NE(notify.Status.back().find("STATUS=请求: 0/错误：1/"), std::string::npos) << notify.Status.back();
+}
+
+// A metrics address another program holds: the health check would ask that program, so the start
+// fails before any pass, and the line says why.
+TEST_F(DaemonOptionsRun, AMetricsAddressThatCannotBeBoundIsAFailedStart) {
+  const int holder = ::socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(holder, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  ASSERT_EQ(::listen(holder, 1), 0);
+  socklen_t len = sizeof a;
+  ASSERT_EQ(::getsockname(holder, reinterpret_cast<sockaddr*>(&a), &len), 0);
+  const std::string taken = "127.0.0.1:" + std::to_string(ntohs(a.sin_port));
+  WriteConfigPort(demo.Folder, FreeLoopbackPort());
+  d.Process = std::make_unique<TChildProcess>(BuiltProgram("NuvoClientDaemon"),
+                                              std::vector<std::string>{"--metrics", taken}, demo.Folder);
+  EXPECT_EQ(d.Process->Wait(kStartTimeout), std::optional<int>(1)) << d.Process->Output();
+  ::close(holder);
+  const std::string all = d.Process->Output();
+  EXPECT_NE(all.find("metrics " + taken + ": cannot listen: "), std::string::npos) << all;
+  EXPECT_EQ(all.find("微端部署地址"), std::string::npos) << all;
 }
 
 // Nobody is there to start the service after a failed first pass: a failed start, told to the
