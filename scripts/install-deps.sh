@@ -17,7 +17,7 @@ test=(
   clang libclang-rt-dev
   xvfb xauth x11-apps imagemagick
   wrk nginx-light curl
-  dpkg-dev file logrotate
+  dpkg-dev file logrotate lintian
 )
 case "$need" in
   run) packages=("${run[@]}") ;;
