@@ -12,7 +12,7 @@ struct THeadlessOptions {
   std::string Listen = "+";       // interface address the game port binds; "+" every interface
   std::string MetricsHost;        // metrics listener's address; empty: no listener
   std::string MetricsPort;
-  uint32_t CacheMaxAge = 0;       // seconds of Cache-Control: max-age; 0 no such header
+  std::optional<uint32_t> CacheMaxAge;  // seconds of Cache-Control: max-age; none: no such header
 };
 
 // Parses the options. Nothing when the program is to run; otherwise the exit status after the

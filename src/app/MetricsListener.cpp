@@ -52,6 +52,14 @@ void Latency(std::string& out, const TMetricsSnapshot& m) {
   Sample(out, "nuvo_request_duration_seconds_count", cumulative);
 }
 
+// Scrapes and health checks must see the state of the moment: no entity tag, which would let a
+// cache keep or revalidate an old answer.
+THttpServerLimits ListenerLimits() {
+  THttpServerLimits limits;
+  limits.EntityTags = false;
+  return limits;
+}
+
 }  // namespace
 
 std::string MetricsText(const TServiceControl& control) {
@@ -77,7 +85,7 @@ std::string MetricsText(const TServiceControl& control) {
 }
 
 TMetricsListener::TMetricsListener(const TServiceControl& control)
-    : FControl(control), FServer(std::make_unique<THttpApiServer>()) {}
+    : FControl(control), FServer(std::make_unique<THttpApiServer>(ListenerLimits())) {}
 
 TMetricsListener::~TMetricsListener() = default;
 

@@ -472,7 +472,7 @@ class THttpSession : public std::enable_shared_from_this<THttpSession> {
         }
       }
     }
-    if (status == 200 && !plain.empty()) {
+    if (status == 200 && !plain.empty() && FCore->Limits.EntityTags) {
       // A strong tag from the bytes; a client that holds them gets 304 and no body.
       FTag = FBodyRef ? FBodyRef->Tag() : EntityTag(plain);
       if (!head.ContentEncoding.empty()) FTag = CodedEntityTag(FTag, head.ContentEncoding);

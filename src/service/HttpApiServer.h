@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -95,8 +96,11 @@ struct THttpServerLimits {
   // closed at once only when no connection is idle.
   std::size_t MaxConnections = 10000;
   std::size_t BodyCacheBytes = 32u << 20;  // answers kept by the request service for reuse
-  // "Cache-Control: max-age=N" on answers with an entity tag; 0: no such header.
-  uint32_t CacheMaxAge = 0;
+  // "Cache-Control: max-age=N" on answers with an entity tag; none: no such header.
+  std::optional<uint32_t> CacheMaxAge;
+  // A strong entity tag on every 200 with a body, and 304 for a client that holds it. Off where
+  // an answer is never the same twice (metrics, health).
+  bool EntityTags = true;
   // Every response goes to the metrics counters (bytes raw and sent, latency): the game port's
   // front end does, the metrics listener's own does not.
   bool CountResponses = false;
