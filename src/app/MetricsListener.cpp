@@ -3,8 +3,7 @@
 #include <cstdio>
 
 #include "app/uServiceControl.h"
-#include "catalogue/uGameLib.h"
-#include "service/HttpApiServer.h"
+#include "http/HttpApiServer.h"
 #include "service/Metrics.h"
 #include "service/ServiceState.h"
 
@@ -52,14 +51,6 @@ void Latency(std::string& out, const TMetricsSnapshot& m) {
   Sample(out, "nuvo_request_duration_seconds_count", cumulative);
 }
 
-// Scrapes and health checks must see the state of the moment: no entity tag, which would let a
-// cache keep or revalidate an old answer.
-THttpServerLimits ListenerLimits() {
-  THttpServerLimits limits;
-  limits.EntityTags = false;
-  return limits;
-}
-
 }  // namespace
 
 std::string MetricsText(const TServiceControl& control) {
@@ -74,7 +65,7 @@ std::string MetricsText(const TServiceControl& control) {
   Family(out, "nuvo_open_connections", "gauge", "Client connections open on the game port.");
   Sample(out, "nuvo_open_connections", static_cast<uint64_t>(service ? service->OpenConnections() : 0));
   Family(out, "nuvo_data_memory_bytes", "gauge", "Bytes of libraries, maps and wavs the last load pass took in.");
-  Sample(out, "nuvo_data_memory_bytes", g_nDataMemory.load());
+  Sample(out, "nuvo_data_memory_bytes", m.DataMemoryBytes);
   Family(out, "nuvo_load_passes_total", "counter", "Load passes completed.");
   Sample(out, "nuvo_load_passes_total", m.LoadPasses);
   Family(out, "nuvo_last_load_pass_seconds", "gauge", "Duration of the last completed load pass.");
@@ -84,8 +75,10 @@ std::string MetricsText(const TServiceControl& control) {
   return out;
 }
 
+// No entity tagger: scrapes and health checks must see the state of the moment, and a tag would
+// let a cache keep or revalidate an old answer.
 TMetricsListener::TMetricsListener(const TServiceControl& control)
-    : FControl(control), FServer(std::make_unique<THttpApiServer>(ListenerLimits())) {}
+    : FControl(control), FServer(std::make_unique<THttpApiServer>()) {}
 
 TMetricsListener::~TMetricsListener() = default;
 
