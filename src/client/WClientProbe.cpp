@@ -110,7 +110,7 @@ TWClientConnection::TWClientConnection(const std::string& url) : FImpl(std::make
   const size_t colon = authority.find(':', hostEnd);
   FImpl->Host = authority.substr(0, colon);
   FImpl->Port = colon == std::string::npos ? "80" : authority.substr(colon + 1);
-  if (hostEnd != 0 && (FImpl->Host.front() != '[' || hostEnd != FImpl->Host.size()))
+  if ((hostEnd != 0 || authority.rfind('[', 0) == 0) && (FImpl->Host.front() != '[' || hostEnd != FImpl->Host.size()))
     throw std::invalid_argument("not an http address: " + url);
   if (hostEnd != 0) FImpl->Host = FImpl->Host.substr(1, hostEnd - 2);
   if (FImpl->Host.empty() || FImpl->Port.empty()) throw std::invalid_argument("not an http address: " + url);
