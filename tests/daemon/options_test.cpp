@@ -72,14 +72,14 @@ TEST(DaemonOptions, AnUnknownOptionOrABadValueGivesUsageAndReasonOnStandardError
     std::string reason;  // in the last line, when it matters which
   };
   const std::vector<TCase> cases = {
-      {{"--bogus"}}, {{"serve"}}, {{"--dir"}}, {{"--dir", dir.PathOf("nowhere")}},
+      {{"--bogus"}, ""}, {{"serve"}, ""}, {{"--dir"}, ""}, {{"--dir", dir.PathOf("nowhere")}, ""},
       {{"--version", "extra"}, "extra"},
       {{"--max-bandwidth", "-1"}, "'-1' is not in 0-4095"}, {{"--max-bandwidth", "4096"}, "'4096' is not in 0-4095"},
       {{"--max-bandwidth", "abc"}, "'abc' is not a number"}, {{"--max-bandwidth", "1.5"}, "'1.5' is not a whole number"},
       {{"--max-bandwidth", ""}, "'' is not a number"}, {{"--max-bandwidth", "99999999999999999999"}, "is not in 0-4095"},
-      {{"--listen", "localhost"}}, {{"--listen", "127.0.0"}}, {{"--listen", ""}},
-      {{"--metrics", "127.0.0.1"}}, {{"--metrics", "127.0.0.1:0"}}, {{"--metrics", "127.0.0.1:65536"}},
-      {{"--metrics", "127.0.0.1:9x"}}, {{"--metrics", "metrics.host:9100"}}, {{"--metrics", ":9100"}},
+      {{"--listen", "localhost"}, ""}, {{"--listen", "127.0.0"}, ""}, {{"--listen", ""}, ""},
+      {{"--metrics", "127.0.0.1"}, ""}, {{"--metrics", "127.0.0.1:0"}, ""}, {{"--metrics", "127.0.0.1:65536"}, ""},
+      {{"--metrics", "127.0.0.1:9x"}, ""}, {{"--metrics", "metrics.host:9100"}, ""}, {{"--metrics", ":9100"}, ""},
       {{"--cache-max-age", "-5"}, "'-5' is not in 0-2147483647"}, {{"--cache-max-age", "soon"}, "'soon' is not a number"},
       {{"--cache-max-age", "2147483648"}, "'2147483648' is not in 0-2147483647"}};
   for (const auto& [args, reason] : cases) {
