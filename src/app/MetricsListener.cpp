@@ -4,7 +4,6 @@
 
 #include "app/uServiceControl.h"
 #include "http/HttpApiServer.h"
-#include "service/FrontEndCoding.h"
 #include "service/Metrics.h"
 #include "service/ServiceState.h"
 
@@ -76,10 +75,10 @@ std::string MetricsText(const TServiceControl& control) {
   return out;
 }
 
+// No entity tagger: scrapes and health checks must see the state of the moment, and a tag would
+// let a cache keep or revalidate an old answer.
 TMetricsListener::TMetricsListener(const TServiceControl& control)
-    : FControl(control), FServer(std::make_unique<THttpApiServer>()) {
-  FServer->SetEntityTagger(EntityTag);
-}
+    : FControl(control), FServer(std::make_unique<THttpApiServer>()) {}
 
 TMetricsListener::~TMetricsListener() = default;
 

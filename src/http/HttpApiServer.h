@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -110,8 +111,8 @@ struct THttpServerLimits {
   // closed at once only when no connection is idle.
   std::size_t MaxConnections = 10000;
   std::size_t BodyCacheBytes = 32u << 20;  // answers kept by the request service for reuse
-  // "Cache-Control: max-age=N" on answers with an entity tag; 0: no such header.
-  uint32_t CacheMaxAge = 0;
+  // "Cache-Control: max-age=N" on answers with an entity tag; none: no such header.
+  std::optional<uint32_t> CacheMaxAge;
 };
 
 // The text of an error code returned by THttpApiServer::AddUrl.

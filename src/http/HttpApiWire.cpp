@@ -170,9 +170,9 @@ std::string BuildResponseHead(const TResponseHead& head) {
     out += "\r\n";
   }
   if (head.VaryAcceptEncoding) out += "Vary: Accept-Encoding\r\n";
-  if (head.MaxAge != 0) {
+  if (head.MaxAge) {
     out += "Cache-Control: max-age=";
-    out += std::to_string(head.MaxAge);
+    out += std::to_string(*head.MaxAge);
     out += "\r\n";
   }
   if (head.HasBody) {

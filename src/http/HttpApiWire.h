@@ -6,6 +6,7 @@
 #include <boost/beast/http.hpp>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -50,7 +51,7 @@ struct TResponseHead {
   std::size_t ContentLength = 0;
   std::string_view ETag;       // empty: no such line
   bool VaryAcceptEncoding = false;
-  uint32_t MaxAge = 0;         // "Cache-Control: max-age=N" when not 0
+  std::optional<uint32_t> MaxAge;  // "Cache-Control: max-age=N" when set
   bool HasBody = true;    // false for statuses that carry no body (1xx, 204, 304)
   bool Close = false;     // "Connection: close"
   bool KeepAlive10 = false;  // "Connection: keep-alive" for an HTTP/1.0 client that asked for it

@@ -164,6 +164,10 @@ void CreateEmptyFileIfMissing(const std::string& path) {
   if (fd.get() < 0) throw EInOutError(ErrorText("Cannot create file", path));
 }
 
+void CheckDirectoryReadable(const std::string& path) {
+  if (::faccessat(AT_FDCWD, path.c_str(), R_OK | X_OK, AT_EACCESS) != 0) throw EInOutError(ErrorText("Cannot read", path));
+}
+
 std::vector<std::string> ListFiles(const std::string& dir) {
   std::vector<std::string> names;
   DIR* d = ::opendir(dir.empty() ? "." : dir.c_str());

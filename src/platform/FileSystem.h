@@ -35,6 +35,10 @@ void WriteFileAtomic(const std::string& path, std::string_view bytes);
 // Creates an empty file when none exists. Throws EInOutError on failure.
 void CreateEmptyFileIfMissing(const std::string& path);
 
+// Throws EInOutError("Cannot read <path>: <reason>") when the directory's entries cannot be listed
+// or reached (no read or search permission): every file in it would look missing.
+void CheckDirectoryReadable(const std::string& path);
+
 // Names of the regular files directly inside a directory (no sub-directories); empty when the
 // directory cannot be read.
 std::vector<std::string> ListFiles(const std::string& dir);
