@@ -60,6 +60,9 @@ std::optional<int> ParseHeadlessOptions(int argc, const char* const* argv, THead
   app.add_option("--cache-max-age", options.CacheMaxAge,
                  "Cache-Control: max-age in seconds on answers with a body; default none (0)")
       ->check(CLI::Range(0u, 2147483647u));
+  app.add_option("--max-connections-per-address", options.MaxConnectionsPerAddress,
+                 "Most connections one client address may hold on the game port; default 2500")
+      ->check(CLI::Range(1u, 1000000u));
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {

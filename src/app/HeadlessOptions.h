@@ -13,6 +13,7 @@ struct THeadlessOptions {
   std::string MetricsHost;        // metrics listener's address; empty: no listener
   std::string MetricsPort;
   uint32_t CacheMaxAge = 0;       // seconds of Cache-Control: max-age; 0 no such header
+  uint32_t MaxConnectionsPerAddress = 0;  // game-port connections one client address may hold; 0 the default
 };
 
 // Parses the options. Nothing when the program is to run; otherwise the exit status after the

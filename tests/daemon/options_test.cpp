@@ -54,7 +54,8 @@ TEST(DaemonOptions, HelpAndVersionGoToStandardOutputWithStatus0) {
   EXPECT_EQ(help.Status, 0);
   const std::string text = Joined(help.Lines);
   EXPECT_NE(text.find("Usage: NuvoClientDaemon"), std::string::npos) << text;
-  for (const char* option : {"--dir", "--max-bandwidth", "--listen", "--metrics", "--cache-max-age", "--version"})
+  for (const char* option : {"--dir", "--max-bandwidth", "--listen", "--metrics", "--cache-max-age",
+                             "--max-connections-per-address", "--version"})
     EXPECT_NE(text.find(option), std::string::npos) << option;
   EXPECT_TRUE(RunDaemonShowing({"--help"}, false, dir.Path()).Lines.empty());
 
@@ -73,7 +74,8 @@ TEST(DaemonOptions, AnUnknownOptionOrABadValueGivesUsageAndReasonOnStandardError
       {"--listen", "localhost"}, {"--listen", "127.0.0"}, {"--listen", ""},
       {"--metrics", "127.0.0.1"}, {"--metrics", "127.0.0.1:0"}, {"--metrics", "127.0.0.1:65536"},
       {"--metrics", "127.0.0.1:9x"}, {"--metrics", "metrics.host:9100"}, {"--metrics", ":9100"},
-      {"--cache-max-age", "-5"}, {"--cache-max-age", "soon"}, {"--cache-max-age", "2147483648"}};
+      {"--cache-max-age", "-5"}, {"--cache-max-age", "soon"}, {"--cache-max-age", "2147483648"},
+      {"--max-connections-per-address", "0"}, {"--max-connections-per-address", "many"}};
   for (const auto& args : cases) {
     const std::string name = args[0] + (args.size() > 1 ? " '" + args[1] + "'" : "");
     const TRunResult err = RunDaemonShowing(args, false, dir.Path());
@@ -109,7 +111,7 @@ TEST_F(DaemonOptionsRun, DirListenAndMetricsServeTheFolderOnTheInterfaceWithItsO
   const uint16_t metricsPort = FreeLoopbackPort();
   d = StartDaemonIn(demo.Folder, kStartTimeout,
                     {"--dir", demo.Folder, "--metrics", "127.0.0.1:" + std::to_string(metricsPort),
-                     "--max-bandwidth", "0", "--cache-max-age", "600"},
+                     "--max-bandwidth", "0", "--cache-max-age", "600", "--max-connections-per-address", "100"},
                     dir.Path());
   EXPECT_TRUE(DirectoryExists(demo.Folder + "/Logs")) << "the work log goes to the folder named";
   EXPECT_FALSE(DirectoryExists(dir.PathOf("Logs")));
