@@ -18,6 +18,7 @@ struct alignas(64) TShard {
 
 TShard g_Shards[kShards];
 std::atomic<uint64_t> g_LoadPasses{0};
+std::atomic<uint64_t> g_WorkLogFailures{0};
 std::atomic<uint64_t> g_LastPassMs{0};
 std::atomic<uint64_t> g_DataMemoryBytes{0};
 std::array<std::atomic<uint64_t>, kEntryStates> g_Resources{};
@@ -57,6 +58,8 @@ void CountResponse(size_t raw, size_t sent, std::chrono::microseconds latency) {
   Add(shard.LatencySumUs, us);
 }
 
+void CountWorkLogFailure() { Add(g_WorkLogFailures, 1); }
+
 void CountLoadPass(std::chrono::milliseconds duration, const TPassReport& report) {
   g_LastPassMs.store(static_cast<uint64_t>(duration.count()), std::memory_order_relaxed);
   g_DataMemoryBytes.store(report.StoredBytes(), std::memory_order_relaxed);
@@ -76,6 +79,7 @@ TMetricsSnapshot ReadMetrics() {
     s.LatencySumUs += Get(shard.LatencySumUs);
   }
   s.LoadPasses = Get(g_LoadPasses);
+  s.WorkLogFailures = Get(g_WorkLogFailures);
   s.LastPassMs = Get(g_LastPassMs);
   s.DataMemoryBytes = Get(g_DataMemoryBytes);
   for (size_t state = 0; state < kEntryStates; ++state) s.Resources[state] = Get(g_Resources[state]);
@@ -103,6 +107,7 @@ void ResetMetrics() {
     shard.LatencySumUs = 0;
   }
   g_LoadPasses = 0;
+  g_WorkLogFailures = 0;
   g_LastPassMs = 0;
   g_DataMemoryBytes = 0;
   for (auto& c : g_Resources) c.store(0);

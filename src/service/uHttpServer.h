@@ -6,14 +6,16 @@
 #pragma once
 
 #include <array>
+#include <atomic>
+#include <climits>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <unordered_map>
 
 #include "service/BodyCache.h"
+#include "service/CheckIndexesThrottle.h"
 #include "http/HttpApiServer.h"
 #include "service/WClientRequest.h"
 
@@ -58,7 +60,7 @@ using TTickSource = std::function<uint64_t()>;
 class TNuvoHttpServer {
  public:
   // The index-table request of one token is answered once per this many milliseconds.
-  static constexpr int64_t kCheckIndexesInterval = 300000;
+  static constexpr int64_t kCheckIndexesInterval = TCheckIndexesThrottle::kInterval;
 
   // Takes the index table from the catalogue now and the token key from the password, names the
   // work-log file after the current time and creates ./Logs; the front end runs without an address.
@@ -85,6 +87,8 @@ class TNuvoHttpServer {
   // absent library); kHttpNeedsWorker otherwise. Never blocks: the front end's event loops call it.
   uint32_t ProcessInMemory(THttpServerRequest& Ctxt);
   void LogsOut(const std::string& msg) { FWorkLog.LogsOut(msg); }
+  // The operator hears of failing work-log writes once per this many milliseconds while they fail.
+  static constexpr int64_t kWorkLogReportInterval = 60000;
 
   const std::string& WorkLogsFile() const { return FWorkLog.FileName(); }
   uint16_t BoundPort() const { return NuvoServer->BoundPort(); }
@@ -97,8 +101,8 @@ class TNuvoHttpServer {
   THttpBodyRef LibraryBody(const TWClientRequest& request, bool mayBlock);
   THttpBodyRef StoredFileBody(const TWClientRequest& request);
   uint32_t Refuse(THttpServerRequest& Ctxt, int32_t nCode, const std::string& logLine);
+  void WriteWorkLog(const std::string& logLine);
   uint32_t AnswerCheckIndexes(THttpServerRequest& Ctxt, const std::string& sEncode);
-  void SweepCheckIndexes(int64_t now);
 
   std::shared_ptr<TGameLib> FGameLib;
   const TServiceSettings FSettings;
@@ -106,11 +110,12 @@ class TNuvoHttpServer {
   TTickSource FTick;
   std::array<uint8_t, 16> KeyPassBytes{};
   TWorkLog FWorkLog;
+  // The tick of the last report of a failing work log; kWorkLogWorks while writes succeed.
+  static constexpr int64_t kWorkLogWorks = INT64_MIN;
+  std::atomic<int64_t> FWorkLogReportedAt{kWorkLogWorks};
   std::string CompressIndexesTables;
   THttpBodyRef FIndexBody;  // CompressIndexesTables with its coded form, made once
   TBodyCache FBodies;
-  mutable std::mutex FCheckLock;
-  std::unordered_map<std::string, int64_t> CheckIndexesTime;
-  size_t FSweepAt;
+  TCheckIndexesThrottle CheckIndexesTime;
   std::unique_ptr<THttpApiServer> NuvoServer;  // last: released first, so no worker outlives the rest
 };
