@@ -143,6 +143,8 @@ void AppendFileBytes(const std::string& path, std::string_view bytes) {
     errno = error;
     throw EInOutError(ErrorText("Cannot write file", path));
   }
+  // A file system may report a failed write only when the file is closed.
+  if (::close(fd.release()) != 0) throw EInOutError(ErrorText("Cannot close file", path));
 }
 
 void WriteFileAtomic(const std::string& path, std::string_view bytes) {

@@ -3,6 +3,7 @@
 #include <boost/asio.hpp>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <ctime>
@@ -323,6 +324,31 @@ TEST_F(DispatchTest, AMapOrWavBodyIsMadeOncePerCatalogueStateAndNeverOutlivesIt)
   }
   lib->Clear();  // unload
   for (const auto& [target, path] : files) EXPECT_FALSE(Ask(target).Ctxt.OutBody) << target;
+}
+
+// A WZL header block is its index file as it is on disk: a change of that file (or of the data
+// file) drops the library's kept bodies, and only its own, and is told once.
+TEST_F(DispatchTest, AChangedIndexFileDropsItsLibrarysKeptBodiesOnly) {
+  const std::string header = Target("data|hum.wzl|Header", "1.html");
+  const std::string other = Target("data|items.jpk|0", "2.html");
+  const THttpBodyRef keptHeader = Ask(header).Ctxt.OutBody;
+  const THttpBodyRef keptOther = Ask(other).Ctxt.OutBody;
+  ASSERT_TRUE(keptHeader && keptOther);
+  ASSERT_EQ(Ask(header).Ctxt.OutBody, keptHeader) << "kept";
+  lib->Resume();  // its thread looks for changed files
+  AppendFileBytes(client + "/Data/Hum.wzx", "more");
+  const std::string fresh = lib->GetHeaderBuff("\\data\\hum.wzl");
+  ASSERT_NE(fresh, keptHeader->Plain());
+  THttpBodyRef now;
+  for (int i = 0; i < 1000 && (now = Ask(header).Ctxt.OutBody)->Plain() != fresh; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(now->Plain(), fresh);
+  EXPECT_EQ(Ask(other).Ctxt.OutBody, keptOther) << "another library's body stays kept";
+  AppendFileBytes(client + "/Data/Hum.wzl", "more");
+  std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+  const std::vector<std::string> log = DrainLogQueue();
+  EXPECT_EQ(std::count(log.begin(), log.end(), "\\data\\hum.wzl 资源文件已被修改，请重新加载微端资源！"), 1);
 }
 
 // The per-library lock that every entry read of a library takes.
