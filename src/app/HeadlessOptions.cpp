@@ -92,6 +92,9 @@ std::optional<int> ParseHeadlessOptions(int argc, const char* const* argv, THead
                  "Cache-Control: max-age in seconds on answers with an entity tag (0: revalidate every time); "
                  "default no such header")
       ->check(WholeNumberIn(0, 2147483647));
+  app.add_option("--max-connections-per-address", options.MaxConnectionsPerAddress,
+                 "Most connections one client address may hold on the game port; default 2500")
+      ->check(WholeNumberIn(1, 1000000));
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {

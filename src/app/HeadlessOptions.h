@@ -15,6 +15,7 @@ struct THeadlessOptions {
   std::string MetricsHost;        // metrics listener's address; empty: no listener
   std::string MetricsPort;
   std::optional<uint32_t> CacheMaxAge;  // seconds of Cache-Control: max-age; none: no such header
+  uint32_t MaxConnectionsPerAddress = 0;  // game-port connections one client address may hold; 0 the default
   std::string AdminHost;          // browser console's address; empty: no console
   std::string AdminPort;
   std::string AdminTokenFile = kAdminTokenFile;  // relative to the working directory

@@ -176,6 +176,7 @@ int RunHeadlessProgram(int argc, const char* const* argv) {
   };
   THttpServerLimits limits;
   limits.CacheMaxAge = options.CacheMaxAge;
+  if (options.MaxConnectionsPerAddress != 0) limits.MaxConnectionsPerAddress = options.MaxConnectionsPerAddress;
   TServiceControl control(view, limits);
   control.SetOverrides({options.MaxBandwidth, options.Listen});
   try {

@@ -64,6 +64,8 @@ std::string MetricsText(const TServiceControl& control) {
   Latency(out, m);
   Family(out, "nuvo_open_connections", "gauge", "Client connections open on the game port.");
   Sample(out, "nuvo_open_connections", static_cast<uint64_t>(service ? service->OpenConnections() : 0));
+  Family(out, "nuvo_work_log_failures_total", "counter", "Refusals whose work-log line could not be written.");
+  Sample(out, "nuvo_work_log_failures_total", m.WorkLogFailures);
   Family(out, "nuvo_data_memory_bytes", "gauge", "Bytes of libraries, maps and wavs the last load pass took in.");
   Sample(out, "nuvo_data_memory_bytes", m.DataMemoryBytes);
   Family(out, "nuvo_load_passes_total", "counter", "Load passes completed.");

@@ -19,6 +19,14 @@ void LimitRequestParser(THttpRequestParser& parser, const THttpServerLimits& lim
 // The status that answers a request the parser refused: 431, 413 or 400.
 uint32_t StatusForParseError(const boost::beast::error_code& ec);
 
+// The status that refuses a request the parser read whole but whose framing or host cannot be trusted, 0 when it may be
+// answered: 400 for an HTTP/1.1 request without Host or any request with more than one, and for a
+// Transfer-Encoding that does not end in "chunked" (its body's end is unknown, so what follows could
+// be taken for a further request), that the parser did not read as chunked, or that an HTTP/1.0
+// request carries; 501 for a list that ends in
+// "chunked" but names another coding the server does not decode. The connection closes after either.
+uint32_t RequestFramingRefusal(const THttpRequestParser& parser);
+
 // Fills the request fields of `ctxt` and empties its response fields.
 void FillRequestContext(const boost::beast::http::request<boost::beast::http::string_body>& req,
                         std::string_view remoteIP, THttpServerRequest& ctxt);

@@ -133,7 +133,16 @@ void ReadFileInto(const std::string& path, std::string& out) {
 void AppendFileBytes(const std::string& path, std::string_view bytes) {
   Fd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
   if (fd.get() < 0) throw EInOutError(ErrorText("Cannot open file", path));
-  if (!WriteAll(fd.get(), bytes)) throw EInOutError(ErrorText("Cannot write file", path));
+  struct stat before {};
+  const bool sized = ::fstat(fd.get(), &before) == 0;
+  if (!WriteAll(fd.get(), bytes)) {
+    // A write cut short (a full disk, a file-size limit) is taken back, so that the next append
+    // does not continue a broken line.
+    const int error = errno;
+    if (sized) (void)!::ftruncate(fd.get(), before.st_size);
+    errno = error;
+    throw EInOutError(ErrorText("Cannot write file", path));
+  }
   // A file system may report a failed write only when the file is closed.
   if (::close(fd.release()) != 0) throw EInOutError(ErrorText("Cannot close file", path));
 }

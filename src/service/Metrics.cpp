@@ -55,6 +55,8 @@ void TServiceMetrics::CountResponse(size_t raw, size_t sent, std::chrono::micros
   Add(shard.LatencySumUs, us);
 }
 
+void TServiceMetrics::CountWorkLogFailure() { Add(FWorkLogFailures, 1); }
+
 void TServiceMetrics::CountLoadPass(std::chrono::milliseconds duration, const TPassReport& report) {
   FLastPassMs.store(static_cast<uint64_t>(duration.count()), std::memory_order_relaxed);
   FDataMemoryBytes.store(report.StoredBytes(), std::memory_order_relaxed);
@@ -75,6 +77,7 @@ TMetricsSnapshot TServiceMetrics::Read() const {
     s.LatencySumUs += Get(shard.LatencySumUs);
   }
   s.LoadPasses = Get(FLoadPasses);
+  s.WorkLogFailures = Get(FWorkLogFailures);
   s.LastPassMs = Get(FLastPassMs);
   s.DataMemoryBytes = Get(FDataMemoryBytes);
   for (size_t state = 0; state < kEntryStates; ++state) s.Resources[state] = Get(FResources[state]);

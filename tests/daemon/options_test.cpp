@@ -55,7 +55,7 @@ TEST(DaemonOptions, HelpAndVersionGoToStandardOutputWithStatus0) {
   const std::string text = Joined(help.Lines);
   EXPECT_NE(text.find("Usage: NuvoClientDaemon"), std::string::npos) << text;
   for (const char* option : {"--dir", "--max-bandwidth", "--listen", "--metrics", "--cache-max-age", "--admin",
-                             "--admin-token-file", "--version"})
+                             "--admin-token-file", "--max-connections-per-address", "--version"})
     EXPECT_NE(text.find(option), std::string::npos) << option;
   EXPECT_TRUE(RunDaemonShowing({"--help"}, false, dir.Path()).Lines.empty());
 
@@ -82,8 +82,9 @@ TEST(DaemonOptions, AnUnknownOptionOrABadValueGivesUsageAndReasonOnStandardError
       {{"--metrics", "127.0.0.1"}, ""}, {{"--metrics", "127.0.0.1:0"}, ""}, {{"--metrics", "127.0.0.1:65536"}, ""},
       {{"--metrics", "127.0.0.1:9x"}, ""}, {{"--metrics", "metrics.host:9100"}, ""}, {{"--metrics", ":9100"}, ""},
       {{"--admin", "127.0.0.1"}, ""}, {{"--admin", "127.0.0.1:0"}, ""}, {{"--admin", "localhost:9801"}, ""}, {{"--admin-token-file"}, ""},
-       {{"--cache-max-age", "-5"}, "'-5' is not in 0-2147483647"}, {{"--cache-max-age", "soon"}, "'soon' is not a number"},
-      {{"--cache-max-age", "2147483648"}, "'2147483648' is not in 0-2147483647"}};
+      {{"--cache-max-age", "-5"}, "'-5' is not in 0-2147483647"}, {{"--cache-max-age", "soon"}, "'soon' is not a number"},
+      {{"--cache-max-age", "2147483648"}, "'2147483648' is not in 0-2147483647"},
+      {{"--max-connections-per-address", "0"}, "'0' is not in 1-1000000"}, {{"--max-connections-per-address", "many"}, "'many' is not a number"}};
   for (const auto& [args, reason] : cases) {
     const std::string name = args[0] + (args.size() > 1 ? " '" + args[1] + "'" : "");
     const TRunResult err = RunDaemonShowing(args, false, dir.Path());
@@ -120,7 +121,7 @@ TEST_F(DaemonOptionsRun, DirListenAndMetricsServeTheFolderOnTheInterfaceWithItsO
   const uint16_t metricsPort = FreeLoopbackPort();
   d = StartDaemonIn(demo.Folder, kStartTimeout,
                     {"--dir", demo.Folder, "--metrics", "127.0.0.1:" + std::to_string(metricsPort),
-                     "--max-bandwidth", "0", "--cache-max-age", "600"},
+                     "--max-bandwidth", "0", "--cache-max-age", "600", "--max-connections-per-address", "100"},
                     dir.Path());
   EXPECT_TRUE(DirectoryExists(demo.Folder + "/Logs")) << "the work log goes to the folder named";
   EXPECT_FALSE(DirectoryExists(dir.PathOf("Logs")));
