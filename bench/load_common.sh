@@ -68,21 +68,45 @@ start_nginx() {
 # start_nginx_origins PORT VALID ORIGIN_PORT...: nginx with deploy/nginx/nuvo-origins.conf (or
 # $NGINX_ORIGINS_CONF) on 127.0.0.1:PORT in front of the instances on ORIGIN_PORTs, its cache in
 # $work/cache, answers kept fresh for VALID ("10m", "2s"). The rendered file is
-# $work/nuvo-origins.conf.
+# $work/nuvo-origins.conf. With NGINX_DEFAULT_SITE_PORT set, Debian's default site (the
+# default_server of port 80) runs beside it on 127.0.0.1:NGINX_DEFAULT_SITE_PORT, as on a stock
+# Debian nginx: port 80 of either file goes there, any other port of the origins file to PORT.
 start_nginx_origins() {
-  local port=$1 valid=$2
+  local port=$1 valid=$2 include=""
   shift 2
-  awk -v port="$port" -v valid="$valid" -v cache="$work/cache" -v origins="$*" '
+  if [ -n "${NGINX_DEFAULT_SITE_PORT:-}" ]; then
+    default_site "$NGINX_DEFAULT_SITE_PORT" > "$work/default-site.conf"
+    include="  include $work/default-site.conf;"
+  fi
+  awk -v port="$port" -v port80="${NGINX_DEFAULT_SITE_PORT:-}" -v valid="$valid" -v cache="$work/cache" -v origins="$*" '
     /# render: origins/ {
       if (!done) { n = split(origins, o, " "); for (i = 1; i <= n; i++) printf "    server 127.0.0.1:%s max_fails=1 fail_timeout=2s;\n", o[i] }
       done = 1; next
     }
-    /# render: listen/ { print "    listen 127.0.0.1:" port ";"; next }
+    /# render: listen/ {
+      shipped = $0; sub(/^[ \t]*listen[ \t]+/, "", shipped); sub(/[ \t;].*/, "", shipped); sub(/.*:/, "", shipped)
+      print "    listen 127.0.0.1:" ((shipped == "80" && port80 != "") ? port80 : port) ";"; next
+    }
     /# render: cache/ { sub(/proxy_cache_path [^ ]+/, "proxy_cache_path " cache); sub(/ *# render: cache/, ""); print; next }
     /# render: tries/ { print "        proxy_next_upstream_tries " split(origins, o, " ") ";"; next }
     /# render: valid/ { print "        proxy_cache_valid 200 " valid ";"; next }
     { print }' "${NGINX_ORIGINS_CONF:-deploy/nginx/nuvo-origins.conf}" > "$work/nuvo-origins.conf"
-  run_nginx "  include $work/nuvo-origins.conf;"
+  run_nginx "$include
+  include $work/nuvo-origins.conf;"
+}
+
+# default_site PORT: Debian's stock site (/etc/nginx/sites-available/default, or the same server
+# block when nginx-common is not there) with its port 80 moved to 127.0.0.1:PORT.
+default_site() {
+  local stock=/etc/nginx/sites-available/default
+  if [ ! -f "$stock" ]; then
+    stock="$work/stock-default"
+    printf 'server {\n\tlisten 80 default_server;\n\tlisten [::]:80 default_server;\n\troot /var/www/html;\n\tserver_name _;\n\tlocation / {\n\t\ttry_files $uri $uri/ =404;\n\t}\n}\n' > "$stock"
+  fi
+  awk -v port="$1" '
+    /^[ \t]*listen[ \t]+\[::\]:80[ ;]/ { next }
+    /^[ \t]*listen[ \t]+80[ ;]/ { sub(/listen[ \t]+80/, "listen 127.0.0.1:" port) }
+    { print }' "$stock"
 }
 
 stop_nginx() {

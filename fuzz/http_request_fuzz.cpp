@@ -1,6 +1,6 @@
 // Untrusted request bytes through the front end's request path: the parser with its limits,
 // delivered in two pieces as a socket may, then the request context, the coding choice and the
-// response head built from what was parsed.
+// response head built from what was parsed, and the framing check that refuses what could smuggle.
 #include <utility>
 
 #include <cstddef>
@@ -23,6 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   if (!parsed.Done) return 0;
   const auto& req = parser.get();
+  const uint32_t refusal = RequestFramingRefusal(parser);
+  if (refusal != 0 && refusal != 400 && refusal != 501) __builtin_trap();
   THttpServerRequest ctxt;
   FillRequestContext(req, "127.0.0.1", ctxt);
   (void)TargetUnderRoot(ctxt.URL, "/wclientdat/");

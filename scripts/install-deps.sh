@@ -19,7 +19,7 @@ test=(
   clang libclang-rt-dev
   xvfb xauth x11-apps imagemagick
   wrk nginx-light curl
-  dpkg-dev file logrotate
+  dpkg-dev file logrotate lintian
   chromium chromium-driver python3-selenium
 )
 case "$need" in

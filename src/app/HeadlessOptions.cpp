@@ -3,7 +3,9 @@
 #include <arpa/inet.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cstdio>
+#include <string>
 
 namespace {
 
@@ -34,6 +36,23 @@ std::string SplitHostPort(const std::string& text, std::string& host, std::strin
   return {};
 }
 
+// A whole number from `low` to `high`, the reason in words otherwise.
+CLI::Validator WholeNumberIn(int64_t low, int64_t high) {
+  return CLI::Validator(
+      [low, high](std::string& text) -> std::string {
+        const size_t digits = text[0] == '-' ? 1 : 0;
+        if (text.size() == digits || text.find_first_not_of("0123456789", digits) != std::string::npos) {
+          const bool fraction = std::count(text.begin(), text.end(), '.') == 1 && text.size() > digits + 1 &&
+                                text.find_first_not_of("0123456789.", digits) == std::string::npos;
+          return "'" + text + "' is not " + (fraction ? "a whole number" : "a number");
+        }
+        const bool inRange = text.size() <= 11 && std::stoll(text) >= low && std::stoll(text) <= high;
+        if (!inRange) return "'" + text + "' is not in " + std::to_string(low) + "-" + std::to_string(high);
+        return {};
+      },
+      std::to_string(low) + "-" + std::to_string(high));
+}
+
 }  // namespace
 
 std::optional<int> ParseHeadlessOptions(int argc, const char* const* argv, THeadlessOptions& options) {
@@ -41,13 +60,16 @@ std::optional<int> ParseHeadlessOptions(int argc, const char* const* argv, THead
                "logs to standard output. SIGHUP reloads the resources, SIGUSR1 restarts the service,\n"
                "SIGTERM or SIGINT stops it.",
                kProgram);
-  app.set_version_flag("--version", std::string(kProgram) + " " + NUVO_VERSION);
+  // A plain flag rather than CLI11's version flag, which answers before the rest of the command
+  // line is checked: "--version extra" is refused.
+  bool version = false;
+  app.add_flag("--version", version, "Print the program's name and version and exit");
   app.add_option("--dir", options.Dir, "Working directory (Config.ini, the lists, Logs/); default the current one")
       ->check(CLI::ExistingDirectory);
   // 4095 MB/s is the largest cap the front end's 32-bit rate holds.
   app.add_option("--max-bandwidth", options.MaxBandwidth,
                  "Send rate cap for all connections together in MB/s, 0 no cap; default Config.ini's (100)")
-      ->check(CLI::Range(0, 4095));
+      ->check(WholeNumberIn(0, 4095));
   app.add_option("--listen", options.Listen, "IP address of the interface the game port binds; default every interface")
       ->check(CLI::Validator([](std::string& s) { return IsAddress(s) ? std::string() : "'" + s + "' is not an IP address"; },
                              "ADDRESS"));
@@ -67,18 +89,24 @@ std::optional<int> ParseHeadlessOptions(int argc, const char* const* argv, THead
   app.add_option("--admin-token-file", options.AdminTokenFile,
                  "File of the console's token, made (owner-only) when missing; default admin.token");
   app.add_option("--cache-max-age", options.CacheMaxAge,
-                 "Cache-Control: max-age in seconds on answers with a body; default none (0)")
-      ->check(CLI::Range(0u, 2147483647u));
+                 "Cache-Control: max-age in seconds on answers with an entity tag (0: revalidate every time); "
+                 "default no such header")
+      ->check(WholeNumberIn(0, 2147483647));
+  app.add_option("--max-connections-per-address", options.MaxConnectionsPerAddress,
+                 "Most connections one client address may hold on the game port; default 2500")
+      ->check(WholeNumberIn(1, 1000000));
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
-    return app.exit(e);
-  } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     std::fputs(app.help().c_str(), stderr);
     std::fprintf(stderr, "%s: %s\n", kProgram, e.what());
     return 2;
+  }
+  if (version) {
+    std::printf("%s %s\n", kProgram, NUVO_VERSION);
+    return 0;
   }
   if (!metrics.empty()) SplitHostPort(metrics, options.MetricsHost, options.MetricsPort);
   if (!admin.empty()) SplitHostPort(admin, options.AdminHost, options.AdminPort);

@@ -14,7 +14,8 @@ struct THeadlessOptions {
   std::string Listen = "+";       // interface address the game port binds; "+" every interface
   std::string MetricsHost;        // metrics listener's address; empty: no listener
   std::string MetricsPort;
-  uint32_t CacheMaxAge = 0;       // seconds of Cache-Control: max-age; 0 no such header
+  std::optional<uint32_t> CacheMaxAge;  // seconds of Cache-Control: max-age; none: no such header
+  uint32_t MaxConnectionsPerAddress = 0;  // game-port connections one client address may hold; 0 the default
   std::string AdminHost;          // browser console's address; empty: no console
   std::string AdminPort;
   std::string AdminTokenFile = kAdminTokenFile;  // relative to the working directory

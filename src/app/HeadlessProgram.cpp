@@ -160,22 +160,27 @@ int RunHeadlessProgram(int argc, const char* const* argv) {
     if (!started) exitCode.compare_exchange_strong(running, 1);
     if (started) NotifyServiceManager("READY=1");
   };
-  view.PassEnded = [](const TPassReport& report) {
+  std::atomic<bool> passEnded{false};
+  view.PassEnded = [&passEnded](const TPassReport& report) {
+    passEnded = true;
     for (const std::string& line : NotLoadedLines(report)) MainOutMessage(line);
   };
   // A reload that failed leaves the running service as it was: the reload is over all the same.
-  // A failed first pass leaves nobody to start the service: a failed start, as a taken port is.
-  view.PassFailed = [&exitCode](bool running, const std::string& reason) {
+  // A failed first pass leaves nobody to start the service: a failed start, as a taken port is. (A
+  // pass that fails while the operator has stopped the service leaves that to the operator.)
+  view.PassFailed = [&exitCode, &passEnded](bool running, const std::string& reason) {
     if (running) {
       NotifyServiceManager("READY=1");
       return;
     }
+    if (passEnded) return;
     NotifyServiceManager("STATUS=" + reason);
     int stillRunning = kRunning;
     exitCode.compare_exchange_strong(stillRunning, 1);
   };
   THttpServerLimits limits;
   limits.CacheMaxAge = options.CacheMaxAge;
+  if (options.MaxConnectionsPerAddress != 0) limits.MaxConnectionsPerAddress = options.MaxConnectionsPerAddress;
   TServiceControl control(view, limits);
   control.SetOverrides({options.MaxBandwidth, options.Listen});
   // Before the pass, so that a metrics address that cannot be bound ends the start at once.

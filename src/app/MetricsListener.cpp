@@ -5,7 +5,6 @@
 #include "app/LoadReport.h"
 #include "app/uServiceControl.h"
 #include "http/HttpApiServer.h"
-#include "service/FrontEndCoding.h"
 #include "service/Metrics.h"
 #include "service/ServiceState.h"
 
@@ -108,6 +107,8 @@ std::string MetricsText(const TServiceControl& control) {
   Latency(out, m);
   Family(out, "nuvo_open_connections", "gauge", "Client connections open on the game port.");
   Sample(out, "nuvo_open_connections", static_cast<uint64_t>(service ? service->OpenConnections() : 0));
+  Family(out, "nuvo_work_log_failures_total", "counter", "Refusals whose work-log line could not be written.");
+  Sample(out, "nuvo_work_log_failures_total", m.WorkLogFailures);
   // The catalogue served is the one of the last pass put in place: a failed reload leaves it.
   const std::shared_ptr<const TPassReport> served = ServedReport(control);
   Family(out, "nuvo_data_memory_bytes", "gauge", "Bytes of libraries, maps and wavs of the catalogue served.");
@@ -122,10 +123,10 @@ std::string MetricsText(const TServiceControl& control) {
   return out;
 }
 
+// No entity tagger: scrapes and health checks must see the state of the moment, and a tag would
+// let a cache keep or revalidate an old answer.
 TMetricsListener::TMetricsListener(const TServiceControl& control)
-    : FControl(control), FServer(std::make_unique<THttpApiServer>()) {
-  FServer->SetEntityTagger(EntityTag);
-}
+    : FControl(control), FServer(std::make_unique<THttpApiServer>()) {}
 
 TMetricsListener::~TMetricsListener() = default;
 

@@ -105,10 +105,18 @@ TWClientConnection::TWClientConnection(const std::string& url) : FImpl(std::make
   FPrefix = slash == std::string::npos ? "/" : rest.substr(slash);
   if (FPrefix == "/") FPrefix = "/wclientdat/";
   if (FPrefix.back() != '/') FPrefix += '/';
-  const size_t colon = authority.rfind(':');
+  // An IPv6 host stands in brackets, around colons of its own.
+  const size_t hostEnd = authority.rfind(']') == std::string::npos ? 0 : authority.rfind(']') + 1;
+  const size_t colon = authority.find(':', hostEnd);
   FImpl->Host = authority.substr(0, colon);
   FImpl->Port = colon == std::string::npos ? "80" : authority.substr(colon + 1);
+  if ((hostEnd != 0 || authority.rfind('[', 0) == 0) && (FImpl->Host.front() != '[' || hostEnd != FImpl->Host.size()))
+    throw std::invalid_argument("not an http address: " + url);
+  if (hostEnd != 0) FImpl->Host = FImpl->Host.substr(1, hostEnd - 2);
   if (FImpl->Host.empty() || FImpl->Port.empty()) throw std::invalid_argument("not an http address: " + url);
+  const bool digits = FImpl->Port.size() <= 5 && FImpl->Port.find_first_not_of("0123456789") == std::string::npos;
+  if (!digits || std::stoi(FImpl->Port) < 1 || std::stoi(FImpl->Port) > 65535)
+    throw std::invalid_argument("port " + FImpl->Port + " is not in 1-65535: " + url);
 }
 
 TWClientConnection::~TWClientConnection() = default;
@@ -124,7 +132,7 @@ TWClientAnswer TWClientConnection::Get(const std::string& target, bool deflate) 
       return answer;
     }
     http::request<http::empty_body> req(http::verb::get, target, 11);
-    req.set(http::field::host, FImpl->Host);
+    req.set(http::field::host, FImpl->Host.find(':') == std::string::npos ? FImpl->Host : "[" + FImpl->Host + "]");
     if (deflate) req.set(http::field::accept_encoding, "deflate");
     req.keep_alive(true);
     http::response_parser<http::string_body> parser;
@@ -315,6 +323,7 @@ std::string CheckIndexTable(const std::string& body, std::vector<std::pair<std::
 // ---- Whole deployments ----
 
 TDeployment ReadDeployment(const std::string& folder) {
+  CheckDirectoryReadable(folder);
   const auto file = [&folder](const std::string& name) { return folder + "/" + name; };
   const TSetupValues setup = ReadConfigFile(file(g_sConfigFile));
   std::string searchDir = setup.SearchDir;

@@ -107,8 +107,8 @@ struct TDeployment {
   std::vector<TWClientResource> Resources;  // JPK and WZL libraries, maps, wavs, in list order
 };
 // Reads FOLDER/Config.ini and the four list files with the server's own readers, leaving the
-// current directory and the process-wide settings alone. Throws EInOutError when a file exists
-// but cannot be read.
+// current directory and the process-wide settings alone. Throws EInOutError when the folder or a
+// file that exists cannot be read.
 TDeployment ReadDeployment(const std::string& folder);
 // `count` indices spread over [0, imageCount): all of them when there are no more.
 std::vector<int32_t> SampleIndices(int32_t imageCount, int count);

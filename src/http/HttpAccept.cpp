@@ -13,17 +13,30 @@ using TCore = THttpApiServer::TCore;
 
 namespace {
 
-// At the connection cap: closes the connection that has waited longest between requests. False
-// when no connection waits.
-bool CloseLongestIdle(TCore& core) {
+std::string RemoteAddressText(const tcp::socket& socket) {
+  boost::system::error_code ec;
+  auto ep = socket.remote_endpoint(ec);
+  if (ec) return {};
+  auto addr = ep.address();
+  if (addr.is_v6() && addr.to_v6().is_v4_mapped())
+    return net::ip::make_address_v4(net::ip::v4_mapped, addr.to_v6()).to_string();
+  return addr.to_string();
+}
+
+// Makes room for a newcomer: closes the connection (of `address` only, when given) that has held
+// its place longest without a whole request, idle or still sending its head. A client that
+// opens connections and never finishes a request so loses its oldest one first, and a newcomer
+// that sends its request at once is the last to go. False when every such connection has a
+// request in hand.
+bool CloseLongestWaiting(TCore& core, const std::string* address) {
   for (int attempt = 0; attempt < 8; ++attempt) {
     std::shared_ptr<THttpSession> oldest;
     int64_t since = std::numeric_limits<int64_t>::max();
     {
       std::lock_guard<std::mutex> hold(core.Loop.SessionsLock);
       for (THttpSession* s : core.Loop.Sessions) {
-        const int64_t t = s->IdleSince();
-        if (t > 0 && t < since) {
+        const int64_t t = s->WaitingSince();
+        if (t > 0 && t < since && (!address || s->RemoteIP() == *address)) {
           if (auto held = s->weak_from_this().lock()) {
             oldest = std::move(held);
             since = t;
@@ -32,12 +45,23 @@ bool CloseLongestIdle(TCore& core) {
       }
     }
     if (!oldest) return false;
-    if (oldest->ClaimIdle(since)) {
+    if (oldest->ClaimWaiting(since)) {
       oldest->Abort();
       return true;
     }
   }
   return false;
+}
+
+// Counts the new connection in, making room when its address or the server is at its limit; false
+// when there is none to make (the connection is then counted out again).
+bool Admit(TCore& core, const std::string& address) {
+  const TCore::TCounted held = core.AdmitConnection(address);
+  const bool room = held.OfAddress >= core.Limits.MaxConnectionsPerAddress ? CloseLongestWaiting(core, &address)
+                    : held.Total >= core.Limits.MaxConnections             ? CloseLongestWaiting(core, nullptr)
+                                                                           : true;
+  if (!room) core.ReleaseConnection(address);
+  return room;
 }
 
 }  // namespace
@@ -56,15 +80,14 @@ void Accept(const std::shared_ptr<TCore>& core, TCore::TListener* listener) {
           });
           return;
         }
-        if (core->Connections.fetch_add(1) >= core->Limits.MaxConnections && !CloseLongestIdle(*core)) {
-          core->Connections.fetch_sub(1);
+        std::string address = RemoteAddressText(socket);
+        if (!Admit(*core, address)) {
           socket.close(ec);
         } else {
           socket.set_option(tcp::no_delay(true), ec);
           auto owner = socket.get_executor();
-          net::post(owner, [session = std::make_shared<THttpSession>(std::move(socket), core, loop, listener->Port)] {
-            session->Start();
-          });
+          net::post(owner, [session = std::make_shared<THttpSession>(std::move(socket), core, loop, listener->Port,
+                                                                     std::move(address))] { session->Start(); });
         }
         Accept(core, listener);
       });

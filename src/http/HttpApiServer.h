@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -106,12 +107,17 @@ struct THttpServerLimits {
   std::chrono::milliseconds HeaderTimeout{15000};  // to receive a whole request once it begins
   std::chrono::milliseconds IdleTimeout{60000};    // between requests of a keep-alive connection
   std::chrono::milliseconds SendTimeout{60000};    // a send that makes no progress for this long closes
-  // At the cap the longest-idle keep-alive connection is closed to admit a new one; a newcomer is
-  // closed at once only when no connection is idle.
+  // At the cap the connection that has held its place longest without a whole request (idle
+  // between requests, or still sending its head) is closed to admit a new one; a newcomer is closed
+  // at once only when every connection has a request in hand.
   std::size_t MaxConnections = 10000;
+  // The most one client address may hold, with the same rule among its own connections: enough for
+  // an internet café of several hundred seats behind one address, each game client with a few
+  // connections, yet a quarter of the cap, so one address cannot hold every place.
+  std::size_t MaxConnectionsPerAddress = 2500;
   std::size_t BodyCacheBytes = 32u << 20;  // answers kept by the request service for reuse
-  // "Cache-Control: max-age=N" on answers with an entity tag; 0: no such header.
-  uint32_t CacheMaxAge = 0;
+  // "Cache-Control: max-age=N" on answers with an entity tag; none: no such header.
+  std::optional<uint32_t> CacheMaxAge;
 };
 
 // The text of an error code returned by THttpApiServer::AddUrl.

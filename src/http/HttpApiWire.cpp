@@ -2,6 +2,7 @@
 
 #include "platform/AsciiText.h"
 
+#include <algorithm>
 #include <memory>
 #include <new>
 #include <stdexcept>
@@ -35,6 +36,39 @@ uint32_t StatusForParseError(const boost::beast::error_code& ec) {
   if (ec == http::error::header_limit) return 431;
   if (ec == http::error::body_limit) return 413;
   return 400;
+}
+
+uint32_t RequestFramingRefusal(const THttpRequestParser& parser) {
+  const auto& req = parser.get();
+  std::size_t hosts = 0;
+  for (auto it = req.find(http::field::host); it != req.end() && it->name() == http::field::host; ++it) ++hosts;
+  if (hosts > 1 || (hosts == 0 && req.version() >= 11)) return 400;
+  if (req.find(http::field::transfer_encoding) == req.end()) return 0;
+
+  // The codings of every Transfer-Encoding line, in order; empty list members are allowed and skipped.
+  std::size_t codings = 0, chunked = 0;
+  bool unknown = false, lastChunked = false;
+  for (auto it = req.find(http::field::transfer_encoding); it != req.end() && it->name() == http::field::transfer_encoding;
+       ++it) {
+    const std::string_view value = View(it->value());
+    std::size_t i = 0;
+    while (i <= value.size()) {
+      const std::size_t end = std::min(value.find(',', i), value.size());
+      std::string_view member = value.substr(i, end - i);
+      member = member.substr(0, std::min(member.find(';'), member.size()));  // parameters
+      while (!member.empty() && (member.front() == ' ' || member.front() == '\t')) member.remove_prefix(1);
+      while (!member.empty() && (member.back() == ' ' || member.back() == '\t')) member.remove_suffix(1);
+      if (!member.empty()) {
+        ++codings;
+        lastChunked = SameTextAscii(member, "chunked");
+        if (lastChunked) ++chunked;
+        else unknown = true;
+      }
+      i = end + 1;
+    }
+  }
+  if (req.version() < 11 || codings == 0 || !lastChunked || chunked > 1 || !parser.chunked()) return 400;
+  return unknown ? 501 : 0;
 }
 
 void FillRequestContext(const http::request<http::string_body>& req, std::string_view remoteIP,
@@ -170,9 +204,9 @@ std::string BuildResponseHead(const TResponseHead& head) {
     out += "\r\n";
   }
   if (head.VaryAcceptEncoding) out += "Vary: Accept-Encoding\r\n";
-  if (head.MaxAge != 0) {
+  if (head.MaxAge) {
     out += "Cache-Control: max-age=";
-    out += std::to_string(head.MaxAge);
+    out += std::to_string(*head.MaxAge);
     out += "\r\n";
   }
   if (head.HasBody) {

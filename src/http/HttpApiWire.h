@@ -6,6 +6,7 @@
 #include <boost/beast/http.hpp>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -17,6 +18,14 @@ using THttpRequestParser = boost::beast::http::request_parser<boost::beast::http
 void LimitRequestParser(THttpRequestParser& parser, const THttpServerLimits& limits);
 // The status that answers a request the parser refused: 431, 413 or 400.
 uint32_t StatusForParseError(const boost::beast::error_code& ec);
+
+// The status that refuses a request the parser read whole but whose framing or host cannot be trusted, 0 when it may be
+// answered: 400 for an HTTP/1.1 request without Host or any request with more than one, and for a
+// Transfer-Encoding that does not end in "chunked" (its body's end is unknown, so what follows could
+// be taken for a further request), that the parser did not read as chunked, or that an HTTP/1.0
+// request carries; 501 for a list that ends in
+// "chunked" but names another coding the server does not decode. The connection closes after either.
+uint32_t RequestFramingRefusal(const THttpRequestParser& parser);
 
 // Fills the request fields of `ctxt` and empties its response fields.
 void FillRequestContext(const boost::beast::http::request<boost::beast::http::string_body>& req,
@@ -50,7 +59,7 @@ struct TResponseHead {
   std::size_t ContentLength = 0;
   std::string_view ETag;       // empty: no such line
   bool VaryAcceptEncoding = false;
-  uint32_t MaxAge = 0;         // "Cache-Control: max-age=N" when not 0
+  std::optional<uint32_t> MaxAge;  // "Cache-Control: max-age=N" when set
   bool HasBody = true;    // false for statuses that carry no body (1xx, 204, 304)
   bool Close = false;     // "Connection: close"
   bool KeepAlive10 = false;  // "Connection: keep-alive" for an HTTP/1.0 client that asked for it

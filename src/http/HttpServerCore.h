@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "http/BandwidthBucket.h"
@@ -50,6 +51,27 @@ struct THttpApiServer::TCore {
   TBandwidthBucket Bucket;
   std::atomic<bool> Stopping{false};
   std::atomic<std::size_t> Connections{0};
+
+  // Open connections by client address; an address goes with its last connection.
+  std::mutex AddressLock;
+  std::unordered_map<std::string, std::size_t> AddressConnections;
+  // Counts a new connection of `address`; returns how many the server and that address held before.
+  struct TCounted {
+    std::size_t Total, OfAddress;
+  };
+  TCounted AdmitConnection(const std::string& address) {
+    const std::size_t total = Connections.fetch_add(1);
+    std::lock_guard<std::mutex> hold(AddressLock);
+    return {total, AddressConnections[address]++};
+  }
+  void ReleaseConnection(const std::string& address) {
+    {
+      std::lock_guard<std::mutex> hold(AddressLock);
+      auto it = AddressConnections.find(address);
+      if (it != AddressConnections.end() && --it->second == 0) AddressConnections.erase(it);
+    }
+    Connections.fetch_sub(1);
+  }
 
   mutable std::mutex ConfigLock;
   std::shared_ptr<const THttpConfig> Config = std::make_shared<THttpConfig>();

@@ -24,15 +24,8 @@ namespace {
 
 int64_t NowMs() { return int64_t(GetTickCount64()); }
 
-std::string RemoteAddressText(const tcp::socket& socket) {
-  beast::error_code ec;
-  auto ep = socket.remote_endpoint(ec);
-  if (ec) return {};
-  auto addr = ep.address();
-  if (addr.is_v6() && addr.to_v6().is_v4_mapped())
-    return net::ip::make_address_v4(net::ip::v4_mapped, addr.to_v6()).to_string();
-  return addr.to_string();
-}
+// A clock reading for the waiting order, never 0 (that means "not waiting").
+int64_t WaitingStamp() { return std::max<int64_t>(Clock::now().time_since_epoch().count(), 1); }
 
 std::string ExceptionKind(const std::type_info& type) {
   int status = 0;
@@ -68,17 +61,16 @@ void JoinField(const http::request<http::string_body>& req, http::field field, s
 }  // namespace
 
 THttpSession::THttpSession(tcp::socket socket, std::shared_ptr<THttpApiServer::TCore> core, TEventLoop& loop,
-                           uint16_t localPort)
-    : FSocket(std::move(socket)), FCore(std::move(core)), FLoop(loop), FPort(localPort) {
-  FRemoteIP = RemoteAddressText(FSocket);
-}
+                           uint16_t localPort, std::string remoteIP)
+    : FSocket(std::move(socket)), FCore(std::move(core)), FLoop(loop), FPort(localPort),
+      FRemoteIP(std::move(remoteIP)) {}
 
 THttpSession::~THttpSession() {
   if (FRegistered) {
     std::lock_guard<std::mutex> hold(FLoop.SessionsLock);
     FLoop.Sessions.erase(FEntry);
   }
-  FCore->Connections.fetch_sub(1);
+  FCore->ReleaseConnection(FRemoteIP);
 }
 
 void THttpSession::Start() {
@@ -87,16 +79,17 @@ void THttpSession::Start() {
     FEntry = FLoop.Sessions.insert(FLoop.Sessions.end(), this);
     FRegistered = true;
   }
+  FWaitingSince.store(WaitingStamp());
   ReadRequest();
 }
 
 void THttpSession::WaitForRequest() {
+  FWaitingSince.store(WaitingStamp());
   if (FBuffer.size() > 0) return ReadRequest();  // the next request already arrived behind the last one
   if (FBuffer.capacity() > 16 * 1024) FBuffer.shrink_to_fit();  // idle connections keep little
   FDeadline.store(NowMs() + FCore->Limits.IdleTimeout.count(), std::memory_order_relaxed);
-  FIdleSince.store(std::max<int64_t>(Clock::now().time_since_epoch().count(), 1));
   FSocket.async_read_some(FBuffer.prepare(2048), [self = shared_from_this()](beast::error_code ec, std::size_t n) {
-    if (self->FIdleSince.exchange(0) == kEvicted || ec) return self->Close();
+    if (self->FWaitingSince.load() == kEvicted || ec) return self->Close();
     self->FBuffer.commit(n);
     self->ReadRequest();
   });
@@ -120,23 +113,19 @@ void THttpSession::ReadRequest() {
 }
 
 void THttpSession::OnRead(beast::error_code ec) {
+  // Made room for a newcomer: a request that arrived just then goes with it.
+  if (FWaitingSince.exchange(0) == kEvicted) return Close();
   FArrived = Clock::now();
   if (ec) {
     if (ec.category() == http::make_error_code(http::error::end_of_stream).category() &&
-        ec != http::error::end_of_stream && ec != http::error::partial_message) {
-      FCtxt.OutBody.reset();
-      FCtxt.OutContent.clear();
-      FCtxt.OutContentType.clear();
-      FAcceptEncoding.clear();
-      FIfNoneMatch.clear();
-      FCore->Refresh(FConfig, FConfigVersion);
-      Prepare(StatusForParseError(ec), true);
-      return Send();
-    }
+        ec != http::error::end_of_stream && ec != http::error::partial_message)
+      return Refuse(StatusForParseError(ec));
     return Close();  // gone, stalled or timed out: nobody to answer
   }
   FDeadline.store(kNoDeadline, std::memory_order_relaxed);  // the answer's own steps set the next limit
   auto& req = FParser->get();
+  // Bytes after a request of unknown length must not be read as the next request.
+  if (const uint32_t refusal = RequestFramingRefusal(*FParser)) return Refuse(refusal);
   FillRequestContext(req, FRemoteIP, FCtxt);
   FSkipBody = req.method() == http::verb::head;
   const bool keepAlive = FParser->keep_alive();
@@ -170,6 +159,20 @@ void THttpSession::OnRead(beast::error_code ec) {
     auto executor = s.FSocket.get_executor();
     net::post(executor, [self = std::move(self)] { self->Send(); });
   });
+}
+
+// Answers a request the front end will not pass on, with an empty body, and closes the connection.
+void THttpSession::Refuse(uint32_t status) {
+  FCtxt.OutBody.reset();
+  FCtxt.OutContent.clear();
+  FCtxt.OutContentType.clear();
+  FAcceptEncoding.clear();
+  FIfNoneMatch.clear();
+  FSkipBody = false;
+  FParser.reset();
+  FCore->Refresh(FConfig, FConfigVersion);
+  Prepare(status, true);
+  Send();
 }
 
 bool THttpSession::Routed(const THttpConfig& config, std::string_view target) const {

@@ -30,18 +30,20 @@ struct THttpConfig;
 class THttpSession : public std::enable_shared_from_this<THttpSession> {
  public:
   THttpSession(boost::asio::ip::tcp::socket socket, std::shared_ptr<THttpApiServer::TCore> core, TEventLoop& loop,
-               uint16_t localPort);
+               uint16_t localPort, std::string remoteIP);
   ~THttpSession();
 
   void Start();
 
   // Any thread. `now` is a GetTickCount64 reading.
   bool Expired(int64_t now) const { return FDeadline.load(std::memory_order_relaxed) <= now; }
-  // Any thread: the clock reading when this connection began to wait between requests, or 0 when
-  // it does not.
-  int64_t IdleSince() const { return FIdleSince.load(std::memory_order_relaxed); }
-  // Claims an idle connection for closing; false when it stopped being idle meanwhile.
-  bool ClaimIdle(int64_t since) { return FIdleSince.compare_exchange_strong(since, kEvicted); }
+  // Any thread: the clock reading since when this connection has held its place without a whole
+  // request (from its start or the end of its last answer), or 0 while it has one in hand.
+  int64_t WaitingSince() const { return FWaitingSince.load(std::memory_order_relaxed); }
+  // Claims a waiting connection for closing; false when a whole request arrived meanwhile.
+  bool ClaimWaiting(int64_t since) { return FWaitingSince.compare_exchange_strong(since, kEvicted); }
+  // The client's address as text; fixed for the connection's life.
+  const std::string& RemoteIP() const { return FRemoteIP; }
   // Any thread. The connection's one pending step then fails and closes it on its own thread;
   // only the owner closes the descriptor, so its number cannot be reused under us.
   void Abort();
@@ -57,6 +59,7 @@ class THttpSession : public std::enable_shared_from_this<THttpSession> {
   void WaitForRequest();
   void ReadRequest();
   void OnRead(boost::system::error_code ec);
+  void Refuse(uint32_t status);
   bool Routed(const THttpConfig& config, std::string_view target) const;
   void Prepare(uint32_t status, bool close);
   std::size_t Total() const { return FHead.size() + FBody.size(); }
@@ -78,8 +81,8 @@ class THttpSession : public std::enable_shared_from_this<THttpSession> {
   std::atomic<int64_t> FDeadline{kNoDeadline};  // set by the connection's steps, read by the sweep
   std::mutex FCloseLock;  // the owner's close against another thread's abort
   bool FClosed = false;
-  std::atomic<int64_t> FIdleSince{0};
-  std::string FRemoteIP;
+  std::atomic<int64_t> FWaitingSince{0};
+  const std::string FRemoteIP;
   boost::beast::flat_buffer FBuffer;
   std::optional<THttpRequestParser> FParser;
   THttpServerRequest FCtxt;

@@ -133,7 +133,16 @@ void ReadFileInto(const std::string& path, std::string& out) {
 void AppendFileBytes(const std::string& path, std::string_view bytes) {
   Fd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
   if (fd.get() < 0) throw EInOutError(ErrorText("Cannot open file", path));
-  if (!WriteAll(fd.get(), bytes)) throw EInOutError(ErrorText("Cannot write file", path));
+  struct stat before {};
+  const bool sized = ::fstat(fd.get(), &before) == 0;
+  if (!WriteAll(fd.get(), bytes)) {
+    // A write cut short (a full disk, a file-size limit) is taken back, so that the next append
+    // does not continue a broken line.
+    const int error = errno;
+    if (sized) (void)!::ftruncate(fd.get(), before.st_size);
+    errno = error;
+    throw EInOutError(ErrorText("Cannot write file", path));
+  }
   // A file system may report a failed write only when the file is closed.
   if (::close(fd.release()) != 0) throw EInOutError(ErrorText("Cannot close file", path));
 }
@@ -162,6 +171,10 @@ void CreateEmptyFileIfMissing(const std::string& path) {
   if (FileExists(path)) return;
   Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
   if (fd.get() < 0) throw EInOutError(ErrorText("Cannot create file", path));
+}
+
+void CheckDirectoryReadable(const std::string& path) {
+  if (::faccessat(AT_FDCWD, path.c_str(), R_OK | X_OK, AT_EACCESS) != 0) throw EInOutError(ErrorText("Cannot read", path));
 }
 
 std::vector<std::string> ListFiles(const std::string& dir) {

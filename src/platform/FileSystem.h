@@ -25,7 +25,9 @@ int64_t FileSizeOf(const std::string& path);
 std::string ReadFileBytes(const std::string& path);
 // The same into a caller's buffer, so one buffer can serve many files.
 void ReadFileInto(const std::string& path, std::string& out);
-// Appends bytes to a file, creating it when missing. Throws EInOutError on failure.
+// Appends bytes to a file, creating it when missing: all of them or, when the write fails, none
+// (the file is cut back to its size before; callers serialise their appends to one file).
+// Throws EInOutError on failure.
 void AppendFileBytes(const std::string& path, std::string_view bytes);
 // Replaces a file by writing a temporary file beside it and renaming it over the old one, so a
 // failure leaves the old file whole. A symbolic link keeps being one: the file it leads to is
@@ -34,6 +36,10 @@ void AppendFileBytes(const std::string& path, std::string_view bytes);
 void WriteFileAtomic(const std::string& path, std::string_view bytes);
 // Creates an empty file when none exists. Throws EInOutError on failure.
 void CreateEmptyFileIfMissing(const std::string& path);
+
+// Throws EInOutError("Cannot read <path>: <reason>") when the directory's entries cannot be listed
+// or reached (no read or search permission): every file in it would look missing.
+void CheckDirectoryReadable(const std::string& path);
 
 // Names of the regular files directly inside a directory (no sub-directories); empty when the
 // directory cannot be read.

@@ -55,6 +55,8 @@ void TServiceMetrics::CountResponse(size_t raw, size_t sent, std::chrono::micros
   Add(shard.LatencySumUs, us);
 }
 
+void TServiceMetrics::CountWorkLogFailure() { Add(FWorkLogFailures, 1); }
+
 void TServiceMetrics::CountLoadPass(const TPassReport& report) {
   FLastPassMs.store(report.Milliseconds, std::memory_order_relaxed);
   Add(FLoadPasses, 1);
@@ -72,6 +74,7 @@ TMetricsSnapshot TServiceMetrics::Read() const {
     s.LatencySumUs += Get(shard.LatencySumUs);
   }
   s.LoadPasses = Get(FLoadPasses);
+  s.WorkLogFailures = Get(FWorkLogFailures);
   s.LastPassMs = Get(FLastPassMs);
   return s;
 }

@@ -36,6 +36,7 @@ struct TMetricsSnapshot {
   std::array<uint64_t, kLatencyBoundsUs.size() + 1> Latency{};  // per bucket, not cumulative
   uint64_t LatencySumUs = 0;
   uint64_t LoadPasses = 0;
+  uint64_t WorkLogFailures = 0;  // refusals whose work-log line could not be written
   uint64_t LastPassMs = 0;
 };
 
@@ -51,6 +52,8 @@ class TServiceMetrics {
   // The front end: one response went out, `raw` body bytes as `sent` bytes, `latency` after its
   // request was received.
   void CountResponse(size_t raw, size_t sent, std::chrono::microseconds latency);
+  // The request handler: a refusal's work-log line could not be written.
+  void CountWorkLogFailure();
   // The service owner: a load pass completed with `report` (its duration the pass's own).
   void CountLoadPass(const TPassReport& report);
 
@@ -60,6 +63,7 @@ class TServiceMetrics {
   struct TShard;
   std::unique_ptr<TShard[]> FShards;
   std::atomic<uint64_t> FLoadPasses{0};
+  std::atomic<uint64_t> FWorkLogFailures{0};
   std::atomic<uint64_t> FLastPassMs{0};
 };
 

@@ -31,8 +31,6 @@ std::string GetErrorMsg(int32_t nCode) {
 namespace {
 
 constexpr char kContentType[] = "text/html; charset=UTF-8";
-// Entries the throttle map may gain before expired ones are swept out.
-constexpr size_t kSweepGrowth = 4096;
 
 }  // namespace
 
@@ -44,8 +42,7 @@ TNuvoHttpServer::TNuvoHttpServer(std::shared_ptr<TGameLib> GameLib, const TServi
       FLog(std::move(Log)),
       FMetrics(Metrics ? std::move(Metrics) : std::make_shared<TServiceMetrics>()),
       FWorkLog(Settings.WorkLogDir + "/" + DateTimeStamp(std::time(nullptr)) + ".log"),
-      FBodies(Limits.BodyCacheBytes, [this](uint64_t since) { return StaleLibraryBodies(since); }),
-      FSweepAt(kSweepGrowth) {
+      FBodies(Limits.BodyCacheBytes, [this](uint64_t since) { return StaleLibraryBodies(since); }) {
   g_boStart = false;
   CompressIndexesTables = FGameLib ? FGameLib->GetIndexes() : ZlibCompress("", 4);
   FIndexBody = std::make_shared<THttpBody>(CompressIndexesTables, RawDeflate(CompressIndexesTables, 1));
@@ -95,13 +92,26 @@ std::string TNuvoHttpServer::Open(const TServiceSettings& Settings) {
   }
 }
 
-size_t TNuvoHttpServer::CheckIndexesCount() const {
-  std::lock_guard hold(FCheckLock);
-  return CheckIndexesTime.size();
+size_t TNuvoHttpServer::CheckIndexesCount() const { return CheckIndexesTime.Count(); }
+
+// A full disk must not cost the client its answer or the operator a flood of lines: the failure
+// is counted, and told once a minute until a line is written again.
+void TNuvoHttpServer::WriteWorkLog(const std::string& logLine) {
+  try {
+    LogsOut(logLine);
+    if (FWorkLogReportedAt.load(std::memory_order_relaxed) != kWorkLogWorks) FWorkLogReportedAt = kWorkLogWorks;
+  } catch (const std::exception& e) {
+    FMetrics->CountWorkLogFailure();
+    const int64_t now = static_cast<int64_t>(FTick());
+    int64_t last = FWorkLogReportedAt.load();
+    if ((last == kWorkLogWorks || now - last >= kWorkLogReportInterval) &&
+        FWorkLogReportedAt.compare_exchange_strong(last, now))
+      FLog(std::string("工作日志写入失败，拒绝的请求照常回答：") + e.what());
+  }
 }
 
 uint32_t TNuvoHttpServer::Refuse(THttpServerRequest& Ctxt, int32_t nCode, const std::string& logLine) {
-  LogsOut(logLine);  // before the counter: a failed write leaves the request uncounted
+  WriteWorkLog(logLine);
   ++g_nDataRead404;
   FMetrics->CountRequest(TWClientRequestKind::Refused, RefusalOutcome(nCode));
   Ctxt.OutContent = GetErrorMsg(nCode);
@@ -109,32 +119,12 @@ uint32_t TNuvoHttpServer::Refuse(THttpServerRequest& Ctxt, int32_t nCode, const 
   return 404;
 }
 
-void TNuvoHttpServer::SweepCheckIndexes(int64_t now) {
-  // An entry older than the interval throttles nothing, so dropping it changes no answer.
-  for (auto it = CheckIndexesTime.begin(); it != CheckIndexesTime.end();) {
-    it = (now - it->second >= kCheckIndexesInterval) ? CheckIndexesTime.erase(it) : std::next(it);
-  }
-  // Growing the threshold with the live entries keeps the sweeps' cost per request constant.
-  FSweepAt = CheckIndexesTime.size() + std::max(CheckIndexesTime.size(), kSweepGrowth);
-}
-
 uint32_t TNuvoHttpServer::AnswerCheckIndexes(THttpServerRequest& Ctxt, const std::string& sEncode) {
-  const int64_t now = static_cast<int64_t>(FTick());
-  {
-    std::lock_guard hold(FCheckLock);
-    auto it = CheckIndexesTime.find(sEncode);
-    if (it != CheckIndexesTime.end() && now - it->second < kCheckIndexesInterval) {
-      FMetrics->CountRequest(TWClientRequestKind::CheckIndexes, TRequestOutcome::TooSoon);
-      Ctxt.OutContent = GetErrorMsg(-99);
-      Ctxt.OutContentType = kContentType;
-      return 404;
-    }
-    if (it != CheckIndexesTime.end()) {
-      it->second = now;
-    } else {
-      CheckIndexesTime.emplace(sEncode, now);
-      if (CheckIndexesTime.size() >= FSweepAt) SweepCheckIndexes(now);
-    }
+  if (!CheckIndexesTime.Admit(sEncode, static_cast<int64_t>(FTick()))) {
+    FMetrics->CountRequest(TWClientRequestKind::CheckIndexes, TRequestOutcome::TooSoon);
+    Ctxt.OutContent = GetErrorMsg(-99);
+    Ctxt.OutContentType = kContentType;
+    return 404;
   }
   FMetrics->CountRequest(TWClientRequestKind::CheckIndexes, TRequestOutcome::Answered);
   Ctxt.OutBody = FIndexBody;
@@ -246,6 +236,7 @@ THttpBodyRef TNuvoHttpServer::StoredFileBody(const TWClientRequest& request) {
 }
 
 uint32_t TNuvoHttpServer::Answer(THttpServerRequest& Ctxt, TWClientRequest request, bool mayBlock) {
+  if (request.Kind != TWClientRequestKind::CheckIndexes) CheckIndexesTime.Expire(static_cast<int64_t>(FTick()));
   THttpBodyRef body;
   switch (request.Kind) {
     case TWClientRequestKind::Refused:

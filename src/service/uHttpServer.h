@@ -6,6 +6,8 @@
 #pragma once
 
 #include <array>
+#include <atomic>
+#include <climits>
 #include <cstdint>
 #include <exception>
 #include <functional>
@@ -13,13 +15,13 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "http/HttpApiServer.h"
 #include "platform/Clock.h"
 #include "platform/LogSink.h"
 #include "service/BodyCache.h"
+#include "service/CheckIndexesThrottle.h"
 #include "service/Metrics.h"
 #include "service/WClientRequest.h"
 
@@ -60,7 +62,7 @@ std::string GetErrorMsg(int32_t nCode);
 class TNuvoHttpServer {
  public:
   // The index-table request of one token is answered once per this many milliseconds.
-  static constexpr int64_t kCheckIndexesInterval = 300000;
+  static constexpr int64_t kCheckIndexesInterval = TCheckIndexesThrottle::kInterval;
   // A request that fails with the same error as the last one logged is logged again only after
   // this many milliseconds.
   static constexpr int64_t kErrorLogInterval = 60000;
@@ -95,6 +97,8 @@ class TNuvoHttpServer {
   // Ctxt.WorkerAnswer for the worker to finish. Never blocks: the front end's event loops call it.
   uint32_t ProcessInMemory(THttpServerRequest& Ctxt);
   void LogsOut(const std::string& msg) { FWorkLog.LogsOut(msg); }
+  // The operator hears of failing work-log writes once per this many milliseconds while they fail.
+  static constexpr int64_t kWorkLogReportInterval = 60000;
 
   const std::string& WorkLogsFile() const { return FWorkLog.FileName(); }
   uint16_t BoundPort() const { return NuvoServer->BoundPort(); }
@@ -117,8 +121,8 @@ class TNuvoHttpServer {
   THttpBodyRef StoredFileBody(const TWClientRequest& request);
   std::optional<std::vector<std::string>> StaleLibraryBodies(uint64_t since) const;
   uint32_t Refuse(THttpServerRequest& Ctxt, int32_t nCode, const std::string& logLine);
+  void WriteWorkLog(const std::string& logLine);
   uint32_t AnswerCheckIndexes(THttpServerRequest& Ctxt, const std::string& sEncode);
-  void SweepCheckIndexes(int64_t now);
 
   std::shared_ptr<TGameLib> FGameLib;
   const TServiceSettings FSettings;
@@ -128,14 +132,15 @@ class TNuvoHttpServer {
   std::shared_ptr<TServiceMetrics> FMetrics;
   std::array<uint8_t, 16> KeyPassBytes{};
   TWorkLog FWorkLog;
+  // The tick of the last report of a failing work log; kWorkLogWorks while writes succeed.
+  static constexpr int64_t kWorkLogWorks = INT64_MIN;
+  std::atomic<int64_t> FWorkLogReportedAt{kWorkLogWorks};
   std::string CompressIndexesTables;
   THttpBodyRef FIndexBody;  // CompressIndexesTables with its coded form, made once
   TBodyCache FBodies;
-  mutable std::mutex FCheckLock;
-  std::unordered_map<std::string, int64_t> CheckIndexesTime;
+  TCheckIndexesThrottle CheckIndexesTime;
   std::mutex FErrorLock;
   std::string FLastError;  // under FErrorLock, with the tick it was logged at
   int64_t FLastErrorTick = 0;
-  size_t FSweepAt;
   std::unique_ptr<THttpApiServer> NuvoServer;  // last: released first, so no worker outlives the rest
 };

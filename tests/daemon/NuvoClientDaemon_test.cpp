@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -501,6 +503,10 @@ TEST(ClientToolOptions, HelpExitsZeroAndBadValuesAreNamedWithStatusTwo) {
       {"NuvoClient", {"get", url, "pw", "1"}, 2, "DIR is required"},
       {"NuvoClient", {"check", folder.PathOf("absent")}, 2, "FOLDER: Directory does not exist: " + folder.PathOf("absent")},
       {"NuvoClient", {"check", folder.Path(), url, "--samples", "some"}, 2, "--samples: not a number of images or \"all\": some"},
+      {"NuvoClient", {"check", folder.Path(), "http://127.0.0.1:70000/wclientdat/"}, 2,
+       "URL: port 70000 is not in 1-65535: http://127.0.0.1:70000/wclientdat/"},
+      {"NuvoClient", {"indexes", "http://127.0.0.1:0/"}, 2, "URL: port 0 is not in 1-65535: http://127.0.0.1:0/"},
+      {"NuvoClient", {"indexes", "http://[::1/"}, 2, "URL: not an http address: http://[::1/"},
       {"NuvoClient", {"get", url, "pw", "1", "data", "hum.wzl", "0"}, 1, "cannot connect to 127.0.0.1:1: Connection refused"},
       {"NuvoDemoData", {"--help"}, 0, "Usage: NuvoDemoData [OPTIONS] FOLDER [PORT]"},
       {"NuvoDemoData", {folder.Path(), "0"}, 2, "PORT: Value 0 not in range 1 to 65535"},
@@ -518,6 +524,28 @@ TEST(ClientToolOptions, HelpExitsZeroAndBadValuesAreNamedWithStatusTwo) {
     EXPECT_TRUE(Contains(output, c.says + "\n")) << command << "\n" << output;
   }
   EXPECT_FALSE(FileExists(folder.PathOf("Config.ini"))) << "a refused port writes nothing";
+}
+
+// A folder the tool may not read hides its Config.ini: that is said, not taken for a missing file.
+// The tool runs as an unprivileged user when the test runs as root, whom no permission stops.
+TEST(ClientToolOptions, CheckOnAFolderItCannotReadSaysPermissionDenied) {
+  TempDir folder(false);
+  folder.WriteFile("Config.ini", "[Setup]\r\nPort=1\r\n");
+  std::vector<std::string> args = {"check", folder.Path()};
+  std::string program = BuiltProgram("NuvoClient");
+  if (geteuid() == 0) {
+    ASSERT_EQ(chmod(folder.Path().c_str(), 0700), 0);
+    args.insert(args.begin(), {"--reuid=65534", "--regid=65534", "--clear-groups", "--", program});
+    program = "/usr/bin/setpriv";
+  } else {
+    ASSERT_EQ(chmod(folder.Path().c_str(), 0), 0);
+  }
+  const TRunResult run = RunProgram(program, args, "/", 30s);
+  chmod(folder.Path().c_str(), 0700);
+  std::string output;
+  for (const std::string& l : run.Lines) output += l + "\n";
+  EXPECT_EQ(run.Status, 1) << output;
+  EXPECT_EQ(output, "Cannot read " + folder.Path() + ": Permission denied\n");
 }
 
 }  // namespace

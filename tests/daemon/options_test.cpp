@@ -57,7 +57,7 @@ TEST(DaemonOptions, HelpAndVersionGoToStandardOutputWithStatus0) {
   const std::string text = Joined(help.Lines);
   EXPECT_NE(text.find("Usage: NuvoClientDaemon"), std::string::npos) << text;
   for (const char* option : {"--dir", "--max-bandwidth", "--listen", "--metrics", "--cache-max-age", "--admin",
-                             "--admin-token-file", "--version"})
+                             "--admin-token-file", "--max-connections-per-address", "--version"})
     EXPECT_NE(text.find(option), std::string::npos) << option;
   EXPECT_TRUE(RunDaemonShowing({"--help"}, false, dir.Path()).Lines.empty());
 
@@ -70,15 +70,24 @@ TEST(DaemonOptions, HelpAndVersionGoToStandardOutputWithStatus0) {
 
 TEST(DaemonOptions, AnUnknownOptionOrABadValueGivesUsageAndReasonOnStandardErrorAndStatus2) {
   TempDir dir(false);
-  const std::vector<std::vector<std::string>> cases = {
-      {"--bogus"}, {"serve"}, {"--dir"}, {"--dir", dir.PathOf("nowhere")},
-      {"--max-bandwidth", "-1"}, {"--max-bandwidth", "4096"}, {"--max-bandwidth", "ten"}, {"--max-bandwidth", "1.5"},
-      {"--listen", "localhost"}, {"--listen", "127.0.0"}, {"--listen", ""},
-      {"--metrics", "127.0.0.1"}, {"--metrics", "127.0.0.1:0"}, {"--metrics", "127.0.0.1:65536"},
-      {"--metrics", "127.0.0.1:9x"}, {"--metrics", "metrics.host:9100"}, {"--metrics", ":9100"},
-      {"--admin", "127.0.0.1"}, {"--admin", "127.0.0.1:0"}, {"--admin", "localhost:9801"}, {"--admin-token-file"},
-      {"--cache-max-age", "-5"}, {"--cache-max-age", "soon"}, {"--cache-max-age", "2147483648"}};
-  for (const auto& args : cases) {
+  struct TCase {
+    std::vector<std::string> args;
+    std::string reason;  // in the last line, when it matters which
+  };
+  const std::vector<TCase> cases = {
+      {{"--bogus"}, ""}, {{"serve"}, ""}, {{"--dir"}, ""}, {{"--dir", dir.PathOf("nowhere")}, ""},
+      {{"--version", "extra"}, "extra"},
+      {{"--max-bandwidth", "-1"}, "'-1' is not in 0-4095"}, {{"--max-bandwidth", "4096"}, "'4096' is not in 0-4095"},
+      {{"--max-bandwidth", "abc"}, "'abc' is not a number"}, {{"--max-bandwidth", "1.5"}, "'1.5' is not a whole number"},
+      {{"--max-bandwidth", ""}, "'' is not a number"}, {{"--max-bandwidth", "99999999999999999999"}, "is not in 0-4095"},
+      {{"--listen", "localhost"}, ""}, {{"--listen", "127.0.0"}, ""}, {{"--listen", ""}, ""},
+      {{"--metrics", "127.0.0.1"}, ""}, {{"--metrics", "127.0.0.1:0"}, ""}, {{"--metrics", "127.0.0.1:65536"}, ""},
+      {{"--metrics", "127.0.0.1:9x"}, ""}, {{"--metrics", "metrics.host:9100"}, ""}, {{"--metrics", ":9100"}, ""},
+      {{"--admin", "127.0.0.1"}, ""}, {{"--admin", "127.0.0.1:0"}, ""}, {{"--admin", "localhost:9801"}, ""}, {{"--admin-token-file"}, ""},
+      {{"--cache-max-age", "-5"}, "'-5' is not in 0-2147483647"}, {{"--cache-max-age", "soon"}, "'soon' is not a number"},
+      {{"--cache-max-age", "2147483648"}, "'2147483648' is not in 0-2147483647"},
+      {{"--max-connections-per-address", "0"}, "'0' is not in 1-1000000"}, {{"--max-connections-per-address", "many"}, "'many' is not a number"}};
+  for (const auto& [args, reason] : cases) {
     const std::string name = args[0] + (args.size() > 1 ? " '" + args[1] + "'" : "");
     const TRunResult err = RunDaemonShowing(args, false, dir.Path());
     EXPECT_EQ(err.Status, 2) << name;
@@ -86,6 +95,7 @@ TEST(DaemonOptions, AnUnknownOptionOrABadValueGivesUsageAndReasonOnStandardError
     EXPECT_NE(text.find("Usage: NuvoClientDaemon"), std::string::npos) << name;
     ASSERT_FALSE(err.Lines.empty()) << name;
     EXPECT_EQ(err.Lines.back().rfind("NuvoClientDaemon: ", 0), 0u) << name << ": " << err.Lines.back();
+    EXPECT_NE(err.Lines.back().find(reason), std::string::npos) << name << ": " << err.Lines.back();
     const TRunResult out = RunDaemonShowing(args, true, dir.Path());
     EXPECT_EQ(out.Status, 2) << name;
     EXPECT_TRUE(out.Lines.empty()) << name << ": " << Joined(out.Lines);
@@ -113,11 +123,14 @@ TEST_F(DaemonOptionsRun, DirListenAndMetricsServeTheFolderOnTheInterfaceWithItsO
   const uint16_t metricsPort = FreeLoopbackPort();
   d = StartDaemonIn(demo.Folder, kStartTimeout,
                     {"--dir", demo.Folder, "--metrics", "127.0.0.1:" + std::to_string(metricsPort),
-                     "--max-bandwidth", "0", "--cache-max-age", "600"},
+                     "--max-bandwidth", "0", "--cache-max-age", "600", "--max-connections-per-address", "100"},
                     dir.Path());
   EXPECT_TRUE(DirectoryExists(demo.Folder + "/Logs")) << "the work log goes to the folder named";
   EXPECT_FALSE(DirectoryExists(dir.PathOf("Logs")));
-  EXPECT_EQ(HttpGet(metricsPort, "/healthz").Status, 200u);
+  const THttpReply health = HttpGet(metricsPort, "/healthz");
+  EXPECT_EQ(health.Status, 200u);
+  EXPECT_FALSE(health.Has("ETag")) << "a health answer is never the same as one kept";
+  EXPECT_FALSE(HttpGet(metricsPort, "/metrics").Has("ETag"));
   const std::string answered = R"(nuvo_requests_total{type="image",outcome="answered"})";
   const std::string raw = R"(nuvo_response_bytes_total{form="raw"})", sent = R"(nuvo_response_bytes_total{form="sent"})";
   const std::string timed = "nuvo_request_duration_seconds_count";
@@ -129,6 +142,7 @@ TEST_F(DaemonOptionsRun, DirListenAndMetricsServeTheFolderOnTheInterfaceWithItsO
     const THttpReply r = HttpGet(d.Port, WClientTarget(demo.WClientPass, 1, sDir, sLib, std::to_string(i)));
     EXPECT_EQ(r.Status, 200u);
     EXPECT_EQ(r.Header("Cache-Control"), "max-age=600");
+    EXPECT_TRUE(r.Has("ETag"));
     bodies += r.Body.size();
   }
   // A response is counted once its last bytes are written, which may come just after the client
@@ -143,6 +157,23 @@ TEST_F(DaemonOptionsRun, DirListenAndMetricsServeTheFolderOnTheInterfaceWithItsO
   EXPECT_EQ(after.at(sent) - before.at(sent), static_cast<double>(bodies));
   EXPECT_EQ(after.at(timed) - before.at(timed), 3) << "the scrapes are not counted";
   EXPECT_EQ(HttpGet(d.Port, "/metrics").Status, 404u) << "never on the game port";
+}
+
+TEST_F(DaemonOptionsRun, CacheMaxAgeZeroIsSentAndWithoutTheOptionNoCacheControl) {
+  std::string sDir, sLib;
+  ASSERT_TRUE(SplitCatalogueKey(demo.Libraries[0].Key, sDir, sLib));
+  const std::string target = WClientTarget(demo.WClientPass, 1, sDir, sLib, "0");
+  for (const std::string given : {"0", ""}) {
+    d = StartDaemonIn(demo.Folder, kStartTimeout,
+                      given.empty() ? std::vector<std::string>{} : std::vector<std::string>{"--cache-max-age", given});
+    const THttpReply r = HttpGet(d.Port, target);
+    EXPECT_EQ(r.Status, 200u);
+    EXPECT_TRUE(r.Has("ETag"));
+    EXPECT_EQ(r.Header("Cache-Control"), given.empty() ? "" : "max-age=0") << given;
+    EXPECT_EQ(r.Has("Cache-Control"), !given.empty()) << given;
+    d.Process->Signal(SIGTERM);
+    EXPECT_EQ(d.Process->Wait(30s), std::optional<int>(0)) << d.Process->Output();
+  }
 }
 
 TEST_F(DaemonOptionsRun, ListenBindsOnlyTheAddressGiven) {

@@ -6,11 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <condition_variable>
 #include <future>
 #include <mutex>
 #include <set>
+#include <poll.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <thread>
 
 #include "platform/FileSystem.h"
@@ -485,13 +488,13 @@ TEST(HttpApiServer, BadRequestsGetTheirAnswerAndTheConnectionCloses) {
     std::string request;
     const char* statusLine;
   } cases[] = {
-      {"GET /wclientdat/x HTTP/1.1\r\nX: " + std::string(17 * 1024, 'a') + "\r\n\r\n", "HTTP/1.1 431 Invalid Request\r\n"},
-      {"GET /wclientdat/" + std::string(17 * 1024, 'a') + " HTTP/1.1\r\n\r\n", "HTTP/1.1 431 Invalid Request\r\n"},
-      {"POST /wclientdat/x HTTP/1.1\r\nContent-Length: 70000\r\n\r\n", "HTTP/1.1 413 Payload Too Large\r\n"},
-      {"POST /wclientdat/x HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n11000\r\n" + std::string(0x11000, 'b') + "\r\n0\r\n\r\n",
+      {"GET /wclientdat/x HTTP/1.1\r\nHost: h\r\nX: " + std::string(17 * 1024, 'a') + "\r\n\r\n", "HTTP/1.1 431 Invalid Request\r\n"},
+      {"GET /wclientdat/" + std::string(17 * 1024, 'a') + " HTTP/1.1\r\nHost: h\r\n\r\n", "HTTP/1.1 431 Invalid Request\r\n"},
+      {"POST /wclientdat/x HTTP/1.1\r\nHost: h\r\nContent-Length: 70000\r\n\r\n", "HTTP/1.1 413 Payload Too Large\r\n"},
+      {"POST /wclientdat/x HTTP/1.1\r\nHost: h\r\nTransfer-Encoding: chunked\r\n\r\n11000\r\n" + std::string(0x11000, 'b') + "\r\n0\r\n\r\n",
        "HTTP/1.1 413 Payload Too Large\r\n"},
       {"GARBAGE\r\n\r\n", "HTTP/1.1 400 Bad Request\r\n"},
-      {"GET /wclientdat/x HTTP/1.1\r\nContent-Length: -1\r\n\r\n", "HTTP/1.1 400 Bad Request\r\n"},
+      {"GET /wclientdat/x HTTP/1.1\r\nHost: h\r\nContent-Length: -1\r\n\r\n", "HTTP/1.1 400 Bad Request\r\n"},
       {"GET /x HTTP/9.9\r\n\r\n", "HTTP/1.1 400 Bad Request\r\n"},
   };
   for (const auto& k : cases) {
@@ -501,6 +504,64 @@ TEST(HttpApiServer, BadRequestsGetTheirAnswerAndTheConnectionCloses) {
     EXPECT_NE(r.Bytes.find("Accept-Encoding: deflate\r\n"), std::string::npos);
   }
   EXPECT_EQ(HttpGet(s.Port, "/wclientdat/x").Status, 200u) << "still serving";
+}
+
+// A body whose end the server cannot know must not be read as a further request: such a request
+// is refused and its connection closed, and nothing after it reaches the handler.
+TEST(HttpApiServer, TransferCodingsAndHostsThatCouldSmuggleARequestAreRefusedAndClosed) {
+  std::mutex m;
+  std::vector<std::string> seen;
+  TServed s([&](THttpServerRequest& c) {
+    std::lock_guard<std::mutex> hold(m);
+    seen.push_back(c.URL + " " + c.InContent);
+    return 200u;
+  });
+  const std::string smuggled = "GET /wclientdat/smuggled HTTP/1.1\r\nHost: h\r\n\r\n";
+  auto post = [&](const std::string& headers, const std::string& body) {
+    return "POST /wclientdat/x HTTP/1.1\r\n" + headers + "\r\n" + body + smuggled;
+  };
+  struct Case {
+    std::string request;
+    const char* statusLine;  // nullptr: answered 200 with the connection kept, the next request too
+  } cases[] = {
+      {post("Host: h\r\nTransfer-Encoding: xchunked\r\n", ""), "HTTP/1.1 400 Bad Request\r\n"},
+      {post("Host: h\r\nTransfer-Encoding: gzip\r\n", ""), "HTTP/1.1 400 Bad Request\r\n"},
+      {post("Host: h\r\nTransfer-Encoding: identity\r\n", ""), "HTTP/1.1 400 Bad Request\r\n"},
+      {post("Host: h\r\nTransfer-Encoding: chunked, identity\r\n", "0\r\n\r\n"), "HTTP/1.1 400 Bad Request\r\n"},
+      {post("Host: h\r\nTransfer-Encoding: chunked\r\nTransfer-Encoding: identity\r\n", "0\r\n\r\n"),
+       "HTTP/1.1 400 Bad Request\r\n"},
+      {post("Host: h\r\nTransfer-Encoding: gzip, chunked\r\n", "5\r\nhello\r\n0\r\n\r\n"),
+       "HTTP/1.1 501 Not Implemented\r\n"},
+      {post("Host: h\r\nTransfer-Encoding: compress ,chunked\r\n", "5\r\nhello\r\n0\r\n\r\n"),
+       "HTTP/1.1 501 Not Implemented\r\n"},
+      {"POST /wclientdat/x HTTP/1.0\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n" + smuggled,
+       "HTTP/1.1 400 Bad Request\r\n"},
+      {"GET /wclientdat/x HTTP/1.1\r\n\r\n" + smuggled, "HTTP/1.1 400 Bad Request\r\n"},
+      {"GET /wclientdat/x HTTP/1.1\r\nHost: a\r\nHost: b\r\n\r\n" + smuggled, "HTTP/1.1 400 Bad Request\r\n"},
+      {"GET /wclientdat/x HTTP/1.0\r\nConnection: keep-alive\r\n\r\n" + smuggled, nullptr},
+      {post("Host: h\r\nTransfer-Encoding: Chunked\r\n", "5\r\nhello\r\n0\r\n\r\n"), nullptr},
+  };
+  for (const auto& k : cases) {
+    {
+      std::lock_guard<std::mutex> hold(m);
+      seen.clear();
+    }
+    auto r = RawExchange(s.Port, k.request, k.statusLine ? 5s : 1s);
+    std::lock_guard<std::mutex> hold(m);
+    if (k.statusLine) {
+      EXPECT_TRUE(r.Closed) << k.request;
+      EXPECT_EQ(r.Bytes.substr(0, std::string(k.statusLine).size()), k.statusLine) << k.request << r.Bytes.substr(0, 200);
+      EXPECT_EQ(r.Bytes.find("HTTP/1.1", 1), std::string::npos) << "one answer only: " << k.request;
+      EXPECT_TRUE(seen.empty()) << k.request << seen.front();
+    } else {
+      EXPECT_FALSE(r.Closed) << k.request;
+      EXPECT_EQ(r.Bytes.substr(0, 15), "HTTP/1.1 200 OK") << k.request;
+      ASSERT_EQ(seen.size(), 2u) << k.request;
+      EXPECT_EQ(seen[1], "/wclientdat/smuggled ");
+    }
+  }
+  std::lock_guard<std::mutex> hold(m);
+  EXPECT_EQ(seen.front(), "/wclientdat/x hello") << "a valid chunked body arrives whole";
 }
 
 TEST(HttpApiServer, SlowAndSilentClientsAreClosedWithoutHoldingOthers) {
@@ -518,7 +579,7 @@ TEST(HttpApiServer, SlowAndSilentClientsAreClosedWithoutHoldingOthers) {
   // Nothing at all.
   auto silent = std::async(std::launch::async, [&] { return RawExchange(s.Port, "", 5s); });
   // A finished request, then an idle keep-alive connection.
-  auto idle = std::async(std::launch::async, [&] { return RawExchange(s.Port, "GET /wclientdat/x HTTP/1.1\r\n\r\n", 5s); });
+  auto idle = std::async(std::launch::async, [&] { return RawExchange(s.Port, "GET /wclientdat/x HTTP/1.1\r\nHost: h\r\n\r\n", 5s); });
   std::this_thread::sleep_for(50ms);
   auto start = Clock::now();
   EXPECT_EQ(HttpGet(s.Port, "/wclientdat/x").Status, 200u);
@@ -537,7 +598,7 @@ TEST(HttpApiServer, SlowAndSilentClientsAreClosedWithoutHoldingOthers) {
     boost::asio::io_context io;
     boost::asio::ip::tcp::socket socket(io);
     socket.connect({boost::asio::ip::make_address("127.0.0.1"), s.Port});
-    const std::string req = "GET /wclientdat/big HTTP/1.1\r\n\r\n";
+    const std::string req = "GET /wclientdat/big HTTP/1.1\r\nHost: h\r\n\r\n";
     boost::asio::write(socket, boost::asio::buffer(req));
     EXPECT_TRUE(WaitUntil([&] { return s.Server.OpenConnections() == 0; }, 10s)) << s.Server.OpenConnections();
     EXPECT_EQ(HttpGet(s.Port, "/wclientdat/x").Status, 200u);
@@ -634,23 +695,160 @@ TEST(HttpApiServer, AtTheCapTheLongestIdleConnectionMakesRoomAndOnlyBusyOnesRefu
   EXPECT_EQ(idle[2].Get("/wclientdat/x").Body, "ok");
 }
 
-TEST(HttpApiServer, ConnectionsBeyondTheLimitAreClosedAtOnceWhenNoneIsIdle) {
-  THttpServerLimits limits;
-  limits.MaxConnections = 3;  // three that have not finished a request yet
-  TServed s([](THttpServerRequest&) { return 200u; }, limits);
-  boost::asio::io_context io;
-  std::vector<boost::asio::ip::tcp::socket> held;
-  for (int i = 0; i < 3; ++i) {
-    held.emplace_back(io);
-    held.back().connect({boost::asio::ip::make_address("127.0.0.1"), s.Port});
+// A handler that holds "/wclientdat/hold" requests until released, and answers "ok".
+struct THolding {
+  std::promise<void> Promise;
+  std::shared_future<void> Released = Promise.get_future().share();
+  std::once_flag Once;
+  std::atomic<int> Held{0};
+  void Release() {
+    std::call_once(Once, [this] { Promise.set_value(); });
   }
-  ASSERT_TRUE(WaitUntil([&] { return s.Server.OpenConnections() == 3; }, 5s));
-  auto refused = RawExchange(s.Port, "GET /wclientdat/x HTTP/1.1\r\n\r\n", 5s);
+  // Releases when it goes, so that a failed check never leaves the server waiting for a handler.
+  struct TGuard {
+    THolding& Holding;
+    ~TGuard() { Holding.Release(); }
+  };
+  TOnHttpServerRequest Handler() {
+    return [this](THttpServerRequest& c) {
+      if (c.URL == "/wclientdat/hold") {
+        ++Held;
+        Released.wait();
+      }
+      c.OutContent = "ok";
+      return 200u;
+    };
+  }
+};
+
+TEST(HttpApiServer, ConnectionsBeyondTheLimitAreClosedAtOnceWhenEveryOneHasARequestInHand) {
+  THttpServerLimits limits;
+  limits.MaxConnections = 3;
+  THolding holding;
+  TServed s(holding.Handler(), limits);
+  std::vector<std::future<TRawReply>> held;
+  THolding::TGuard guard{holding};
+  for (int i = 0; i < 3; ++i)
+    held.push_back(std::async(std::launch::async, [&] {
+      return RawExchange(s.Port, "GET /wclientdat/hold HTTP/1.1\r\nHost: h\r\nConnection: close\r\n\r\n", 10s);
+    }));
+  ASSERT_TRUE(WaitUntil([&] { return holding.Held.load() == 3; }, 5s));
+  auto refused = RawExchange(s.Port, "GET /wclientdat/x HTTP/1.1\r\nHost: h\r\n\r\n", 5s);
   EXPECT_TRUE(refused.Closed);
   EXPECT_EQ(refused.Bytes, "");
-  held.pop_back();
-  ASSERT_TRUE(WaitUntil([&] { return s.Server.OpenConnections() == 2; }, 5s));
+  holding.Release();
+  for (auto& h : held) EXPECT_EQ(h.get().Bytes.substr(0, 15), "HTTP/1.1 200 OK");
+  ASSERT_TRUE(WaitUntil([&] { return s.Server.OpenConnections() == 0; }, 5s));
   EXPECT_EQ(HttpGet(s.Port, "/wclientdat/x").Status, 200u);
+}
+
+namespace {
+
+boost::asio::ip::tcp::socket ConnectFrom(boost::asio::io_context& io, const char* source, uint16_t port) {
+  boost::asio::ip::tcp::socket socket(io);
+  socket.open(boost::asio::ip::tcp::v4());
+  socket.bind({boost::asio::ip::make_address(source), 0});
+  socket.connect({boost::asio::ip::make_address("127.0.0.1"), port});
+  return socket;
+}
+
+// True when the server closes `socket` within `limit` (what it sent before is read past).
+bool ClosedByServer(boost::asio::ip::tcp::socket& socket, std::chrono::milliseconds limit) {
+  const auto end = Clock::now() + limit;
+  char buf[4096];
+  while (Clock::now() < end) {
+    pollfd p{socket.native_handle(), POLLIN, 0};
+    if (::poll(&p, 1, 20) <= 0) continue;
+    const ssize_t n = ::recv(socket.native_handle(), buf, sizeof buf, MSG_DONTWAIT);
+    if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) return true;
+  }
+  return false;
+}
+
+// The answer to a whole request sent on `socket`, read until its body of `size` bytes is in.
+std::string AskOn(boost::asio::ip::tcp::socket& socket, const std::string& target) {
+  const std::string req = "GET " + target + " HTTP/1.1\r\nHost: h\r\n\r\n";
+  boost::asio::write(socket, boost::asio::buffer(req));
+  std::string got;
+  char buf[4096];
+  while (got.find("\r\n\r\nok") == std::string::npos) {
+    boost::system::error_code ec;
+    const std::size_t n = socket.read_some(boost::asio::buffer(buf), ec);
+    if (ec) break;
+    got.append(buf, n);
+  }
+  return got;
+}
+
+}  // namespace
+
+// One source holds every place with connections that never finish their head, opening a new one
+// for each that goes; a newcomer must still be served, every time.
+TEST(HttpApiServer, AtTheCapHalfOpenConnectionsMakeRoomOldestFirstSoANewcomerIsServed) {
+  THttpServerLimits limits;
+  limits.MaxConnections = 6;
+  TServed s([](THttpServerRequest& c) {
+    c.OutContent = "ok";
+    return 200u;
+  }, limits);
+  boost::asio::io_context io;
+  std::vector<boost::asio::ip::tcp::socket> attack;
+  auto open = [&] {
+    attack.push_back(ConnectFrom(io, "127.0.0.1", s.Port));
+    // Half of them send part of a head, half nothing at all.
+    if (attack.size() % 2 == 0) boost::asio::write(attack.back(), boost::asio::buffer(std::string("GET /wclientdat/x HTTP/1.1\r\nHo")));
+    std::this_thread::sleep_for(5ms);  // distinct times
+  };
+  for (int i = 0; i < 6; ++i) open();
+  ASSERT_TRUE(WaitUntil([&] { return s.Server.OpenConnections() == 6; }, 5s));
+  int served = 0;
+  constexpr int kRounds = 20;
+  for (int round = 0; round < kRounds; ++round) {
+    try {
+      if (HttpGet(s.Port, "/wclientdat/new").Body == "ok") ++served;
+    } catch (const std::exception&) {
+    }
+    EXPECT_TRUE(ClosedByServer(attack[round], 2s)) << "the oldest half-open connection made room, round " << round;
+    // The newcomer's connection is gone once the server has seen its client close.
+    ASSERT_TRUE(WaitUntil([&] { return s.Server.OpenConnections() == 5; }, 5s)) << s.Server.OpenConnections();
+    open();  // the attack takes the place back
+    ASSERT_TRUE(WaitUntil([&] { return s.Server.OpenConnections() == 6; }, 5s)) << s.Server.OpenConnections();
+  }
+  EXPECT_EQ(served, kRounds);
+  EXPECT_FALSE(ClosedByServer(attack.back(), 100ms)) << "the newest attack connection still waits its turn";
+}
+
+TEST(HttpApiServer, OneAddressAtItsLimitMakesRoomFromItsOwnConnectionsOnly) {
+  THttpServerLimits limits;
+  limits.MaxConnectionsPerAddress = 3;
+  THolding holding;
+  TServed s(holding.Handler(), limits);
+  boost::asio::io_context io;
+  std::vector<boost::asio::ip::tcp::socket> cafe;
+  std::vector<std::future<std::string>> askers;
+  THolding::TGuard guard{holding};
+  for (int i = 0; i < 3; ++i) {
+    cafe.push_back(ConnectFrom(io, "127.0.0.2", s.Port));
+    std::this_thread::sleep_for(5ms);
+  }
+  ASSERT_TRUE(WaitUntil([&] { return s.Server.OpenConnections() == 3; }, 5s));
+  // Another address is not touched by this one's limit.
+  boost::asio::ip::tcp::socket other = ConnectFrom(io, "127.0.0.1", s.Port);
+  EXPECT_EQ(AskOn(other, "/wclientdat/x").substr(0, 15), "HTTP/1.1 200 OK");
+  for (auto& c : cafe) EXPECT_FALSE(ClosedByServer(c, 50ms));
+  // A fourth of the same address takes the place of its own oldest waiting connection.
+  cafe.push_back(ConnectFrom(io, "127.0.0.2", s.Port));
+  EXPECT_EQ(AskOn(cafe.back(), "/wclientdat/x").substr(0, 15), "HTTP/1.1 200 OK");
+  EXPECT_TRUE(ClosedByServer(cafe[0], 2s));
+  EXPECT_FALSE(ClosedByServer(other, 50ms));
+  // With all three of its connections busy, a further one of that address is refused.
+  for (int i = 1; i < 4; ++i) askers.push_back(std::async(std::launch::async, [&, i] { return AskOn(cafe[i], "/wclientdat/hold"); }));
+  ASSERT_TRUE(WaitUntil([&] { return holding.Held.load() == 3; }, 5s));
+  boost::asio::ip::tcp::socket refused = ConnectFrom(io, "127.0.0.2", s.Port);
+  EXPECT_TRUE(ClosedByServer(refused, 2s));
+  EXPECT_EQ(AskOn(other, "/wclientdat/x").substr(0, 15), "HTTP/1.1 200 OK");
+  holding.Release();
+  for (auto& a : askers) EXPECT_EQ(a.get().substr(0, 15), "HTTP/1.1 200 OK");
 }
 
 TEST(HttpApiServer, ThousandsOfIdleConnectionsAtTheCapStillAdmitANewClient) {

@@ -2,7 +2,12 @@
 #include <dlfcn.h>
 #endif
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <cerrno>
@@ -173,6 +178,38 @@ TEST_F(FileSystemTest, ReadAppendAndCreate) {
   CreateEmptyFileIfMissing("log.txt");
   EXPECT_EQ(FileSizeOf("log.txt"), 5);
   EXPECT_THROW(CreateEmptyFileIfMissing("missing/x.txt"), EInOutError);
+}
+
+TEST_F(FileSystemTest, AnAppendCutShortByAFullDiskLeavesNoPartOfItBehind) {
+  // A file-size limit stands for the full disk: the kernel writes what fits, then refuses.
+  const pid_t pid = ::fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    std::signal(SIGXFSZ, SIG_IGN);  // a refused write instead of the signal's end
+    const rlimit limit{100, 100};
+    int failures = ::setrlimit(RLIMIT_FSIZE, &limit) == 0 ? 0 : 8;
+    try {
+      AppendFileBytes("log", std::string(60, 'a'));
+    } catch (...) {
+      failures |= 1;
+    }
+    try {
+      AppendFileBytes("log", std::string(60, 'b'));
+      failures |= 2;
+    } catch (const EInOutError&) {
+    }
+    try {
+      AppendFileBytes("log", std::string(40, 'c'));
+    } catch (...) {
+      failures |= 4;
+    }
+    ::_exit(failures);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: first append failed, 2: the cut one succeeded, 4: the last failed";
+  EXPECT_EQ(dir_.ReadFile("log"), std::string(60, 'a') + std::string(40, 'c'));
 }
 
 TEST_F(FileSystemTest, ListingAndCaseInsensitiveLookup) {

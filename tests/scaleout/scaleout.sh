@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Scale-out test: two headless programs on two copies of the demo installation behind nginx with
-# deploy/nginx/nuvo-origins.conf (answers kept fresh for 2 s only, so that the instances keep
-# being asked). The client tool's check passes through nginx; then, under wrk load through nginx
+# deploy/nginx/nuvo-origins.conf as shipped beside Debian's default site, the default_server of
+# port 80 (answers kept fresh for 2 s only, so that the instances keep being asked). The default
+# site answers its own port; the client tool's check passes through nginx; then, under wrk load through nginx
 # (rotating real targets, asked plain on one thread and deflate-coded on the other, and index-table requests that always reach
 # an instance), one instance is killed with SIGKILL and started again, and both are reloaded with
 # SIGHUP one after the other. Passes when wrk saw no socket error and no answer other than 200,
@@ -44,13 +45,18 @@ fail() {
 port_a=$("$bin/http_bench_server" --free-port)
 port_b=$("$bin/http_bench_server" --free-port)
 port_n=$("$bin/http_bench_server" --free-port)
+port_d=$("$bin/http_bench_server" --free-port)
 "$bin/NuvoDemoData" "$work/a" "$port_a" > /dev/null
 copy_installation "$work/a" "$work/b" "$port_b"
 start_daemon "$bin/NuvoClientDaemon" "$work/a"; pid_a=$daemon_pid
 start_daemon "$bin/NuvoClientDaemon" "$work/b"; pid_b=$daemon_pid
-NGINX_WORKERS=2 start_nginx_origins "$port_n" 2s "$port_a" "$port_b"
+NGINX_WORKERS=2 NGINX_DEFAULT_SITE_PORT=$port_d start_nginx_origins "$port_n" 2s "$port_a" "$port_b"
+wait_port "$port_d"
 wait_port "$port_n"
 through="http://127.0.0.1:$port_n/wclientdat/"
+# The default site is there, and is not what answers game requests.
+[ "$(curl -s -o /dev/null -w '%{http_code}' "http://127.0.0.1:$port_d/wclientdat/x/1.html")" = 404 ] ||
+  fail "Debian's default site does not answer beside the recipe"
 
 "$bin/NuvoClient" check "$work/a" "$through" > "$work/check.txt" || { cat "$work/check.txt" >&2; fail "check through nginx"; }
 echo "scaleout: check through nginx: $(tail -n 1 "$work/check.txt")"
