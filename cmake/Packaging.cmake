@@ -3,6 +3,10 @@
 #                                            logrotate rule in /etc/logrotate.d (DIR/etc/... unless DIR is /usr)
 #   (cd build && cpack -G DEB)               nuvo-resource_VERSION_ARCH.deb, installing to /usr
 # The service's user and working directory are fixed when the build is configured.
+if(WIN32)
+  include(${CMAKE_CURRENT_LIST_DIR}/PackagingWindows.cmake)
+  return()
+endif()
 set(NUVO_SERVICE_USER "nuvo" CACHE STRING "User the installed service runs as")
 set(NUVO_SERVICE_DIR "/var/lib/nuvo" CACHE PATH "Working directory of the installed service")
 
@@ -47,7 +51,7 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
   ${CMAKE_BINARY_DIR}/deploy/debian/conffiles)
 include(CPack)
 
-if(TARGET nuvo_test_support AND NOT NUVO_SANITIZE AND NOT NUVO_FUZZ)
+if(TARGET nuvo_test_support AND NOT NUVO_SANITIZE AND NOT NUVO_FUZZ AND NOT WIN32)
   add_test(NAME packaging COMMAND bash ${CMAKE_SOURCE_DIR}/tests/packaging/install_test.sh ${CMAKE_BINARY_DIR})
   set_tests_properties(packaging PROPERTIES TIMEOUT 300)
 endif()

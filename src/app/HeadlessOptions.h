@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 struct THeadlessOptions {
   std::string Dir;                // working directory; empty: the current one
@@ -13,9 +14,19 @@ struct THeadlessOptions {
   std::string MetricsHost;        // metrics listener's address; empty: no listener
   std::string MetricsPort;
   uint32_t CacheMaxAge = 0;       // seconds of Cache-Control: max-age; 0 no such header
+  std::string Metrics;            // --metrics as given
+  // Where the system has a service manager of its own (Windows, platform/ServiceHost.h) and
+  // controls from other processes instead of signals:
+  enum class TAction { Run, InstallService, UninstallService, Control } Action = TAction::Run;
+  std::string ServiceName = "NuvoClientDaemon";
+  bool AsService = false;         // started by the service manager
+  std::string Control;            // reload, restart or stop: sent to the instance of the folder
 };
 
 // Parses the options. Nothing when the program is to run; otherwise the exit status after the
 // usage or version went to standard output (0), or the usage and a one-line reason to standard
 // error (2).
 std::optional<int> ParseHeadlessOptions(int argc, const char* const* argv, THeadlessOptions& options);
+// The command line the service manager starts the program with: the service's name, the
+// absolute working directory `dir` and the serving options given to --install-service.
+std::vector<std::string> ServiceArguments(const THeadlessOptions& options, const std::string& dir);

@@ -7,7 +7,6 @@
 #include <boost/beast/http.hpp>
 
 #include <cxxabi.h>
-#include <sys/socket.h>
 
 #include <algorithm>
 #include <array>
@@ -25,6 +24,7 @@
 #include <vector>
 
 #include "platform/AsciiText.h"
+#include "platform/Inet.h"
 #include "service/HttpApiWire.h"
 #include "service/Metrics.h"
 
@@ -332,7 +332,7 @@ class THttpSession : public std::enable_shared_from_this<THttpSession> {
   // only the owner closes the descriptor, so its number cannot be reused under us.
   void Abort() {
     std::lock_guard<std::mutex> hold(FCloseLock);
-    if (!FClosed) ::shutdown(FSocket.native_handle(), SHUT_RDWR);
+    if (!FClosed) ShutdownSocket(static_cast<uintptr_t>(FSocket.native_handle()));
   }
   // Any thread: aborts the connection unless it moved on (a new limit) meanwhile.
   void AbortIfExpired(int64_t now) {
