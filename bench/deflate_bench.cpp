@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "service/HttpApiServer.h"
+#include "service/FrontEndCoding.h"
 #include "support/SampleBody.h"
 
 namespace {

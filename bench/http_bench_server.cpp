@@ -17,7 +17,8 @@
 #include <string>
 
 #include "platform/FileSystem.h"
-#include "service/HttpApiServer.h"
+#include "http/HttpApiServer.h"
+#include "service/FrontEndCoding.h"
 #include "support/SampleBody.h"
 
 int main(int argc, char** argv) {
@@ -46,6 +47,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   server.RegisterCompress(CompressDeflate, 1024);
+  server.SetEntityTagger(EntityTag);
   server.SetOnRequest([&](THttpServerRequest& c) -> uint32_t {
     const bool big = c.URL.size() >= 8 && c.URL.compare(c.URL.size() - 8, 8, "64k.html") == 0;
     c.OutContent = big ? body64k : body8k;

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "service/HttpApiWire.h"
+#include "http/HttpApiWire.h"
 
 namespace fuzz {
 

@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "FuzzRequest.h"
-#include "service/HttpApiWire.h"
+#include "http/HttpApiWire.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;

@@ -20,6 +20,7 @@
 #include "formats/ZStream.h"
 #include "platform/FileSystem.h"
 #include "platform/ReadFile.h"
+#include "service/FrontEndCoding.h"
 #include "service/WClientRequest.h"
 #include "service/uHttpServer.h"
 #include "settings/TarnShare.h"

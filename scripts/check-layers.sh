@@ -2,8 +2,8 @@
 # Fails, listing the offending lines, when a file under src/ includes a header of a folder that is
 # not below its own in the layers:
 #   platform -> formats -> settings -> catalogue -> service -> app -> {console, daemon}
-# client sits on service and nothing under src/ may include it; no server code includes the
-# fixtures of tests/support.
+# http (the general HTTP front end) sits on platform alone, below service. client sits on service
+# and nothing under src/ may include it; no server code includes the fixtures of tests/support.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,11 +13,12 @@ declare -A allowed=(
   [formats]="platform formats"
   [settings]="platform formats settings"
   [catalogue]="platform formats settings catalogue"
-  [service]="platform formats settings catalogue service"
-  [app]="platform formats settings catalogue service app"
-  [console]="platform formats settings catalogue service app console"
-  [daemon]="platform formats settings catalogue service app daemon"
-  [client]="platform formats settings catalogue service client"
+  [http]="platform http"
+  [service]="platform http formats settings catalogue service"
+  [app]="platform http formats settings catalogue service app"
+  [console]="platform http formats settings catalogue service app console"
+  [daemon]="platform http formats settings catalogue service app daemon"
+  [client]="platform http formats settings catalogue service client"
 )
 
 bad=0

@@ -3,8 +3,8 @@
 #include <cstdio>
 
 #include "app/uServiceControl.h"
-#include "catalogue/uGameLib.h"
-#include "service/HttpApiServer.h"
+#include "http/HttpApiServer.h"
+#include "service/FrontEndCoding.h"
 #include "service/Metrics.h"
 #include "service/ServiceState.h"
 
@@ -66,7 +66,7 @@ std::string MetricsText(const TServiceControl& control) {
   Family(out, "nuvo_open_connections", "gauge", "Client connections open on the game port.");
   Sample(out, "nuvo_open_connections", static_cast<uint64_t>(service ? service->OpenConnections() : 0));
   Family(out, "nuvo_data_memory_bytes", "gauge", "Bytes of libraries, maps and wavs the last load pass took in.");
-  Sample(out, "nuvo_data_memory_bytes", g_nDataMemory.load());
+  Sample(out, "nuvo_data_memory_bytes", m.DataMemoryBytes);
   Family(out, "nuvo_load_passes_total", "counter", "Load passes completed.");
   Sample(out, "nuvo_load_passes_total", m.LoadPasses);
   Family(out, "nuvo_last_load_pass_seconds", "gauge", "Duration of the last completed load pass.");
@@ -77,7 +77,9 @@ std::string MetricsText(const TServiceControl& control) {
 }
 
 TMetricsListener::TMetricsListener(const TServiceControl& control)
-    : FControl(control), FServer(std::make_unique<THttpApiServer>()) {}
+    : FControl(control), FServer(std::make_unique<THttpApiServer>()) {
+  FServer->SetEntityTagger(EntityTag);
+}
 
 TMetricsListener::~TMetricsListener() = default;
 

@@ -9,6 +9,7 @@
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
 #include "settings/IPAddrFilter.h"
+#include "settings/ResourceList.h"
 #include "settings/TarnShare.h"
 #include "service/Metrics.h"
 #include "service/ServiceState.h"
@@ -63,9 +64,7 @@ void TServiceControl::SetPanels(const std::string& port, const std::string& stat
 void TServiceControl::FormCreate() {
   LoadConfig();  // the loaders take g_ConfigLock themselves
   LoadJpkList();
-  LoadLibList(0);
-  LoadLibList(1);
-  LoadLibList(2);
+  for (TResourceList list : {TResourceList::Wzl, TResourceList::Map, TResourceList::Wav}) LoadLibList(LibListType(list));
   {
     std::lock_guard hold(g_ConfigLock);
     while (!g_sSearchDir.empty() && (g_sSearchDir.back() == '\\' || g_sSearchDir.back() == '/')) {
@@ -77,11 +76,11 @@ void TServiceControl::FormCreate() {
   LoadBlockIPAreaList();
 
   auto lib = std::make_shared<TGameLib>(true);
-  lib->SetBackLoad([this] {
-    PassEnded();
+  lib->SetBackLoad([this](const TPassReport& report) {
+    PassEnded(report);
     LibLoadok();
   });
-  lib->SetPassFailed([this] { PassFailed(); });
+  lib->SetPassFailed([this](const std::string& reason) { PassFailed(reason); });
   lib->SetShowLabel([this](const std::string& s) { ShowLabel(s); });
   {
     std::lock_guard hold(FServiceLock);
@@ -96,32 +95,27 @@ void TServiceControl::FormCreate() {
 }
 
 void TServiceControl::AskPass() {
-  FPassLists = CurrentLoadLists();
   FPassAskedAt = GetTickCount64();
-  FGameLib->SetLoadLib(FPassLists);
+  FGameLib->SetLoadLib(CurrentLoadLists());
 }
 
-void TServiceControl::PassEnded() {
-  TLoadLists lists;
-  std::shared_ptr<TGameLib> lib;
+void TServiceControl::PassEnded(const TPassReport& report) {
   {
     std::lock_guard hold(FServiceLock);
     if (FClosing || !FGameLib) return;
-    CountLoadPass(std::chrono::milliseconds(GetTickCount64() - FPassAskedAt));
-    lists = FPassLists;
-    lib = FGameLib;
+    CountLoadPass(std::chrono::milliseconds(GetTickCount64() - FPassAskedAt), report);
   }
-  if (FView.PassEnded) FView.PassEnded(*lib, lists);
+  if (FView.PassEnded) FView.PassEnded(report);
 }
 
-void TServiceControl::PassFailed() {
+void TServiceControl::PassFailed(const std::string& reason) {
   bool running = false;
   {
     std::lock_guard hold(FServiceLock);
     if (FClosing) return;
     running = FNuvoClientServer != nullptr && g_boStart;
   }
-  if (FView.PassFailed) FView.PassFailed(running);
+  if (FView.PassFailed) FView.PassFailed(running, reason);
 }
 
 bool TServiceControl::LibLoadok() {

@@ -23,12 +23,13 @@ struct TServiceView {
   std::function<void(const std::string& sMsg)> ShowLabel;
   // After every start attempt: whether the service answers requests.
   std::function<void(bool started)> ServiceStarted;
-  // After a load pass went through every list, before the service starts: the catalogue and the
-  // lists the pass read. On the loader thread.
-  std::function<void(const TGameLib& lib, const TLoadLists& lists)> PassEnded;
-  // After a load pass that failed (the catalogue before stays in use): whether the service answers
-  // requests. On the loader thread.
-  std::function<void(bool serviceRunning)> PassFailed;
+  // After a load pass went through every list, before the service starts: what became of every
+  // listed entry. On the loader thread.
+  std::function<void(const TPassReport& report)> PassEnded;
+  // After a load pass that failed (the catalogue before stays in use, or where there was none, what
+  // the pass stored before the failure): whether the service answers requests, and the logged
+  // reason (UTF-8). On the loader thread.
+  std::function<void(bool serviceRunning, const std::string& reason)> PassFailed;
 };
 
 // What the headless program's options change in the settings of every service it starts.
@@ -69,8 +70,8 @@ class TServiceControl {
   void SetPanels(const std::string& port, const std::string& state);
   void StopLocked();
   void AskPass();
-  void PassEnded();
-  void PassFailed();
+  void PassEnded(const TPassReport& report);
+  void PassFailed(const std::string& reason);
 
   TServiceView FView;
   THttpServerLimits FLimits;
@@ -80,7 +81,6 @@ class TServiceControl {
   bool FClosing = false;
   std::shared_ptr<TGameLib> FGameLib;
   std::shared_ptr<TNuvoHttpServer> FNuvoClientServer;
-  TLoadLists FPassLists;       // under FServiceLock: the lists of the pass asked for last
   uint64_t FPassAskedAt = 0;   // under FServiceLock: when, in GetTickCount64 milliseconds
 };
 

@@ -24,23 +24,20 @@ namespace {
 
 std::string CountLine(const char* text, size_t n) { return text + std::string(" [") + std::to_string(n) + "]"; }
 
-// The four lists of a pass, in the order they load.
-enum TPhase : int { kJpkPhase, kWzlPhase, kMapPhase, kWavPhase, kPassDone };
+// The phases of a pass: one per list, in the lists' order, then the end.
+int PhaseOf(TResourceList list) { return static_cast<int>(list); }
+constexpr int kPassDone = static_cast<int>(kResourceLists);
 
 // One list entry as a pool thread made it, waiting to be stored in list order.
 struct TLoadEntry {
-  int Phase = kJpkPhase;
-  size_t I = 0;  // position in its list
   const std::string* FileName = nullptr;
   const std::string* PassWord = nullptr;
-  // What the pool thread made of it.
-  bool Skipped = true;   // empty line or no such file: nothing to say
-  std::string sName;
-  std::string Refusal;   // a line to log instead of storing
+  // What the pool thread made of it: its report record (Path, Key, State, ...) and what to store.
+  TPassEntry Report;
+  std::string Refusal;   // Refused: the line to log instead of storing
   std::shared_ptr<TWMImages> Lib;
   std::shared_ptr<TNuvoBuffer> Buffer;
   std::optional<std::string> IndexHash;  // JPK libraries only
-  uint64_t Size = 0;
 };
 
 // Each pool thread reads every map and wav of its share into one buffer.
@@ -49,26 +46,25 @@ struct TScratch {
   std::string Zip;
 };
 
+void Refuse(TLoadEntry& e, TRefusal why, const char* line) {
+  e.Report.State = TEntryState::Refused;
+  e.Report.Refusal = why;
+  e.Refusal = e.Report.Key + line;
+}
+
 void OpenLibrary(TLoadEntry& e, const TFileSource& files) {
-  const bool jpkList = e.Phase == kJpkPhase;
-  if (jpkList && e.PassWord->empty()) {
-    e.Refusal = e.sName + " Jpk密码不能为空！";
-    return;
-  }
+  const bool jpkList = e.Report.List == TResourceList::Jpk;
+  if (jpkList && e.PassWord->empty()) return Refuse(e, TRefusal::NoPassword, " Jpk密码不能为空！");
   std::shared_ptr<TWMImages> lib = InitializeGameImage(*e.FileName, jpkList ? *e.PassWord : "", true, files);
-  if (!lib) {
-    e.Refusal = e.sName + (jpkList ? " Jpk文件不存在！" : " Wzl资源文件异常！");
-    return;
-  }
+  if (!lib) return Refuse(e, TRefusal::NoLibrary, jpkList ? " Jpk文件不存在！" : " Wzl资源文件异常！");
   const auto* jpk = jpkList ? dynamic_cast<const TJpkLib*>(lib.get()) : nullptr;
-  if (jpk && !jpk->PasswordOk()) {
-    e.Refusal = e.sName + " Jpk密码错误！";
-    return;  // the library is released, and its file closed, here
-  }
+  // On return the library is released, and its file closed.
+  if (jpk && !jpk->PasswordOk()) return Refuse(e, TRefusal::WrongPassword, " Jpk密码错误！");
   // The table lists JPK libraries only: a WZL library named in the JPK list is served but
   // published nowhere.
   if (jpk) e.IndexHash = lib->IndexesHash();
-  e.Size = lib->FileSize();
+  e.Report.State = TEntryState::Stored;
+  e.Report.Bytes = lib->FileSize();
   e.Lib = std::move(lib);
 }
 
@@ -79,23 +75,27 @@ void ReadAndCompress(TLoadEntry& e, TScratch& scratch, const TFileSource& files)
   entry->Buffer = ZlibCompress(scratch.Read, 2, &scratch.Zip);
   entry->nSize = static_cast<int32_t>(entry->Buffer.size());
   entry->Deflated = RawDeflate(entry->Buffer, 1);
-  e.Size = entry->Buffer.size();
+  e.Report.State = TEntryState::Stored;
+  e.Report.Bytes = entry->Buffer.size();
   e.Buffer = std::move(entry);
 }
 
-// Pool thread: everything about one entry that needs no order.
+// Pool thread: everything about one entry that needs no order. A file that cannot be read is
+// recorded Unreadable; the pass fails when that entry's turn comes.
 void MakeEntry(TLoadEntry& e, const std::string& searchDir, TScratch& scratch, const TFileSource& files) {
-  if (e.FileName->empty() || !files.Exists(*e.FileName)) return;
-  e.Skipped = false;
-  e.sName = CatalogueKeyText(*e.FileName, searchDir);
+  if (!files.Exists(*e.FileName)) return;  // Missing: nothing to say
+  e.Report.Key = CatalogueKeyText(*e.FileName, searchDir);
   try {
-    if (e.Phase == kJpkPhase || e.Phase == kWzlPhase) {
+    if (e.Report.List == TResourceList::Jpk || e.Report.List == TResourceList::Wzl) {
       OpenLibrary(e, files);
     } else {
       ReadAndCompress(e, scratch, files);
     }
   } catch (const std::exception& error) {
-    throw ELoadPassError(*e.FileName, error.what());
+    e.Report.State = TEntryState::Unreadable;
+    e.Report.Error = error.what();
+    e.Lib.reset();
+    e.Buffer.reset();
   }
 }
 
@@ -126,12 +126,12 @@ void TGameLib::Terminate() {
   wake_.notify_all();
 }
 
-void TGameLib::SetBackLoad(TBackLoad f) {
+void TGameLib::SetBackLoad(TPassEnded f) {
   std::lock_guard lock(callbackMutex_);
   FTBackLoad = std::move(f);
 }
 
-void TGameLib::SetPassFailed(TBackLoad f) {
+void TGameLib::SetPassFailed(TPassFailed f) {
   std::lock_guard lock(callbackMutex_);
   FTPassFailed = std::move(f);
 }
@@ -162,14 +162,14 @@ void TGameLib::ShowLoadLabel(const std::string& sMsg) {
   if (FTBackShow) FTBackShow(sMsg);
 }
 
-void TGameLib::CallBackLoad() {
+void TGameLib::CallBackLoad(const TPassReport& report) {
   std::lock_guard lock(callbackMutex_);
-  if (FTBackLoad) FTBackLoad();
+  if (FTBackLoad) FTBackLoad(report);
 }
 
-void TGameLib::CallPassFailed() {
+void TGameLib::CallPassFailed(const std::string& reason) {
   std::lock_guard lock(callbackMutex_);
-  if (FTPassFailed) FTPassFailed();
+  if (FTPassFailed) FTPassFailed(reason);
 }
 
 void TGameLib::AbandonPasses() { FAbandon = true; }
@@ -197,11 +197,12 @@ void TGameLib::Execute() {
       LoadGameLib(lists);
     } catch (const ELoadPassError& e) {
       MainOutMessage("[Exception] TGameLib::Execute Error ");
-      MainOutMessage(e.FileName + " 加载失败: " + e.what());
-      CallPassFailed();
+      const std::string reason = e.FileName + " 加载失败: " + e.what();
+      MainOutMessage(reason);
+      CallPassFailed(reason);
     } catch (...) {
       MainOutMessage("[Exception] TGameLib::Execute Error ");
-      CallPassFailed();
+      CallPassFailed("TGameLib::Execute Error");
     }
   }
 }
@@ -211,7 +212,9 @@ void TGameLib::Clear() {
   {
     std::unique_lock lock(mapMutex_);
     std::swap(old, FMaps);
-    FGeneration.fetch_add(1, std::memory_order_release);
+    FInPlace = false;
+    FReplacedAt = FGeneration.fetch_add(1, std::memory_order_release) + 1;
+    FLibraryChanges.clear();
   }
   // The entries are released here, outside the lock; a reader still using one keeps it alive.
 }
@@ -245,9 +248,15 @@ std::string CatalogueKeyText(const std::string& sFileName, const std::string& sS
     }
   }
   s.append(sFileName, from);
+  // Only a file below the client directory gets the key a game client sends, whatever the host's
+  // separator. Any other file (every file when there is no client directory) keeps its own
+  // separators, so its key never begins with "\" as a request's key does: no request reaches it.
+  const size_t n = sSearchDir.size();
+  const bool below = n > 0 && sFileName.size() > n && sFileName.compare(0, n, sSearchDir) == 0 &&
+                     (sFileName[n] == '/' || sFileName[n] == '\\');
   for (char& c : s) {
     c = LowerAsciiChar(c);
-    if (c == '/') c = '\\';  // keys are what a game client sends, whatever the host's separator
+    if (below && c == '/') c = '\\';
   }
   return s;
 }
@@ -281,35 +290,38 @@ std::vector<std::string> TGameLib::IndexRows() const {
   return m_Indexes;
 }
 
-// The catalogue a pass builds aside, with the index rows it will set.
+// The catalogue a pass builds aside, with the index rows it will set and its report so far.
 struct TGameLib::TPass {
   std::vector<TLoadEntry> Entries;
   TMaps Maps;
   std::vector<std::pair<std::string, std::string>> IndexRows;  // sName, hash, in order
+  TPassReport Report;
   int Phase = -1;  // the last phase entered
 };
 
 // The lines between the end of one list and the start of the next.
 void TGameLib::EnterPhase(int phase, const TLoadLists& Lists) {
-  switch (phase) {
-    case kJpkPhase:
-      MainOutMessage(CountLine("准备加载 Jpk 资源", Lists.Jpk.size()));
+  if (phase == kPassDone) {
+    MainOutMessage("Wav 资源全部加载完成!");
+    return;
+  }
+  const TResourceList list = static_cast<TResourceList>(phase);
+  switch (list) {
+    case TResourceList::Jpk:
+      MainOutMessage(CountLine("准备加载 Jpk 资源", Lists.Size(list)));
       break;
-    case kWzlPhase:
-      MainOutMessage(CountLine("准备加载 Wzl 资源", Lists.Wzl.size()));
+    case TResourceList::Wzl:
+      MainOutMessage(CountLine("准备加载 Wzl 资源", Lists.Size(list)));
       break;
-    case kMapPhase:
+    case TResourceList::Map:
       MainOutMessage("Data 资源全部加载完成!");
       ShowLoadLabel(AnsiFromUtf8("正在加载 map 资源！"));
-      MainOutMessage(CountLine("准备加载 Map 资源", Lists.Maps.size()));
+      MainOutMessage(CountLine("准备加载 Map 资源", Lists.Size(list)));
       break;
-    case kWavPhase:
+    case TResourceList::Wav:
       MainOutMessage("Map 资源全部加载完成!");
       ShowLoadLabel(AnsiFromUtf8("正在加载 Wav 资源！"));
-      MainOutMessage(CountLine("准备加载 Wav 资源", Lists.Wavs.size()));
-      break;
-    default:
-      MainOutMessage("Wav 资源全部加载完成!");
+      MainOutMessage(CountLine("准备加载 Wav 资源", Lists.Size(list)));
       break;
   }
 }
@@ -317,29 +329,38 @@ void TGameLib::EnterPhase(int phase, const TLoadLists& Lists) {
 // Loader thread, in list order: the entry's line, its place in the new catalogue, its count.
 void TGameLib::CommitEntry(TPass& pass, size_t i) {
   TLoadEntry& e = pass.Entries[i];
-  if (e.Skipped) return;
-  if (!e.Refusal.empty()) {
-    MainOutMessage(e.Refusal);
-    return;
-  }
-  const std::string key = AnsiFromUtf8(e.sName);
+  pass.Report.Entries.push_back(e.Report);
+  if (e.Report.State == TEntryState::Refused) MainOutMessage(e.Refusal);
+  if (e.Report.State != TEntryState::Stored) return;
+  const std::string key = AnsiFromUtf8(e.Report.Key);
   if (e.Lib) {
     pass.Maps.m_LibList[key] = std::move(e.Lib);
   } else {
-    (e.Phase == kMapPhase ? pass.Maps.m_MapList : pass.Maps.m_WavList)[key] = std::move(e.Buffer);
+    (e.Report.List == TResourceList::Map ? pass.Maps.m_MapList : pass.Maps.m_WavList)[key] = std::move(e.Buffer);
   }
-  if (e.IndexHash) pass.IndexRows.emplace_back(e.sName, *e.IndexHash);
-  g_nDataMemory += e.Size;
+  if (e.IndexHash) pass.IndexRows.emplace_back(e.Report.Key, *e.IndexHash);
 }
 
-// The completed pass replaces the catalogue served in one step.
-void TGameLib::PutInPlace(TPass& pass) {
+// The completed pass replaces the catalogue served in one step. A pass that failed is put in place
+// only where no catalogue is (the first pass, or one after an unload): what it stored before the
+// failure is then served, as a pass storing entry by entry would have left it.
+void TGameLib::PutInPlace(TPass& pass, bool complete) {
+  if (!complete) {
+    std::shared_lock lock(mapMutex_);
+    if (FInPlace) return;  // a failed reload keeps the catalogue before it
+  }
   for (const auto& [sName, hash] : pass.IndexRows) SetIndexRow(sName, hash);
+  pass.Report.Complete = complete;
+  auto report = std::make_shared<const TPassReport>(pass.Report);
   {
     std::unique_lock lock(mapMutex_);
     std::swap(FMaps, pass.Maps);
-    FGeneration.fetch_add(1, std::memory_order_release);
+    FLastPass = std::move(report);
+    FInPlace = complete;
+    FReplacedAt = FGeneration.fetch_add(1, std::memory_order_release) + 1;
+    FLibraryChanges.clear();
   }
+  g_nDataMemory = pass.Report.StoredBytes();  // the figure is what is served
   pass.Maps = TMaps();  // the catalogue before, released outside the lock
   WatchLibraries();
 }
@@ -348,14 +369,43 @@ void TGameLib::WatchLibraries() {
   std::lock_guard hold(watchMutex_);
   FWatch = std::make_unique<TFileWatch>();
   FWatchedKeys.clear();
+  FToldKeys.clear();
   std::shared_lock lock(mapMutex_);
   for (const auto& [key, lib] : FMaps.m_LibList) {
-    if (FWatch->Add(lib->FileName())) FWatchedKeys[lib->FileName()] = key;
+    // A WZL header block is its index file as it is on disk, so that file is watched too.
+    for (const std::string& path : {lib->FileName(), lib->IndexFileName()}) {
+      if (!path.empty() && FWatch->Add(path)) FWatchedKeys[path] = key;
+    }
+  }
+}
+
+std::optional<std::vector<std::string>> TGameLib::LibrariesChangedSince(uint64_t since) const {
+  std::shared_lock lock(mapMutex_);
+  if (since < FReplacedAt) return std::nullopt;
+  std::vector<std::string> keys;
+  for (const auto& [generation, key] : FLibraryChanges) {
+    if (generation > since) keys.push_back(key);
+  }
+  return keys;
+}
+
+void TGameLib::LibraryChanged(const std::string& key) {
+  // A file that keeps changing must not grow the record without end: past this many changes the
+  // catalogue counts as replaced, which makes everything made from it stale.
+  constexpr size_t kMaxLibraryChanges = 1024;
+  std::unique_lock lock(mapMutex_);
+  const uint64_t generation = FGeneration.fetch_add(1, std::memory_order_release) + 1;
+  if (FLibraryChanges.size() >= kMaxLibraryChanges) {
+    FReplacedAt = generation;
+    FLibraryChanges.clear();
+  } else {
+    FLibraryChanges.emplace_back(generation, key);
   }
 }
 
 // A library changed on disk is served from what was read when it was opened, and from whatever
-// its file holds now: tell the operator once that a reload is due.
+// its files hold now: what was made from it before is dropped at every change, and the operator is
+// told once that a reload is due.
 void TGameLib::ReportChangedLibraries() {
   std::lock_guard hold(watchMutex_);
   if (!FWatch) return;
@@ -363,9 +413,11 @@ void TGameLib::ReportChangedLibraries() {
     const auto it = FWatchedKeys.find(path);
     if (it == FWatchedKeys.end()) continue;
     const std::string key = it->second;
-    FWatchedKeys.erase(it);
     const std::shared_ptr<TWMImages> lib = GetLib(key);
-    if (lib && lib->FileName() == path) MainOutMessage(Utf8FromAnsi(key) + " 资源文件已被修改，请重新加载微端资源！");
+    if (!lib || (lib->FileName() != path && lib->IndexFileName() != path)) continue;
+    FWatch->Add(path);  // a file replaced by a rename is watched under its name again
+    LibraryChanged(key);
+    if (FToldKeys.insert(key).second) MainOutMessage(Utf8FromAnsi(key) + " 资源文件已被修改，请重新加载微端资源！");
   }
 }
 
@@ -380,26 +432,31 @@ TLoadLists CurrentLoadLists() {
   return lists;
 }
 
-void TGameLib::LoadGameLib(const TLoadLists& Lists) {
+std::shared_ptr<const TPassReport> TGameLib::LastPass() const {
+  std::shared_lock lock(mapMutex_);
+  return FLastPass;
+}
+
+TPassReport TGameLib::LoadGameLib(const TLoadLists& Lists) {
   TPass pass;
-  const auto add = [&pass](int phase, size_t I, const std::string& name, const std::string* password) {
+  const auto add = [&pass](TResourceList list, size_t I, const std::string& name, const std::string* password) {
+    if (name.empty()) return;  // an empty line is no resource
     TLoadEntry e;
-    e.Phase = phase;
-    e.I = I;
+    e.Report.List = list;
+    e.Report.Index = I;
+    e.Report.Path = name;
     e.FileName = &name;
     e.PassWord = password;
     pass.Entries.push_back(std::move(e));
   };
-  for (size_t I = 0; I < Lists.Jpk.size(); ++I) add(kJpkPhase, I, Lists.Jpk[I].first, &Lists.Jpk[I].second);
-  for (size_t I = 0; I < Lists.Wzl.size(); ++I) add(kWzlPhase, I, Lists.Wzl[I], nullptr);
-  for (size_t I = 0; I < Lists.Maps.size(); ++I) add(kMapPhase, I, Lists.Maps[I], nullptr);
-  for (size_t I = 0; I < Lists.Wavs.size(); ++I) add(kWavPhase, I, Lists.Wavs[I], nullptr);
-  const size_t listSizes[] = {Lists.Jpk.size(), Lists.Wzl.size(), Lists.Maps.size(), Lists.Wavs.size()};
+  for (size_t I = 0; I < Lists.Jpk.size(); ++I) add(TResourceList::Jpk, I, Lists.Jpk[I].first, &Lists.Jpk[I].second);
+  for (size_t I = 0; I < Lists.Wzl.size(); ++I) add(TResourceList::Wzl, I, Lists.Wzl[I], nullptr);
+  for (size_t I = 0; I < Lists.Maps.size(); ++I) add(TResourceList::Map, I, Lists.Maps[I], nullptr);
+  for (size_t I = 0; I < Lists.Wavs.size(); ++I) add(TResourceList::Wav, I, Lists.Wavs[I], nullptr);
 
   const auto enterUpTo = [&](int phase) {
     while (pass.Phase < phase) EnterPhase(++pass.Phase, Lists);
   };
-  g_nDataMemory = 0;
   std::vector<TScratch> scratch(OrderedWorkThreads(FLoadThreads));
   TOrderedWork work;
   work.Count = pass.Entries.size();
@@ -409,23 +466,31 @@ void TGameLib::LoadGameLib(const TLoadLists& Lists) {
   bool complete = true;
   work.Commit = [&](size_t i) {
     if (FAbandon) return complete = false;
-    const TLoadEntry& e = pass.Entries[i];
-    enterUpTo(e.Phase);
-    const bool stored = !e.Skipped && e.Refusal.empty();
+    const TPassEntry& e = pass.Entries[i].Report;
+    if (e.State == TEntryState::Unreadable) {
+      enterUpTo(PhaseOf(e.List));  // the lines of every phase reached come before the failure's
+      pass.Report.Entries.push_back(e);
+      PutInPlace(pass, false);
+      ELoadPassError failed(e.Path, e.Error);
+      failed.Report = std::move(pass.Report);
+      throw failed;
+    }
+    enterUpTo(PhaseOf(e.List));
     CommitEntry(pass, i);
-    if (stored) ShowProgress(e.sName, e.I, listSizes[e.Phase]);
+    if (e.State == TEntryState::Stored) ShowProgress(e.Key, e.Index, Lists.Size(e.List));
     return true;
   };
-  enterUpTo(kJpkPhase);
+  enterUpTo(PhaseOf(TResourceList::Jpk));
   RunOrderedWork(work);
-  if (!complete || FAbandon) return;
+  if (!complete || FAbandon) return std::move(pass.Report);
   enterUpTo(kPassDone);
   std::vector<TScratch>().swap(scratch);
-  PutInPlace(pass);
+  PutInPlace(pass, true);
 
   ShowLoadLabel(AnsiFromUtf8("微端资源加载完毕！"));
   MainOutMessage("微端资源加载完毕！");
-  CallBackLoad();
+  CallBackLoad(pass.Report);
+  return std::move(pass.Report);
 }
 
 std::string TGameLib::GetIndexes() const {

@@ -52,6 +52,18 @@ bool WriteAll(HANDLE h, std::string_view bytes) {
   return true;
 }
 
+bool RenameOver(HANDLE h, const std::wstring& target) {
+  constexpr DWORD kReplaceIfExists = 0x1, kPosixSemantics = 0x2;
+  constexpr auto kFileRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);  // the headers hide it behind a build number
+  std::vector<char> buf(sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t));
+  auto* info = reinterpret_cast<FILE_RENAME_INFO*>(buf.data());
+  info->Flags = kReplaceIfExists | kPosixSemantics;
+  info->RootDirectory = nullptr;
+  info->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
+  std::copy(target.begin(), target.end(), info->FileName);
+  return SetFileInformationByHandle(h, kFileRenameInfoEx, info, static_cast<DWORD>(buf.size())) != 0;
+}
+
 DWORD Attributes(const std::string& path) {
   return path.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(WideFromUtf8(path).c_str());
 }
@@ -120,11 +132,14 @@ void WriteFileAtomic(const std::string& path, std::string_view bytes) {
   if (old != INVALID_FILE_ATTRIBUTES && (old & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))) throw EInOutError(failure);
   const std::wstring target = WideFromUtf8(path);
   const std::wstring tmp = target + L".tmp" + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(GetTickCount());
-  Handle h(CreateFileW(tmp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  Handle h(CreateFileW(tmp.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_DELETE, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!h.ok()) throw EInOutError(failure);
   bool ok = WriteAll(h.get(), bytes) && FlushFileBuffers(h.get());
+  // A file the server holds open (with delete sharing) is replaced as on Linux only by a rename
+  // with POSIX semantics (Windows 10 1809 and later); the classic rename is the fallback.
+  const bool renamed = ok && RenameOver(h.get(), target);
   ok = h.Close() && ok;
-  if (!ok || !MoveFileExW(tmp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  if (!ok || (!renamed && !MoveFileExW(tmp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))) {
     DeleteFileW(tmp.c_str());
     throw EInOutError(failure);
   }

@@ -1,5 +1,7 @@
 #include "service/BodyCache.h"
 
+#include <algorithm>
+
 namespace {
 
 // What an entry costs: its key, its own bytes with room for a coded form, and the bookkeeping.
@@ -10,12 +12,28 @@ std::size_t EntryCost(const std::string& key, const THttpBody& body) {
 
 }  // namespace
 
+void TBodyCache::Erase(std::unordered_map<std::string, TEntry>::iterator it) {
+  FBytes -= it->second.Cost;
+  FUse.erase(it->second.Use);
+  FEntries.erase(it);
+}
+
 bool TBodyCache::Current(uint64_t generation) {
   if (generation < FGeneration) return false;
   if (generation > FGeneration) {
-    FEntries.clear();
-    FUse.clear();
-    FBytes = 0;
+    const std::optional<std::vector<std::string>> stale = FStale ? FStale(FGeneration) : std::nullopt;
+    if (stale) {
+      for (auto it = FEntries.begin(); it != FEntries.end();) {
+        const std::string& key = it->first;
+        const bool drop = std::any_of(stale->begin(), stale->end(),
+                                      [&key](const std::string& p) { return key.compare(0, p.size(), p) == 0; });
+        drop ? Erase(it++) : void(++it);
+      }
+    } else {
+      FEntries.clear();
+      FUse.clear();
+      FBytes = 0;
+    }
     FGeneration = generation;
   }
   return true;
@@ -36,12 +54,7 @@ void TBodyCache::Insert(const std::string& key, uint64_t generation, THttpBodyRe
   if (cost > FBudget) return;
   std::lock_guard<std::mutex> hold(FLock);
   if (!Current(generation) || FEntries.count(key)) return;
-  while (FBytes + cost > FBudget && !FUse.empty()) {
-    auto last = FEntries.find(FUse.back());
-    FBytes -= last->second.Cost;
-    FEntries.erase(last);
-    FUse.pop_back();
-  }
+  while (FBytes + cost > FBudget && !FUse.empty()) Erase(FEntries.find(FUse.back()));
   FUse.push_front(key);
   FEntries.emplace(key, TEntry{std::move(body), cost, FUse.begin()});
   FBytes += cost;

@@ -19,6 +19,8 @@ struct alignas(64) TShard {
 TShard g_Shards[kShards];
 std::atomic<uint64_t> g_LoadPasses{0};
 std::atomic<uint64_t> g_LastPassMs{0};
+std::atomic<uint64_t> g_DataMemoryBytes{0};
+std::array<std::atomic<uint64_t>, kEntryStates> g_Resources{};
 std::atomic<size_t> g_NextShard{0};
 
 TShard& MyShard() {
@@ -55,8 +57,11 @@ void CountResponse(size_t raw, size_t sent, std::chrono::microseconds latency) {
   Add(shard.LatencySumUs, us);
 }
 
-void CountLoadPass(std::chrono::milliseconds duration) {
+void CountLoadPass(std::chrono::milliseconds duration, const TPassReport& report) {
   g_LastPassMs.store(static_cast<uint64_t>(duration.count()), std::memory_order_relaxed);
+  g_DataMemoryBytes.store(report.StoredBytes(), std::memory_order_relaxed);
+  for (size_t state = 0; state < kEntryStates; ++state)
+    g_Resources[state].store(report.Count(static_cast<TEntryState>(state)), std::memory_order_relaxed);
   Add(g_LoadPasses, 1);
 }
 
@@ -72,6 +77,8 @@ TMetricsSnapshot ReadMetrics() {
   }
   s.LoadPasses = Get(g_LoadPasses);
   s.LastPassMs = Get(g_LastPassMs);
+  s.DataMemoryBytes = Get(g_DataMemoryBytes);
+  for (size_t state = 0; state < kEntryStates; ++state) s.Resources[state] = Get(g_Resources[state]);
   return s;
 }
 
@@ -97,4 +104,6 @@ void ResetMetrics() {
   }
   g_LoadPasses = 0;
   g_LastPassMs = 0;
+  g_DataMemoryBytes = 0;
+  for (auto& c : g_Resources) c.store(0);
 }

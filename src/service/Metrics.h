@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 
+#include "catalogue/PassReport.h"
 #include "service/WClientRequest.h"
 
 // How a request ended: answered (with a body or empty), or refused with its code.
@@ -34,6 +35,9 @@ struct TMetricsSnapshot {
   uint64_t LatencySumUs = 0;
   uint64_t LoadPasses = 0;
   uint64_t LastPassMs = 0;
+  // From the report of the last completed pass: bytes stored, entries by state.
+  uint64_t DataMemoryBytes = 0;
+  std::array<uint64_t, kEntryStates> Resources{};
 };
 
 // The request handler: one request of `kind` ended with `outcome`.
@@ -41,8 +45,8 @@ void CountRequest(TWClientRequestKind kind, TRequestOutcome outcome);
 // The front end: one response went out, `raw` body bytes as `sent` bytes, `latency` after its
 // request was received.
 void CountResponse(size_t raw, size_t sent, std::chrono::microseconds latency);
-// The service owner: a load pass completed in `duration`.
-void CountLoadPass(std::chrono::milliseconds duration);
+// The service owner: a load pass completed in `duration` with `report`.
+void CountLoadPass(std::chrono::milliseconds duration, const TPassReport& report);
 
 TMetricsSnapshot ReadMetrics();
 // The text names of a request kind and an outcome as the exposition labels them.

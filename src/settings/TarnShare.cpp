@@ -8,6 +8,7 @@
 #include "platform/TextFile.h"
 #include "platform/HUtil32.h"
 #include "settings/IPAddrFilter.h"
+#include "settings/ResourceList.h"
 
 namespace {
 
@@ -274,12 +275,14 @@ struct TLibListFile {
 
 // The list and file of a kind number; List is null for an unknown kind.
 TLibListFile LibListOf(uint8_t nType) {
-  switch (nType) {
-    case 0: return {&g_WzlList, &g_sFileWzl};
-    case 1: return {&g_MapList, &g_sFileMap};
-    case 2: return {&g_WavList, &g_sFileWav};
-    default: return {nullptr, nullptr};
+  if (nType > LibListType(TResourceList::Wav)) return {nullptr, nullptr};
+  switch (LibListOfType(nType)) {
+    case TResourceList::Wzl: return {&g_WzlList, &g_sFileWzl};
+    case TResourceList::Map: return {&g_MapList, &g_sFileMap};
+    case TResourceList::Wav: return {&g_WavList, &g_sFileWav};
+    case TResourceList::Jpk: break;
   }
+  return {nullptr, nullptr};
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <random>
 #include <thread>
+#include <tuple>
 
 #include "formats/Jpk.h"
 #include "support/LibraryFixture.h"
@@ -76,12 +77,12 @@ class CatalogueTest : public ::testing::Test {
 
   // Runs one pass on the calling thread, recording progress texts and the load-finished call. More
   // pool threads than entries, so results arrive out of order on any machine.
-  void RunPass(TGameLib& lib) {
+  TPassReport RunPass(TGameLib& lib) {
     lib.SetLoadThreads(4);
     lib.SetShowLabel([this](const std::string& s) { progress.push_back(Utf8FromAnsi(s)); });
-    lib.SetBackLoad([this] { ++loaded; });
+    lib.SetBackLoad([this](const TPassReport&) { ++loaded; });
     lib.Clear();
-    lib.LoadGameLib(CurrentLoadLists());
+    return lib.LoadGameLib(CurrentLoadLists());
   }
 
   TempDir tmp;
@@ -169,7 +170,7 @@ TEST_F(CatalogueTest, RefusedEntriesAreLoggedAndThePassGoesOn) {
   g_WzlList = {"", client + "/Data/notes.txt", client + "/Data/Gone.wzl"};
   g_MapList = {client + "/Map/Sub/0.map"};
   TGameLib lib(true);
-  RunPass(lib);
+  const TPassReport report = RunPass(lib);
   // Lines in list order, whichever pool thread finished first.
   EXPECT_EQ(DrainLog(), (std::vector<std::string>{
                             "准备加载 Jpk 资源 [4]", "\\data\\items.jpk Jpk密码不能为空！",
@@ -182,6 +183,32 @@ TEST_F(CatalogueTest, RefusedEntriesAreLoggedAndThePassGoesOn) {
   EXPECT_TRUE(lib.IndexRows().empty());
   EXPECT_NE(lib.GetMap("\\map\\sub\\0.map"), nullptr);
   EXPECT_EQ(loaded, 1);
+
+  // The report says the same per entry, empty lines left out, and keeps each entry's place.
+  using S = TEntryState;
+  using R = TRefusal;
+  using L = TResourceList;
+  const std::vector<std::tuple<L, size_t, std::string, S, R>> expected = {
+      {L::Jpk, 0, "/Data/Missing.jpk", S::Missing, R::None},
+      {L::Jpk, 1, "/Data/Items.jpk", S::Refused, R::NoPassword},
+      {L::Jpk, 2, "/Data/Old.jpk", S::Refused, R::WrongPassword},
+      {L::Jpk, 3, "/Data/notes.txt", S::Refused, R::NoLibrary},
+      {L::Wzl, 1, "/Data/notes.txt", S::Refused, R::NoLibrary},
+      {L::Wzl, 2, "/Data/Gone.wzl", S::Missing, R::None},
+      {L::Map, 0, "/Map/Sub/0.map", S::Stored, R::None}};
+  ASSERT_EQ(report.Entries.size(), expected.size());
+  for (size_t i = 0; i < expected.size(); ++i) {
+    const TPassEntry& e = report.Entries[i];
+    const auto& [list, index, path, state, refusal] = expected[i];
+    EXPECT_EQ(std::tie(e.List, e.Index, e.Path, e.State, e.Refusal),
+              std::make_tuple(list, index, client + path, state, refusal)) << i;
+    EXPECT_EQ(e.Key.empty(), state == S::Missing) << i;
+    EXPECT_EQ(e.Bytes, state == S::Stored ? lib.GetMap("\\map\\sub\\0.map")->Buffer.size() : 0u) << i;
+  }
+  EXPECT_TRUE(report.Complete);
+  EXPECT_EQ(report.Count(S::Refused), 4u);
+  EXPECT_EQ(report.StoredBytes(), g_nDataMemory);
+  EXPECT_EQ(lib.LastPass()->Entries.size(), expected.size());
 }
 
 TEST_F(CatalogueTest, WzlLibraryInTheJpkListIsServedWithoutAnIndexRow) {
@@ -202,17 +229,21 @@ TEST_F(CatalogueTest, DuplicateKeysReplaceAndOutsidePathsKeepTheirWholePath) {
   tmp.WriteFile("Other/X.map", "outside");
   g_MapList = {client + "/Map/Sub/0.map", client + "/MAP/Sub/0.map", tmp.Path() + "/Other/X.map"};
   TGameLib lib(true);
-  RunPass(lib);
+  const TPassReport report = RunPass(lib);
   EXPECT_EQ(ZlibInflate(lib.GetMapBuff("\\map\\sub\\0.map")), std::optional<std::string>("second"));
+  // Stored under its whole path, which no request can name: a request's key begins with "\".
   std::string outsideKey = tmp.Path() + "/other/x.map";
   for (char& c : outsideKey) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-    if (c == '/') c = '\\';
   }
   EXPECT_NE(lib.GetMap(outsideKey), nullptr);
+  std::replace(outsideKey.begin(), outsideKey.end(), '/', '\\');
+  EXPECT_EQ(lib.GetMap(outsideKey), nullptr) << "asked for under its absolute path";
   uint64_t counted = 0;
   for (const auto& s : {mapBytes, std::string("second"), std::string("outside")}) counted += ZlibCompress(s, 2).size();
   EXPECT_EQ(g_nDataMemory, counted);  // both files under one key count
+  EXPECT_EQ(report.StoredBytes(), counted);
+  EXPECT_EQ(report.Count(TEntryState::Stored), 3u);
 }
 
 TEST_F(CatalogueTest, SearchDirIsRemovedCaseSensitivelyAndNotAtAllWhenEmpty) {
@@ -223,10 +254,11 @@ TEST_F(CatalogueTest, SearchDirIsRemovedCaseSensitivelyAndNotAtAllWhenEmpty) {
   std::string whole = client + "/map/sub/0.map";
   for (char& c : whole) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-    if (c == '/') c = '\\';
   }
   EXPECT_NE(lib.GetMap(whole), nullptr);
   EXPECT_EQ(lib.GetMap("\\map\\sub\\0.map"), nullptr);
+  std::replace(whole.begin(), whole.end(), '/', '\\');
+  EXPECT_EQ(lib.GetMap(whole), nullptr) << "no request reaches a file when there is no client directory";
 }
 
 TEST_F(CatalogueTest, PayloadsOfEveryRequestForm) {
@@ -342,7 +374,7 @@ class LoaderThreadTest : public CatalogueTest {
         cv.wait(lock, [this] { return released; });
       }
     });
-    lib.SetBackLoad([this] {
+    lib.SetBackLoad([this](const TPassReport&) {
       std::lock_guard lock(m);
       ++passes;
       cv.notify_all();
@@ -393,6 +425,7 @@ TEST_F(LoaderThreadTest, UnreadableMapKeepsTheCatalogueBeforeAndNamesTheFile) {
   TGameLib lib(true);
   RunPass(lib);
   DrainLog();
+  const uint64_t served = g_nDataMemory;
   const std::string wav = lib.GetWavBuff("\\wav\\hit.wav");
   tmp.WriteFile("client/Map/Sub/0.map", "changed");
   // Exists as a regular file, but every read fails.
@@ -415,8 +448,72 @@ TEST_F(LoaderThreadTest, UnreadableMapKeepsTheCatalogueBeforeAndNamesTheFile) {
   EXPECT_NE(lib.GetMap("\\map\\empty.map"), nullptr);
   EXPECT_EQ(lib.GetWavBuff("\\wav\\hit.wav"), wav);
   EXPECT_NE(lib.GetLib("\\data\\hum.wzl"), nullptr);
+  EXPECT_EQ(g_nDataMemory, served) << "the figure of the catalogue served, not of the failed pass";
   std::lock_guard lock(m);
   EXPECT_EQ(passes, 0);
+}
+
+// The failure carries the report up to the file that failed, that file last with its error; the
+// report of the catalogue served stays the last one put in place.
+TEST_F(CatalogueTest, AFailedPassReportsUpToTheUnreadableFile) {
+  g_MapList = {client + "/Map/Sub/0.map"};
+  TGameLib lib(true);
+  RunPass(lib);
+  g_MapList = {client + "/Map/Sub/0.map", "/proc/self/mem", client + "/Map/Empty.map"};
+  try {
+    lib.LoadGameLib(CurrentLoadLists());  // a reload: the catalogue before stays
+    FAIL() << "the pass read /proc/self/mem";
+  } catch (const ELoadPassError& e) {
+    ASSERT_EQ(e.Report.Entries.size(), 2u);
+    EXPECT_EQ(e.Report.Entries[0].State, TEntryState::Stored);
+    const TPassEntry& failed = e.Report.Entries[1];
+    EXPECT_EQ(std::tie(failed.List, failed.Index, failed.Path, failed.State),
+              std::make_tuple(TResourceList::Map, size_t{1}, std::string("/proc/self/mem"), TEntryState::Unreadable));
+    EXPECT_EQ(failed.Error, e.what());
+    EXPECT_FALSE(failed.Error.empty());
+    EXPECT_FALSE(e.Report.Complete);
+  }
+  ASSERT_NE(lib.LastPass(), nullptr);
+  EXPECT_EQ(lib.LastPass()->Entries.size(), 1u);
+  EXPECT_TRUE(lib.LastPass()->Complete);
+}
+
+// Every line and progress text of the phases reached comes before the failure, as a pass storing
+// entry by entry writes them.
+TEST_F(CatalogueTest, AFailedPassWritesTheLinesOfEveryPhaseItReached) {
+  g_MapList = {"/proc/self/mem"};
+  TGameLib lib(true);
+  EXPECT_THROW(RunPass(lib), ELoadPassError);
+  EXPECT_EQ(DrainLog(), (std::vector<std::string>{"准备加载 Jpk 资源 [0]", "准备加载 Wzl 资源 [0]",
+                                                  "Data 资源全部加载完成!", "准备加载 Map 资源 [1]"}));
+  EXPECT_EQ(progress, std::vector<std::string>{"正在加载 map 资源！"});
+}
+
+// With no catalogue in place (the first pass, or one after an unload) a failed pass leaves what it
+// stored before the failure served, and the megabytes figure counts that; the service is not started.
+TEST_F(CatalogueTest, AFailedPassWithNoCatalogueInPlaceServesWhatItStored) {
+  UseFullLists();
+  TGameLib lib(true);
+  RunPass(lib);
+  tmp.WriteFile("client/Map/Sub/0.map", "changed");
+  g_MapList = {client + "/Map/Sub/0.map", "/proc/self/mem", client + "/Map/Empty.map"};
+  uint64_t stored = 0;
+  try {
+    RunPass(lib);  // after an unload
+    FAIL() << "the pass read /proc/self/mem";
+  } catch (const ELoadPassError& e) {
+    stored = e.Report.StoredBytes();
+  }
+  EXPECT_EQ(loaded, 1) << "only the first pass called back";
+  EXPECT_NE(lib.GetLib("\\data\\items.jpk"), nullptr);
+  EXPECT_NE(lib.GetLib("\\data\\hum.wzl"), nullptr);
+  EXPECT_EQ(ZlibInflate(lib.GetMapBuff("\\map\\sub\\0.map")), std::optional<std::string>("changed"));
+  EXPECT_EQ(lib.GetMap("\\map\\empty.map"), nullptr);
+  EXPECT_EQ(lib.GetWav("\\wav\\hit.wav"), nullptr) << "no wav entry of the failed pass";
+  EXPECT_GT(stored, 0u);
+  EXPECT_EQ(g_nDataMemory, stored);
+  ASSERT_NE(lib.LastPass(), nullptr);
+  EXPECT_FALSE(lib.LastPass()->Complete);
 }
 
 // Until a reload completes, requests are answered from the catalogue before it; then the new one
@@ -473,6 +570,7 @@ TEST_F(LoaderThreadTest, AServedLibraryChangedOnDiskIsToldOnceAskingForAReload) 
   }
   EXPECT_TRUE(Contains(log, line));
   AppendFileBytes(client + "/Data/Hum.wzl", "more");
+  AppendFileBytes(client + "/Data/Hum.wzx", "more");  // the library's other file
   std::this_thread::sleep_for(1200ms);
   for (auto& l : DrainLog()) log.push_back(l);
   EXPECT_EQ(std::count(log.begin(), log.end(), line), 1);

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "service/HttpApiServer.h"
+#include "http/HttpApiServer.h"
 
 using THttpRequestParser = boost::beast::http::request_parser<boost::beast::http::string_body>;
 
@@ -36,9 +36,7 @@ bool AcceptEncodingLists(std::string_view acceptEncoding, std::string_view name)
 // True when a body of this content type may be content-coded.
 bool IsCompressibleType(std::string_view contentType);
 
-// The strong entity tag of a body: its MD5 in quotes, the same on every instance serving the same
-// bytes. A coded answer's tag names its coding ("...-deflate"), so it differs from the plain one's.
-std::string EntityTag(std::string_view plain);
+// A coded answer's tag names its coding ("...-deflate"), so it differs from the plain one's.
 std::string CodedEntityTag(std::string_view plainTag, std::string_view coding);
 // True when an If-None-Match value names `tag` (or is "*"); weak tags compare by their opaque part.
 bool IfNoneMatchLists(std::string_view ifNoneMatch, std::string_view tag);
@@ -59,5 +57,6 @@ struct TResponseHead {
 };
 std::string BuildResponseHead(const TResponseHead& head);
 
-// The body of the 500 answer when the callback raised: the status, the error's kind and message.
-std::string InternalErrorPage(std::string_view kind, std::string_view message);
+// The body of the 500 answer when the callback raised: the status and the error's kind. Its message
+// may name server paths and internal detail, so it is left to the callback's owner to log.
+std::string InternalErrorPage(std::string_view kind);

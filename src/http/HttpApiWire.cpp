@@ -1,9 +1,6 @@
-#include "service/HttpApiWire.h"
+#include "http/HttpApiWire.h"
 
-#include "formats/MD5.h"
-#include "formats/ZStream.h"
 #include "platform/AsciiText.h"
-
 
 #include <memory>
 #include <new>
@@ -27,11 +24,7 @@ void AppendHtmlEscaped(std::string& out, std::string_view text) {
   }
 }
 
-std::string RawDeflateFastest(std::string_view data) { return RawDeflate(data, 1); }
-
 }  // namespace
-
-const THttpSocketCompress CompressDeflate{"deflate", &RawDeflateFastest};
 
 void LimitRequestParser(THttpRequestParser& parser, const THttpServerLimits& limits) {
   parser.header_limit(static_cast<std::uint32_t>(limits.HeaderLimit));
@@ -192,58 +185,13 @@ std::string BuildResponseHead(const TResponseHead& head) {
   return out;
 }
 
-std::string InternalErrorPage(std::string_view kind, std::string_view message) {
+std::string InternalErrorPage(std::string_view kind) {
   std::string page = "<!DOCTYPE html><html><head><title>500 Internal Server Error</title></head><body>"
                      "<h1>500 Internal Server Error</h1><p>";
   AppendHtmlEscaped(page, kind);
-  page += ": ";
-  AppendHtmlEscaped(page, message);
   page += "</p></body></html>";
   return page;
 }
-
-THttpBody::THttpBody(std::string plain) : FOwnPlain(std::move(plain)), FPlain(FOwnPlain) {}
-
-THttpBody::THttpBody(std::string plain, std::string deflated) : THttpBody(std::move(plain)) {
-  FOwnCoded = std::move(deflated);
-  std::call_once(FCodeOnce, [&] {
-    FCodedBy = reinterpret_cast<const void*>(CompressDeflate.Encode);
-    FCoded = FOwnCoded;
-  });
-}
-
-THttpBody::THttpBody(std::shared_ptr<const void> owner, std::string_view plain, std::string_view deflated)
-    : FOwner(std::move(owner)), FPlain(plain) {
-  if (!deflated.empty()) {
-    std::call_once(FCodeOnce, [&] {
-      FCodedBy = reinterpret_cast<const void*>(CompressDeflate.Encode);
-      FCoded = deflated;
-    });
-  }
-}
-
-std::string_view THttpBody::Coded(const THttpSocketCompress& coder, std::string& scratch) const {
-  const void* by = reinterpret_cast<const void*>(coder.Encode);
-  std::call_once(FCodeOnce, [&] {
-    FOwnCoded = coder.Encode(FPlain);
-    FCoded = FOwnCoded;
-    FCodedBy = by;
-  });
-  if (FCodedBy == by) return FCoded;
-  scratch = coder.Encode(FPlain);
-  return scratch;
-}
-
-std::string_view ResponseBody(const THttpServerRequest& ctxt) {
-  return ctxt.OutBody ? ctxt.OutBody->Plain() : std::string_view(ctxt.OutContent);
-}
-
-const std::string& THttpBody::Tag() const {
-  std::call_once(FTagOnce, [&] { FTag = EntityTag(FPlain); });
-  return FTag;
-}
-
-std::string EntityTag(std::string_view plain) { return "\"" + MD5Print(MD5String(plain)) + "\""; }
 
 std::string CodedEntityTag(std::string_view plainTag, std::string_view coding) {
   std::string tag(plainTag.substr(0, plainTag.size() - 1));

@@ -3,7 +3,7 @@
 // with the deflate content coding and one bandwidth cap for all connections together.
 // Connections share one event loop run by a thread per core; an answer that is in memory may be
 // made there by the inline callback, every other request waits on one queue that any idle worker takes.
-// The configuration calls (AddUrl, SetMaxBandwidth, RegisterCompress, SetOnRequest, Clone) may come
+// The configuration calls (AddUrl, SetMaxBandwidth, RegisterCompress, SetOnRequest, Clone...) may come
 // from any thread, also while serving; the callback runs on the workers, up to one per worker at once.
 #pragma once
 
@@ -23,9 +23,9 @@ struct THttpSocketCompress;
 class THttpBody {
  public:
   explicit THttpBody(std::string plain);
-  // Holds `plain` and `deflated`, its form under CompressDeflate.
+  // Holds `plain` and `deflated`, its form under the coding named "deflate".
   THttpBody(std::string plain, std::string deflated);
-  // Bytes held by `owner`; `deflated`, when not empty, is their form under CompressDeflate.
+  // Bytes held by `owner`; `deflated`, when not empty, is their form under the coding named "deflate".
   THttpBody(std::shared_ptr<const void> owner, std::string_view plain, std::string_view deflated = {});
   THttpBody(const THttpBody&) = delete;
   THttpBody& operator=(const THttpBody&) = delete;
@@ -33,18 +33,18 @@ class THttpBody {
   std::string_view Plain() const { return FPlain; }
   // False when the bytes belong to an owner shared with others.
   bool OwnsBytes() const { return !FOwner; }
-  // The body under `coder`. The first coder asked keeps its form in the body; another one codes
+  // The body under `coder`. The first coding asked keeps its form in the body; another one codes
   // into `scratch` on every call.
   std::string_view Coded(const THttpSocketCompress& coder, std::string& scratch) const;
-  // The strong entity tag of the plain bytes, made once (see EntityTag).
-  const std::string& Tag() const;
+  // The entity tag of the plain bytes, made once by the first `tagger` asked.
+  const std::string& Tag(std::string (*tagger)(std::string_view plain)) const;
 
  private:
   std::shared_ptr<const void> FOwner;
   std::string FOwnPlain;
   std::string_view FPlain;
   mutable std::once_flag FCodeOnce;
-  mutable const void* FCodedBy = nullptr;  // the Encode function of the kept form
+  mutable std::string_view FCodedBy;  // the coding name of the kept form
   mutable std::string FOwnCoded;
   mutable std::string_view FCoded;
   mutable std::once_flag FTagOnce;
@@ -81,8 +81,17 @@ struct THttpSocketCompress {
   std::string_view Name;
   std::string (*Encode)(std::string_view data);
 };
-// Raw DEFLATE (no zlib header, no checksum) at the fastest level.
-extern const THttpSocketCompress CompressDeflate;
+// Makes the strong entity tag of a body from its plain bytes: the same bytes, the same tag.
+using THttpEntityTagger = std::string (*)(std::string_view plain);
+
+// What the response observer learns of every answer, once it is sent.
+struct THttpResponseInfo {
+  uint32_t Status = 0;
+  std::size_t RawBytes = 0;   // the body before coding; 0 when no body went out
+  std::size_t SentBytes = 0;  // the body as sent
+  std::chrono::microseconds Duration{0};  // from the request read to the answer sent
+};
+using TOnHttpResponse = std::function<void(const THttpResponseInfo&)>;
 
 // Limits that protect the server from bad or slow clients. Tests shorten the times.
 struct THttpServerLimits {
@@ -97,9 +106,6 @@ struct THttpServerLimits {
   std::size_t BodyCacheBytes = 32u << 20;  // answers kept by the request service for reuse
   // "Cache-Control: max-age=N" on answers with an entity tag; 0: no such header.
   uint32_t CacheMaxAge = 0;
-  // Every response goes to the metrics counters (bytes raw and sent, latency): the game port's
-  // front end does, the metrics listener's own does not.
-  bool CountResponses = false;
 };
 
 // The text of an error code returned by THttpApiServer::AddUrl.
@@ -134,6 +140,10 @@ class THttpApiServer {
   // An optional callback run on the event loop before the workers are asked: it answers what is in
   // memory and must never block; kHttpNeedsWorker passes the request on to the workers.
   void SetOnRequestInline(TOnHttpServerRequest aRequest);
+  // Tags every 200 answer with a body (ETag, and 304 for a client that holds it); none: no tags.
+  void SetEntityTagger(THttpEntityTagger aTagger);
+  // Called once for every answer sent, on the event loop; it must never block.
+  void SetOnResponse(TOnHttpResponse aObserver);
   // Starts further workers once: nothing when no callback is set, the count is not positive, or
   // workers were already added; counts above 256 are cut to 256.
   void Clone(int ChildThreadCount);
