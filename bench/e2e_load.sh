@@ -11,7 +11,8 @@
 # daemon and of nginx (user + system, all threads and workers: what the server costs the machine
 # per answer), and each daemon's peak resident memory.
 # METRICS=1 runs both daemons with --metrics and scrapes their /metrics every second meanwhile, so
-# two runs, with and without it, show the metrics' cost side by side.
+# two runs, with and without it, show the metrics' cost side by side. ADMIN=1 likewise runs both
+# with --admin and polls what an open browser console polls every second (status, traffic, log).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
@@ -43,13 +44,29 @@ metrics_args() {
 }
 capped_metrics=$(metrics_args); nocap_metrics=$(metrics_args)
 [ -z "${METRICS:-}" ] || metrics_ports=("${capped_metrics##*:}" "${nocap_metrics##*:}")
-start_daemon "$bin/NuvoClientDaemon" "$work/demo" $capped_metrics
+admin_ports=()
+admin_args() {
+  [ -n "${ADMIN:-}" ] || return 0
+  echo --admin "127.0.0.1:$("$bin/http_bench_server" --free-port)"
+}
+capped_admin=$(admin_args); nocap_admin=$(admin_args)
+[ -z "${ADMIN:-}" ] || admin_ports=("${capped_admin##*:}" "${nocap_admin##*:}")
+start_daemon "$bin/NuvoClientDaemon" "$work/demo" $capped_metrics $capped_admin
 capped_pid=$daemon_pid
-start_daemon "$bin/e2e_daemon_nocap" "$work/nocap" $nocap_metrics
+start_daemon "$bin/e2e_daemon_nocap" "$work/nocap" $nocap_metrics $nocap_admin
 nocap_pid=$daemon_pid
 if [ -n "${METRICS:-}" ]; then
   (while sleep 1; do for p in "${metrics_ports[@]}"; do curl -s "http://127.0.0.1:$p/metrics" > /dev/null; done; done) &
   scrape_pid=$!
+fi
+if [ -n "${ADMIN:-}" ]; then
+  (while sleep 1; do
+     for f in "$work/demo:${admin_ports[0]}" "$work/nocap:${admin_ports[1]}"; do
+       h="Authorization: Bearer $(cat "${f%%:*}/admin.token")"
+       for a in status traffic "log?since=0"; do curl -s -H "$h" "http://127.0.0.1:${f##*:}/api/$a" > /dev/null; done
+     done
+   done) &
+  scrape_pid="$scrape_pid $!"
 fi
 url="http://127.0.0.1:$capped_port/wclientdat/"
 

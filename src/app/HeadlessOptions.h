@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "app/AdminToken.h"
+
 struct THeadlessOptions {
   std::string Dir;                // working directory; empty: the current one
   int MaxBandwidth = -1;          // megabytes per second, 0 no cap; -1 the settings' value
@@ -21,6 +23,9 @@ struct THeadlessOptions {
   std::string ServiceName = "NuvoClientDaemon";
   bool AsService = false;         // started by the service manager
   std::string Control;            // reload, restart or stop: sent to the instance of the folder
+  std::string AdminHost;          // browser console's address; empty: no console
+  std::string AdminPort;
+  std::string AdminTokenFile = kAdminTokenFile;  // relative to the working directory
 };
 
 // Parses the options. Nothing when the program is to run; otherwise the exit status after the
