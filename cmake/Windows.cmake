@@ -31,7 +31,7 @@ add_compile_options($<$<COMPILE_LANGUAGE:CXX>:-include$<SEMICOLON>utility>)
 # Large sources (the front end, the tests) exceed the object format's default section count.
 add_compile_options(-Wa,-mbig-obj)
 add_link_options(-static -static-libgcc -static-libstdc++)
-set(NUVO_PLATFORM_LIBS ws2_32 mswsock bcrypt shell32)
+set(NUVO_PLATFORM_LIBS ws2_32 mswsock bcrypt shell32 advapi32)
 
 if(CMAKE_CROSSCOMPILING)
   set(NUVO_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources built with the cross compiler")

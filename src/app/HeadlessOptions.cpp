@@ -105,6 +105,7 @@ std::optional<int> ParseHeadlessOptions(int argc, const char* const* argv, THead
   if (uninstallService) options.Action = THeadlessOptions::TAction::UninstallService;
   if (!options.Control.empty()) options.Action = THeadlessOptions::TAction::Control;
   if (!admin.empty()) SplitHostPort(admin, options.AdminHost, options.AdminPort);
+  options.Admin = admin;
   return std::nullopt;
 }
 
@@ -114,5 +115,6 @@ std::vector<std::string> ServiceArguments(const THeadlessOptions& options, const
   if (options.Listen != "+") args.insert(args.end(), {"--listen", options.Listen});
   if (!options.Metrics.empty()) args.insert(args.end(), {"--metrics", options.Metrics});
   if (options.CacheMaxAge) args.insert(args.end(), {"--cache-max-age", std::to_string(options.CacheMaxAge)});
+  if (!options.Admin.empty()) args.insert(args.end(), {"--admin", options.Admin, "--admin-token-file", options.AdminTokenFile});
   return args;
 }

@@ -17,6 +17,7 @@ struct THeadlessOptions {
   std::string MetricsPort;
   uint32_t CacheMaxAge = 0;       // seconds of Cache-Control: max-age; 0 no such header
   std::string Metrics;            // --metrics as given
+  std::string Admin;              // --admin as given
   // Where the system has a service manager of its own (Windows, platform/ServiceHost.h) and
   // controls from other processes instead of signals:
   enum class TAction { Run, InstallService, UninstallService, Control } Action = TAction::Run;
