@@ -10,6 +10,7 @@
 #include <random>
 #include <string>
 
+#include "app/ProgramSettings.h"
 #include "catalogue/OrderedWork.h"
 #include "catalogue/uGameLib.h"
 #include "platform/FileSystem.h"
@@ -47,17 +48,17 @@ int Load(const std::string& dir, unsigned threads) {
       input += static_cast<uint64_t>(FileSizeOf(path));
     }
   }
-  TGameLib lib(true);
+  TGameLib lib(true, OperatorLog());
   lib.SetLoadThreads(threads);
   const auto start = std::chrono::steady_clock::now();
   const std::clock_t cpuStart = std::clock();
-  lib.LoadGameLib(CurrentLoadLists());
+  const TPassReport report = lib.LoadGameLib(LoadListsOfSettings());
   const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   // Processor time over wall time: how many cores the pass kept busy, whatever else the machine ran.
   const double cpu = static_cast<double>(std::clock() - cpuStart) / CLOCKS_PER_SEC;
   g_ErrorList.Drain();
   std::printf("pass (%u threads): %llu bytes in, %llu bytes held, %.2f cores busy, %.3f s, %.1f MB/s\n",
-              OrderedWorkThreads(threads), static_cast<unsigned long long>(input), static_cast<unsigned long long>(g_nDataMemory.load()),
+              OrderedWorkThreads(threads), static_cast<unsigned long long>(input), static_cast<unsigned long long>(report.StoredBytes()),
               cpu / seconds, seconds, static_cast<double>(input) / 1048576.0 / seconds);
   return 0;
 }

@@ -10,10 +10,12 @@
 
 namespace {
 
+TServiceMetrics g_Metrics;
+
 void BM_CountOneRequest(benchmark::State& state) {
   for (auto _ : state) {
-    CountRequest(TWClientRequestKind::Image, TRequestOutcome::Answered);
-    CountResponse(4096, 1500, std::chrono::microseconds(180));
+    g_Metrics.CountRequest(TWClientRequestKind::Image, TRequestOutcome::Answered);
+    g_Metrics.CountResponse(4096, 1500, std::chrono::microseconds(180));
   }
 }
 BENCHMARK(BM_CountOneRequest)->ThreadRange(1, 32)->UseRealTime();

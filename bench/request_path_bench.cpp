@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "app/ProgramSettings.h"
 #include "catalogue/uGameLib.h"
 #include "support/DemoData.h"
 #include "formats/MD5.h"
@@ -37,12 +38,12 @@ struct TDemoService {
     }
     for (const auto& f : Demo.Maps) g_MapList.push_back(f.Path);
     for (const auto& f : Demo.Wavs) g_WavList.push_back(f.Path);
-    Lib = std::make_shared<TGameLib>(true);
-    Lib->LoadGameLib(CurrentLoadLists());
-    Kept = std::make_unique<TNuvoHttpServer>(Lib, CurrentServiceSettings());
+    Lib = std::make_shared<TGameLib>(true, OperatorLog());
+    Lib->LoadGameLib(LoadListsOfSettings());
+    Kept = std::make_unique<TNuvoHttpServer>(Lib, ServiceSettingsOfSettings(), OperatorLog());
     THttpServerLimits noCache;
     noCache.BodyCacheBytes = 0;
-    Uncached = std::make_unique<TNuvoHttpServer>(Lib, CurrentServiceSettings(), nullptr, noCache);
+    Uncached = std::make_unique<TNuvoHttpServer>(Lib, ServiceSettingsOfSettings(), OperatorLog(), nullptr, noCache);
     Key = MD5String(g_sWClientPass);
   }
   std::string Target(const std::string& plain, const char* type) const {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "app/ProgramSettings.h"
 #include "FuzzSupport.h"
 #include "platform/FileSystem.h"
 #include "client/WClientProbe.h"
@@ -21,7 +22,7 @@ using fuzz::Check;
 // The service object writes its work log below ./Logs of the scratch folder; each line is checked
 // and the file removed again.
 struct TFixture {
-  TFixture() : Server(std::make_unique<TNuvoHttpServer>(nullptr, CurrentServiceSettings(), [this] { return Tick; })) {}
+  TFixture() : Server(std::make_unique<TNuvoHttpServer>(nullptr, ServiceSettingsOfSettings(), OperatorLog(), [this] { return Tick; })) {}
   uint64_t Tick = 1000000;
   std::unique_ptr<TNuvoHttpServer> Server;
 };

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "app/ProgramSettings.h"
 #include "FuzzRequest.h"
 #include "FuzzSupport.h"
 #include "catalogue/uGameLib.h"
@@ -55,10 +56,10 @@ struct TInstallation {
       for (const TDemoFile& f : demo.Maps) lists.Maps.push_back(Take(f.Path));
       for (const TDemoFile& f : demo.Wavs) lists.Wavs.push_back(Take(f.Path));
     }
-    Lib = std::make_shared<TGameLib>(true, Files);
+    Lib = std::make_shared<TGameLib>(true, OperatorLog(), Files);
     Lib->LoadGameLib(lists);
     g_ErrorList.Drain();
-    Server = std::make_unique<TNuvoHttpServer>(Lib, CurrentServiceSettings(), [this] { return Tick; });
+    Server = std::make_unique<TNuvoHttpServer>(Lib, ServiceSettingsOfSettings(), OperatorLog(), [this] { return Tick; });
     Key = MD5String(g_sWClientPass);
   }
 
@@ -139,7 +140,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     inst.Tick += 1000;
     // As the front end: the event loop answers what needs no file, a worker the rest.
     head.Status = inst.Server->ProcessInMemory(ctxt);
-    if (head.Status == kHttpNeedsWorker) head.Status = inst.Server->Process(ctxt);
+    if (head.Status == kHttpNeedsWorker) head.Status = ctxt.WorkerAnswer(ctxt);
     Check(head.Status == 200 || head.Status == 400 || head.Status == 404);
     CheckWorkLog(*inst.Server, head.Status);
     if (head.Status == 400) Check(ResponseBody(ctxt).empty() && ctxt.OutContentType.empty());

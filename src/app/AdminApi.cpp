@@ -137,7 +137,7 @@ uint32_t TAdminApi::Answer(THttpServerRequest& c) {
 
 std::string TAdminApi::StatusJson() const {
   const TConsoleState::TPanels panels = FState.Panels();
-  const TMetricsSnapshot metrics = ReadMetrics();
+  const TMetricsSnapshot metrics = FControl.Metrics()->Read();
   const auto lib = FControl.GameLib();
   const uint64_t memory = g_nDataMemory.load();
 
@@ -217,7 +217,7 @@ std::string TAdminApi::ResourcesJson() const {
   }
   rows += ']';
   std::string out = "{";
-  Field(out, "pass", Uint(ReadMetrics().LoadPasses));
+  Field(out, "pass", Uint(FControl.Metrics()->Read().LoadPasses));
   Field(out, "complete", Bool(report && report->Complete));
   Field(out, "unloaded", Bool(unloaded > 0));
   Field(out, "stored", Uint(stored));

@@ -55,7 +55,7 @@ void Latency(std::string& out, const TMetricsSnapshot& m) {
 }  // namespace
 
 std::string MetricsText(const TServiceControl& control) {
-  const TMetricsSnapshot m = ReadMetrics();
+  const TMetricsSnapshot m = control.Metrics()->Read();
   const auto service = control.NuvoClientServer();
   std::string out;
   Requests(out, m);

@@ -11,8 +11,9 @@
 #include "settings/IPAddrFilter.h"
 #include "settings/ResourceList.h"
 #include "settings/TarnShare.h"
-#include "service/Metrics.h"
 #include "service/ServiceState.h"
+
+std::atomic<uint64_t> g_nDataMemory{0};
 
 std::string MainCaption() { return "Ostrel引擎微端服务器【" + g_sTitle + "】"; }
 
@@ -75,7 +76,7 @@ void TServiceControl::FormCreate() {
   LoadBlockIPList();
   LoadBlockIPAreaList();
 
-  auto lib = std::make_shared<TGameLib>(true);
+  auto lib = std::make_shared<TGameLib>(true, OperatorLog());
   lib->SetBackLoad([this](const TPassReport& report) {
     PassEnded(report);
     LibLoadok();
@@ -96,14 +97,15 @@ void TServiceControl::FormCreate() {
 
 void TServiceControl::AskPass() {
   FPassAskedAt = GetTickCount64();
-  FGameLib->SetLoadLib(CurrentLoadLists());
+  FGameLib->SetLoadLib(LoadListsOfSettings());
 }
 
 void TServiceControl::PassEnded(const TPassReport& report) {
   {
     std::lock_guard hold(FServiceLock);
     if (FClosing || !FGameLib) return;
-    CountLoadPass(std::chrono::milliseconds(GetTickCount64() - FPassAskedAt), report);
+    FMetrics->CountLoadPass(std::chrono::milliseconds(GetTickCount64() - FPassAskedAt), report);
+    g_nDataMemory = report.StoredBytes();
   }
   if (FView.PassEnded) FView.PassEnded(report);
 }
@@ -114,6 +116,12 @@ void TServiceControl::PassFailed(const std::string& reason) {
     std::lock_guard hold(FServiceLock);
     if (FClosing) return;
     running = FNuvoClientServer != nullptr && g_boStart;
+    // The figure is what is served: a failed first pass serves what it stored, a failed reload
+    // leaves the catalogue before it.
+    if (FGameLib) {
+      const std::shared_ptr<const TPassReport> served = FGameLib->LastPass();
+      g_nDataMemory = served ? served->StoredBytes() : 0;
+    }
   }
   if (FView.PassFailed) FView.PassFailed(running, reason);
 }
@@ -123,11 +131,9 @@ bool TServiceControl::LibLoadok() {
   {
     std::lock_guard hold(FServiceLock);
     if (FClosing) return false;
-    TServiceSettings settings = CurrentServiceSettings();
-    if (FOverrides.MaxBandwidth >= 0) settings.MaxBandwidth = static_cast<uint16_t>(FOverrides.MaxBandwidth);
-    settings.ListenHost = FOverrides.ListenHost;
+    const TServiceSettings settings = ServiceSettingsOfSettings(FOverrides);
     if (!FNuvoClientServer) {
-      FNuvoClientServer = std::make_shared<TNuvoHttpServer>(FGameLib, settings, FTick, FLimits);
+      FNuvoClientServer = std::make_shared<TNuvoHttpServer>(FGameLib, settings, OperatorLog(), FTick, FLimits, FMetrics);
     }
     const std::string url = FNuvoClientServer->Open(settings);
     started = !url.empty();

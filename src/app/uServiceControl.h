@@ -7,14 +7,20 @@
 // change; an owner with a window brings them to its own thread without waiting for it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 
+#include "app/ProgramSettings.h"
 #include "catalogue/uGameLib.h"
+#include "service/Metrics.h"
 #include "service/uHttpServer.h"
+
+// Bytes of the library files, maps and wavs the last completed load pass took in (any thread).
+extern std::atomic<uint64_t> g_nDataMemory;
 
 struct TServiceView {
   // Status panels 0, 1 and 2: port, state, megabytes held.
@@ -30,12 +36,6 @@ struct TServiceView {
   // the pass stored before the failure): whether the service answers requests, and the logged
   // reason (UTF-8). On the loader thread.
   std::function<void(bool serviceRunning, const std::string& reason)> PassFailed;
-};
-
-// What the headless program's options change in the settings of every service it starts.
-struct TServiceOverrides {
-  int MaxBandwidth = -1;          // megabytes per second, 0 no cap; -1 the settings' value
-  std::string ListenHost = "+";  // the interface to bind
 };
 
 class TServiceControl {
@@ -64,6 +64,9 @@ class TServiceControl {
   // The catalogue and the service object as they stand; null when there is none.
   std::shared_ptr<TGameLib> GameLib() const;
   std::shared_ptr<TNuvoHttpServer> NuvoClientServer() const;
+  // The counters of every service object this control starts, and of its load passes: one object
+  // for the program's life, so that a restarted service counts on.
+  const std::shared_ptr<TServiceMetrics>& Metrics() const { return FMetrics; }
   // The address the running service announced ("微端部署地址: "); empty while none answers.
   std::string DeploymentUrl() const;
 
@@ -79,6 +82,7 @@ class TServiceControl {
   THttpServerLimits FLimits;
   TTickSource FTick;
   TServiceOverrides FOverrides;
+  const std::shared_ptr<TServiceMetrics> FMetrics = std::make_shared<TServiceMetrics>();
   mutable std::mutex FServiceLock;  // held by start, stop and the load-finished call
   bool FClosing = false;
   std::shared_ptr<TGameLib> FGameLib;

@@ -16,9 +16,6 @@
 #include "platform/FileWatch.h"
 #include "platform/ReadFile.h"
 #include "platform/HUtil32.h"
-#include "settings/TarnShare.h"
-
-std::atomic<uint64_t> g_nDataMemory{0};
 
 namespace {
 
@@ -101,7 +98,8 @@ void MakeEntry(TLoadEntry& e, const std::string& searchDir, TScratch& scratch, c
 
 }  // namespace
 
-TGameLib::TGameLib(bool CreateSuspended, const TFileSource& files) : FFiles(files) {
+TGameLib::TGameLib(bool CreateSuspended, TLogSink Log, const TFileSource& files)
+    : FFiles(files), FLog(std::move(Log)) {
   if (!CreateSuspended) Resume();
 }
 
@@ -197,12 +195,12 @@ void TGameLib::Execute() {
     try {
       LoadGameLib(lists);
     } catch (const ELoadPassError& e) {
-      MainOutMessage("[Exception] TGameLib::Execute Error ");
+      FLog("[Exception] TGameLib::Execute Error ");
       const std::string reason = e.FileName + " 加载失败: " + e.what();
-      MainOutMessage(reason);
+      FLog(reason);
       CallPassFailed(reason);
     } catch (...) {
-      MainOutMessage("[Exception] TGameLib::Execute Error ");
+      FLog("[Exception] TGameLib::Execute Error ");
       CallPassFailed("TGameLib::Execute Error");
     }
     FPassRunning = false;
@@ -304,26 +302,26 @@ struct TGameLib::TPass {
 // The lines between the end of one list and the start of the next.
 void TGameLib::EnterPhase(int phase, const TLoadLists& Lists) {
   if (phase == kPassDone) {
-    MainOutMessage("Wav 资源全部加载完成!");
+    FLog("Wav 资源全部加载完成!");
     return;
   }
   const TResourceList list = static_cast<TResourceList>(phase);
   switch (list) {
     case TResourceList::Jpk:
-      MainOutMessage(CountLine("准备加载 Jpk 资源", Lists.Size(list)));
+      FLog(CountLine("准备加载 Jpk 资源", Lists.Size(list)));
       break;
     case TResourceList::Wzl:
-      MainOutMessage(CountLine("准备加载 Wzl 资源", Lists.Size(list)));
+      FLog(CountLine("准备加载 Wzl 资源", Lists.Size(list)));
       break;
     case TResourceList::Map:
-      MainOutMessage("Data 资源全部加载完成!");
+      FLog("Data 资源全部加载完成!");
       ShowLoadLabel(AnsiFromUtf8("正在加载 map 资源！"));
-      MainOutMessage(CountLine("准备加载 Map 资源", Lists.Size(list)));
+      FLog(CountLine("准备加载 Map 资源", Lists.Size(list)));
       break;
     case TResourceList::Wav:
-      MainOutMessage("Map 资源全部加载完成!");
+      FLog("Map 资源全部加载完成!");
       ShowLoadLabel(AnsiFromUtf8("正在加载 Wav 资源！"));
-      MainOutMessage(CountLine("准备加载 Wav 资源", Lists.Size(list)));
+      FLog(CountLine("准备加载 Wav 资源", Lists.Size(list)));
       break;
   }
 }
@@ -332,7 +330,7 @@ void TGameLib::EnterPhase(int phase, const TLoadLists& Lists) {
 void TGameLib::CommitEntry(TPass& pass, size_t i) {
   TLoadEntry& e = pass.Entries[i];
   pass.Report.Entries.push_back(e.Report);
-  if (e.Report.State == TEntryState::Refused) MainOutMessage(e.Refusal);
+  if (e.Report.State == TEntryState::Refused) FLog(e.Refusal);
   if (e.Report.State != TEntryState::Stored) return;
   const std::string key = AnsiFromUtf8(e.Report.Key);
   if (e.Lib) {
@@ -362,7 +360,6 @@ void TGameLib::PutInPlace(TPass& pass, bool complete) {
     FReplacedAt = FGeneration.fetch_add(1, std::memory_order_release) + 1;
     FLibraryChanges.clear();
   }
-  g_nDataMemory = pass.Report.StoredBytes();  // the figure is what is served
   pass.Maps = TMaps();  // the catalogue before, released outside the lock
   WatchLibraries();
 }
@@ -419,19 +416,8 @@ void TGameLib::ReportChangedLibraries() {
     if (!lib || (lib->FileName() != path && lib->IndexFileName() != path)) continue;
     FWatch->Add(path);  // a file replaced by a rename is watched under its name again
     LibraryChanged(key);
-    if (FToldKeys.insert(key).second) MainOutMessage(Utf8FromAnsi(key) + " 资源文件已被修改，请重新加载微端资源！");
+    if (FToldKeys.insert(key).second) FLog(Utf8FromAnsi(key) + " 资源文件已被修改，请重新加载微端资源！");
   }
-}
-
-TLoadLists CurrentLoadLists() {
-  TLoadLists lists;
-  std::lock_guard lock(g_ConfigLock);
-  lists.SearchDir = g_sSearchDir;
-  for (const TNameValue& p : g_JpkList.Items()) lists.Jpk.emplace_back(p.Name, p.Value);
-  lists.Wzl = g_WzlList;
-  lists.Maps = g_MapList;
-  lists.Wavs = g_WavList;
-  return lists;
 }
 
 std::shared_ptr<const TPassReport> TGameLib::LastPass() const {
@@ -490,7 +476,7 @@ TPassReport TGameLib::LoadGameLib(const TLoadLists& Lists) {
   PutInPlace(pass, true);
 
   ShowLoadLabel(AnsiFromUtf8("微端资源加载完毕！"));
-  MainOutMessage("微端资源加载完毕！");
+  FLog("微端资源加载完毕！");
   CallBackLoad(pass.Report);
   return std::move(pass.Report);
 }

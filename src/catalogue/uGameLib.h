@@ -26,15 +26,12 @@
 #include <vector>
 
 #include "catalogue/PassReport.h"
+#include "platform/LogSink.h"
 #include "platform/ReadFile.h"
 #include "settings/ResourceList.h"
 
 class TFileWatch;
 class TWMImages;
-
-// Bytes of the library files, maps and wavs of the catalogue served: set when a pass puts its
-// catalogue in place, left as it is by an unload (any thread).
-extern std::atomic<uint64_t> g_nDataMemory;
 
 // One map or wav file as stored: a zlib stream of the whole file.
 struct TNuvoBuffer {
@@ -49,8 +46,8 @@ struct TNuvoBuffer {
 // directory, "/" written as "\". Other files keep "/", so no request's key matches theirs.
 std::string CatalogueKeyText(const std::string& sFileName, const std::string& sSearchDir);
 
-// What one load pass reads, copied when the pass is asked for so that the loader never reads the
-// settings the window may be editing.
+// What one load pass reads, copied from the settings when the pass is asked for so that the
+// loader never reads the settings the window may be editing.
 struct TLoadLists {
   std::string SearchDir;                                  // client installation root (UTF-8)
   std::vector<std::pair<std::string, std::string>> Jpk;  // library path -> password
@@ -69,8 +66,6 @@ struct TLoadLists {
     return 0;
   }
 };
-// The client directory and the four lists as they stand, copied under g_ConfigLock.
-TLoadLists CurrentLoadLists();
 
 using TPassEnded = std::function<void(const TPassReport& report)>;
 using TPassFailed = std::function<void(const std::string& reason)>;  // the logged reason, UTF-8
@@ -79,8 +74,9 @@ using TBackShow = std::function<void(const std::string& sMsg)>;  // code page 93
 class TGameLib {
  public:
   // Suspended: the thread starts at Resume(). Nothing loads until LoadLib is set.
-  // The listed files are read through `files`, which must outlive the catalogue.
-  explicit TGameLib(bool CreateSuspended, const TFileSource& files = OsFiles());
+  // The pass's lines go to `Log` (from the loader thread); the listed files are read through
+  // `files`, which must outlive the catalogue.
+  TGameLib(bool CreateSuspended, TLogSink Log, const TFileSource& files = OsFiles());
   // Ends the thread (a pass under way runs to its end first), then clears.
   ~TGameLib();
   TGameLib(const TGameLib&) = delete;
@@ -174,6 +170,7 @@ class TGameLib {
   static std::string CopyBuffer(const std::shared_ptr<const TNuvoBuffer>& entry);
 
   const TFileSource& FFiles;
+  const TLogSink FLog;
 
   // Loader state.
   std::atomic<bool> FLoadLib{false};

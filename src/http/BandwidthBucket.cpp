@@ -6,7 +6,7 @@ void TBandwidthBucket::SetRate(uint32_t bytesPerSecond) {
   if (bytesPerSecond > 0 && bytesPerSecond < 1024) bytesPerSecond = 1024;
   std::lock_guard<std::mutex> hold(FLock);
   FRate.store(bytesPerSecond);
-  FNext = Clock::now();  // no debt carried over from the old rate
+  FNext = FNowNs();  // no debt carried over from the old rate
 }
 
 TBandwidthBucket::TGrant TBandwidthBucket::Reserve(std::size_t wanted) {
@@ -15,8 +15,8 @@ TBandwidthBucket::TGrant TBandwidthBucket::Reserve(std::size_t wanted) {
   const uint64_t rate = FRate.load();
   if (rate == 0) return {wanted, {}};
   const std::size_t chunk = std::min<std::size_t>(wanted, std::clamp<uint64_t>(rate / 16, 1024, 64 * 1024));
-  const auto now = Clock::now();
-  const auto start = std::max(FNext, now);
-  FNext = start + std::chrono::nanoseconds(chunk * 1000000000ull / rate);
-  return {chunk, start - now};
+  const uint64_t now = FNowNs();
+  const uint64_t start = std::max(FNext, now);
+  FNext = start + chunk * 1000000000ull / rate;
+  return {chunk, std::chrono::nanoseconds(start - now)};
 }

@@ -8,10 +8,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
+#include <utility>
+
+#include "platform/Clock.h"
 
 class TBandwidthBucket {
  public:
-  using Clock = std::chrono::steady_clock;
+  // `nowNs`: the clock in nanoseconds; tests pass one they drive.
+  explicit TBandwidthBucket(TTickSource nowNs = GetTickCountNs) : FNowNs(std::move(nowNs)) {}
 
   // 0 removes the cap; 1 to 1023 become 1024.
   void SetRate(uint32_t bytesPerSecond);
@@ -19,13 +23,14 @@ class TBandwidthBucket {
 
   struct TGrant {
     std::size_t Bytes;
-    Clock::duration Wait;
+    std::chrono::nanoseconds Wait;
   };
   // Reserves up to `wanted` bytes; without a cap all of them at once and no wait.
   TGrant Reserve(std::size_t wanted);
 
  private:
+  const TTickSource FNowNs;
   std::mutex FLock;
   std::atomic<uint32_t> FRate{0};
-  Clock::time_point FNext{};
+  uint64_t FNext = 0;  // when the chunks reserved so far are paid
 };

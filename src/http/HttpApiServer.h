@@ -52,6 +52,10 @@ class THttpBody {
 };
 using THttpBodyRef = std::shared_ptr<const THttpBody>;
 
+struct THttpServerRequest;
+// The callback's result is the response status.
+using TOnHttpServerRequest = std::function<uint32_t(THttpServerRequest&)>;
+
 // The request context the callback receives: raw 8-bit strings, one context per request.
 // The handler reads URL alone; the other request fields are filled as the front-end contract
 // specifies them.
@@ -65,15 +69,17 @@ struct THttpServerRequest {
   std::string OutContent;     // set by the callback: the response body
   THttpBodyRef OutBody;       // or this shared body instead, which then takes precedence
   std::string OutContentType; // set by the callback: no Content-Type header when empty
+  // Set by the inline callback that passes the request on to the workers: what the worker runs
+  // in place of the request callback, holding what the inline one already made of the request.
+  TOnHttpServerRequest WorkerAnswer;
 };
 
 // The bytes the answer to `ctxt` carries (before any content coding).
 std::string_view ResponseBody(const THttpServerRequest& ctxt);
 
-// The callback's result is the response status.
-using TOnHttpServerRequest = std::function<uint32_t(THttpServerRequest&)>;
 // What the inline callback returns for a request it cannot answer without blocking: the request
-// then goes to the workers' queue and the callback of SetOnRequest answers it.
+// then goes to the workers' queue and its WorkerAnswer, or else the callback of SetOnRequest,
+// answers it.
 inline constexpr uint32_t kHttpNeedsWorker = 0xFFFFFFFFu;
 
 // A content coding: the token clients list in Accept-Encoding and the coder of a whole body.

@@ -58,6 +58,7 @@ void FillRequestContext(const http::request<http::string_body>& req, std::string
   ctxt.OutContent.clear();
   ctxt.OutBody.reset();
   ctxt.OutContentType.clear();
+  ctxt.WorkerAnswer = nullptr;
 }
 
 bool TargetUnderRoot(std::string_view target, std::string_view root) {

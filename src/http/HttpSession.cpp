@@ -163,7 +163,10 @@ void THttpSession::OnRead(beast::error_code ec) {
   // The worker makes the whole answer, coding included; the loop only sends it.
   FCore->Pool.Post([self = shared_from_this(), close = !keepAlive]() mutable {
     auto& s = *self;
-    s.Prepare(s.FCore->Stopping.load() ? 404 : CallHandler(s.FConfig->OnRequest, s.FCtxt), close);
+    const TOnHttpServerRequest& answer = s.FCtxt.WorkerAnswer ? s.FCtxt.WorkerAnswer : s.FConfig->OnRequest;
+    const uint32_t status = s.FCore->Stopping.load() ? 404 : CallHandler(answer, s.FCtxt);
+    s.FCtxt.WorkerAnswer = nullptr;
+    s.Prepare(status, close);
     auto executor = s.FSocket.get_executor();
     net::post(executor, [self = std::move(self)] { self->Send(); });
   });

@@ -19,6 +19,12 @@ uint64_t GetTickCount64() {
       duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
+uint64_t GetTickCountNs() {
+  using namespace std::chrono;
+  return static_cast<uint64_t>(
+      duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
 std::string DateTimeText(std::time_t t) {
   std::tm tm = LocalTime(t);
   char buf[64];

@@ -1,14 +1,25 @@
 #include "service/Metrics.h"
 
 #include <algorithm>
-#include <atomic>
 
 namespace {
 
 // Enough shards that the 32 workers and the event loops seldom share one.
 constexpr size_t kShards = 64;
 
-struct alignas(64) TShard {
+void Add(std::atomic<uint64_t>& counter, uint64_t n) { counter.fetch_add(n, std::memory_order_relaxed); }
+uint64_t Get(const std::atomic<uint64_t>& counter) { return counter.load(std::memory_order_relaxed); }
+
+// Each thread's shard number, the same in every metrics object.
+size_t MyShard() {
+  static std::atomic<size_t> next{0};
+  thread_local const size_t shard = next.fetch_add(1, std::memory_order_relaxed) % kShards;
+  return shard;
+}
+
+}  // namespace
+
+struct alignas(64) TServiceMetrics::TShard {
   std::array<std::array<std::atomic<uint64_t>, kOutcomes>, kRequestKinds> Requests{};
   std::atomic<uint64_t> BytesRaw{0};
   std::atomic<uint64_t> BytesSent{0};
@@ -16,22 +27,9 @@ struct alignas(64) TShard {
   std::atomic<uint64_t> LatencySumUs{0};
 };
 
-TShard g_Shards[kShards];
-std::atomic<uint64_t> g_LoadPasses{0};
-std::atomic<uint64_t> g_LastPassMs{0};
-std::atomic<uint64_t> g_DataMemoryBytes{0};
-std::array<std::atomic<uint64_t>, kEntryStates> g_Resources{};
-std::atomic<size_t> g_NextShard{0};
+TServiceMetrics::TServiceMetrics() : FShards(new TShard[kShards]) {}
 
-TShard& MyShard() {
-  thread_local TShard& shard = g_Shards[g_NextShard.fetch_add(1, std::memory_order_relaxed) % kShards];
-  return shard;
-}
-
-void Add(std::atomic<uint64_t>& counter, uint64_t n) { counter.fetch_add(n, std::memory_order_relaxed); }
-uint64_t Get(const std::atomic<uint64_t>& counter) { return counter.load(std::memory_order_relaxed); }
-
-}  // namespace
+TServiceMetrics::~TServiceMetrics() = default;
 
 TRequestOutcome RefusalOutcome(int32_t nCode) {
   switch (nCode) {
@@ -43,12 +41,12 @@ TRequestOutcome RefusalOutcome(int32_t nCode) {
   }
 }
 
-void CountRequest(TWClientRequestKind kind, TRequestOutcome outcome) {
-  Add(MyShard().Requests[static_cast<size_t>(kind)][static_cast<size_t>(outcome)], 1);
+void TServiceMetrics::CountRequest(TWClientRequestKind kind, TRequestOutcome outcome) {
+  Add(FShards[MyShard()].Requests[static_cast<size_t>(kind)][static_cast<size_t>(outcome)], 1);
 }
 
-void CountResponse(size_t raw, size_t sent, std::chrono::microseconds latency) {
-  TShard& shard = MyShard();
+void TServiceMetrics::CountResponse(size_t raw, size_t sent, std::chrono::microseconds latency) {
+  TShard& shard = FShards[MyShard()];
   Add(shard.BytesRaw, raw);
   Add(shard.BytesSent, sent);
   const uint64_t us = static_cast<uint64_t>(std::max<int64_t>(latency.count(), 0));
@@ -57,17 +55,18 @@ void CountResponse(size_t raw, size_t sent, std::chrono::microseconds latency) {
   Add(shard.LatencySumUs, us);
 }
 
-void CountLoadPass(std::chrono::milliseconds duration, const TPassReport& report) {
-  g_LastPassMs.store(static_cast<uint64_t>(duration.count()), std::memory_order_relaxed);
-  g_DataMemoryBytes.store(report.StoredBytes(), std::memory_order_relaxed);
+void TServiceMetrics::CountLoadPass(std::chrono::milliseconds duration, const TPassReport& report) {
+  FLastPassMs.store(static_cast<uint64_t>(duration.count()), std::memory_order_relaxed);
+  FDataMemoryBytes.store(report.StoredBytes(), std::memory_order_relaxed);
   for (size_t state = 0; state < kEntryStates; ++state)
-    g_Resources[state].store(report.Count(static_cast<TEntryState>(state)), std::memory_order_relaxed);
-  Add(g_LoadPasses, 1);
+    FResources[state].store(report.Count(static_cast<TEntryState>(state)), std::memory_order_relaxed);
+  Add(FLoadPasses, 1);
 }
 
-TMetricsSnapshot ReadMetrics() {
+TMetricsSnapshot TServiceMetrics::Read() const {
   TMetricsSnapshot s;
-  for (const TShard& shard : g_Shards) {
+  for (size_t i = 0; i < kShards; ++i) {
+    const TShard& shard = FShards[i];
     for (size_t k = 0; k < kRequestKinds; ++k)
       for (size_t o = 0; o < kOutcomes; ++o) s.Requests[k][o] += Get(shard.Requests[k][o]);
     s.BytesRaw += Get(shard.BytesRaw);
@@ -75,10 +74,10 @@ TMetricsSnapshot ReadMetrics() {
     for (size_t b = 0; b < s.Latency.size(); ++b) s.Latency[b] += Get(shard.Latency[b]);
     s.LatencySumUs += Get(shard.LatencySumUs);
   }
-  s.LoadPasses = Get(g_LoadPasses);
-  s.LastPassMs = Get(g_LastPassMs);
-  s.DataMemoryBytes = Get(g_DataMemoryBytes);
-  for (size_t state = 0; state < kEntryStates; ++state) s.Resources[state] = Get(g_Resources[state]);
+  s.LoadPasses = Get(FLoadPasses);
+  s.LastPassMs = Get(FLastPassMs);
+  s.DataMemoryBytes = Get(FDataMemoryBytes);
+  for (size_t state = 0; state < kEntryStates; ++state) s.Resources[state] = Get(FResources[state]);
   return s;
 }
 
@@ -91,19 +90,4 @@ const char* RequestKindLabel(size_t kind) {
 const char* OutcomeLabel(size_t outcome) {
   static constexpr const char* kLabels[kOutcomes] = {"answered", "empty", "400", "-1", "-2", "-3", "-4", "-99"};
   return outcome < kOutcomes ? kLabels[outcome] : "";
-}
-
-void ResetMetrics() {
-  for (TShard& shard : g_Shards) {
-    for (auto& row : shard.Requests)
-      for (auto& c : row) c.store(0);
-    shard.BytesRaw = 0;
-    shard.BytesSent = 0;
-    for (auto& c : shard.Latency) c.store(0);
-    shard.LatencySumUs = 0;
-  }
-  g_LoadPasses = 0;
-  g_LastPassMs = 0;
-  g_DataMemoryBytes = 0;
-  for (auto& c : g_Resources) c.store(0);
 }

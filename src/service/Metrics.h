@@ -5,9 +5,11 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "catalogue/PassReport.h"
@@ -40,17 +42,32 @@ struct TMetricsSnapshot {
   std::array<uint64_t, kEntryStates> Resources{};
 };
 
-// The request handler: one request of `kind` ended with `outcome`.
-void CountRequest(TWClientRequestKind kind, TRequestOutcome outcome);
-// The front end: one response went out, `raw` body bytes as `sent` bytes, `latency` after its
-// request was received.
-void CountResponse(size_t raw, size_t sent, std::chrono::microseconds latency);
-// The service owner: a load pass completed in `duration` with `report`.
-void CountLoadPass(std::chrono::milliseconds duration, const TPassReport& report);
+class TServiceMetrics {
+ public:
+  TServiceMetrics();
+  ~TServiceMetrics();
+  TServiceMetrics(const TServiceMetrics&) = delete;
+  TServiceMetrics& operator=(const TServiceMetrics&) = delete;
 
-TMetricsSnapshot ReadMetrics();
+  // The request handler: one request of `kind` ended with `outcome`.
+  void CountRequest(TWClientRequestKind kind, TRequestOutcome outcome);
+  // The front end: one response went out, `raw` body bytes as `sent` bytes, `latency` after its
+  // request was received.
+  void CountResponse(size_t raw, size_t sent, std::chrono::microseconds latency);
+  // The service owner: a load pass completed in `duration` with `report`.
+  void CountLoadPass(std::chrono::milliseconds duration, const TPassReport& report);
+
+  TMetricsSnapshot Read() const;
+
+ private:
+  struct TShard;
+  std::unique_ptr<TShard[]> FShards;
+  std::atomic<uint64_t> FLoadPasses{0};
+  std::atomic<uint64_t> FLastPassMs{0};
+  std::atomic<uint64_t> FDataMemoryBytes{0};
+  std::array<std::atomic<uint64_t>, kEntryStates> FResources{};
+};
+
 // The text names of a request kind and an outcome as the exposition labels them.
 const char* RequestKindLabel(size_t kind);
 const char* OutcomeLabel(size_t outcome);
-// Back to zero (tests).
-void ResetMetrics();

@@ -1,7 +1,5 @@
 #include "service/ServiceState.h"
 
-#include "service/Metrics.h"
-
 std::atomic<uint64_t> g_nDataRead{0};
 std::atomic<uint64_t> g_nDataSend{0};
 std::atomic<uint64_t> g_nDataSec{0};
@@ -11,5 +9,4 @@ std::atomic<bool> g_boStart{false};
 void ResetServiceState() {
   for (auto* counter : {&g_nDataRead, &g_nDataSend, &g_nDataSec, &g_nDataRead404}) *counter = 0;
   g_boStart = false;
-  ResetMetrics();
 }

@@ -11,5 +11,5 @@ extern std::atomic<uint64_t> g_nDataSec;      // body bytes sent since the last 
 extern std::atomic<uint64_t> g_nDataRead404;  // refused requests
 extern std::atomic<bool> g_boStart;           // a service object answers requests
 
-// Puts the counters (the metrics too) and the flag back to their initial values (tests).
+// Puts the counters and the flag back to their initial values (tests).
 void ResetServiceState();

@@ -1,6 +1,7 @@
-// A game client's request, parsed once from its path: the index-table request, a library header,
-// an image, a map or a wav under a catalogue key, an image request without an image field, or a
-// refusal with its error code and work-log line. Free functions without shared state; any thread.
+// A game client's request, parsed once from its path (a request the event loop passes on to a
+// worker takes its parsed form along): the index-table request, a library header, an image, a map
+// or a wav under a catalogue key, an image request without an image field, or a refusal with its
+// error code and work-log line. Free functions without shared state; any thread.
 #pragma once
 
 #include <array>

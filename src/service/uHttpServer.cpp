@@ -8,7 +8,6 @@
 #include "formats/MD5.h"
 #include "formats/ZStream.h"
 #include "platform/HUtil32.h"
-#include "settings/TarnShare.h"
 #include "service/FrontEndCoding.h"
 #include "service/Metrics.h"
 #include "service/ServiceState.h"
@@ -37,17 +36,14 @@ constexpr size_t kSweepGrowth = 4096;
 
 }  // namespace
 
-TServiceSettings CurrentServiceSettings() {
-  std::lock_guard hold(g_ConfigLock);
-  return {g_sWClientPass, g_nServerPort.load(), g_nMaxBandwidth.load(), "+"};
-}
-
-TNuvoHttpServer::TNuvoHttpServer(std::shared_ptr<TGameLib> GameLib, const TServiceSettings& Settings,
-                                 TTickSource Tick, THttpServerLimits Limits)
+TNuvoHttpServer::TNuvoHttpServer(std::shared_ptr<TGameLib> GameLib, const TServiceSettings& Settings, TLogSink Log,
+                                 TTickSource Tick, THttpServerLimits Limits, std::shared_ptr<TServiceMetrics> Metrics)
     : FGameLib(std::move(GameLib)),
       FSettings(Settings),
       FTick(Tick ? std::move(Tick) : TTickSource(GetTickCount64)),
-      FWorkLog("./Logs/" + DateTimeStamp(std::time(nullptr)) + ".log"),
+      FLog(std::move(Log)),
+      FMetrics(Metrics ? std::move(Metrics) : std::make_shared<TServiceMetrics>()),
+      FWorkLog(Settings.WorkLogDir + "/" + DateTimeStamp(std::time(nullptr)) + ".log"),
       FBodies(Limits.BodyCacheBytes, [this](uint64_t since) { return StaleLibraryBodies(since); }),
       FSweepAt(kSweepGrowth) {
   g_boStart = false;
@@ -55,9 +51,11 @@ TNuvoHttpServer::TNuvoHttpServer(std::shared_ptr<TGameLib> GameLib, const TServi
   FIndexBody = std::make_shared<THttpBody>(CompressIndexesTables, RawDeflate(CompressIndexesTables, 1));
   NuvoServer = std::make_unique<THttpApiServer>(Limits);
   NuvoServer->SetEntityTagger(EntityTag);
-  NuvoServer->SetOnResponse([](const THttpResponseInfo& r) { CountResponse(r.RawBytes, r.SentBytes, r.Duration); });
+  NuvoServer->SetOnResponse([metrics = FMetrics](const THttpResponseInfo& r) {
+    metrics->CountResponse(r.RawBytes, r.SentBytes, r.Duration);
+  });
   KeyPassBytes = MD5String(Settings.WClientPass);
-  if (!DirectoryExists("./Logs")) ForceDirectories("./Logs");
+  if (!DirectoryExists(Settings.WorkLogDir)) ForceDirectories(Settings.WorkLogDir);
 }
 
 TNuvoHttpServer::~TNuvoHttpServer() {
@@ -69,7 +67,7 @@ std::string TNuvoHttpServer::Open(const TServiceSettings& Settings) {
   const uint16_t port = Settings.Port;
   if (port == 0) {
     // Binding port 0 would serve on a port nobody configured.
-    MainOutMessage("微端服务器启动异常！[port 0: " + AddUrlErrorText(-1) + "]");
+    FLog("微端服务器启动异常！[port 0: " + AddUrlErrorText(-1) + "]");
     return {};
   }
   try {
@@ -84,15 +82,15 @@ std::string TNuvoHttpServer::Open(const TServiceSettings& Settings) {
     for (size_t p = url.find('+'); p != std::string::npos; p = url.find('+', p)) url.replace(p, 1, "127.0.0.1");
     if (url.empty()) {
       // Nothing listens: a failed start, not a running service.
-      MainOutMessage("微端服务器启动异常！[port " + std::to_string(port) + ": " + AddUrlErrorText(rc) + "]");
+      FLog("微端服务器启动异常！[port " + std::to_string(port) + ": " + AddUrlErrorText(rc) + "]");
       return {};
     }
-    MainOutMessage("微端服务器启动完毕！[" + std::to_string(port) + "]");
+    FLog("微端服务器启动完毕！[" + std::to_string(port) + "]");
     FUrl = std::move(url);
     g_boStart = true;
     return FUrl;
   } catch (const std::exception& e) {
-    MainOutMessage(std::string("微端服务器启动异常！[") + e.what() + "]");
+    FLog(std::string("微端服务器启动异常！[") + e.what() + "]");
     return g_boStart ? FUrl : std::string();
   }
 }
@@ -105,7 +103,7 @@ size_t TNuvoHttpServer::CheckIndexesCount() const {
 uint32_t TNuvoHttpServer::Refuse(THttpServerRequest& Ctxt, int32_t nCode, const std::string& logLine) {
   LogsOut(logLine);  // before the counter: a failed write leaves the request uncounted
   ++g_nDataRead404;
-  CountRequest(TWClientRequestKind::Refused, RefusalOutcome(nCode));
+  FMetrics->CountRequest(TWClientRequestKind::Refused, RefusalOutcome(nCode));
   Ctxt.OutContent = GetErrorMsg(nCode);
   Ctxt.OutContentType = kContentType;
   return 404;
@@ -126,7 +124,7 @@ uint32_t TNuvoHttpServer::AnswerCheckIndexes(THttpServerRequest& Ctxt, const std
     std::lock_guard hold(FCheckLock);
     auto it = CheckIndexesTime.find(sEncode);
     if (it != CheckIndexesTime.end() && now - it->second < kCheckIndexesInterval) {
-      CountRequest(TWClientRequestKind::CheckIndexes, TRequestOutcome::TooSoon);
+      FMetrics->CountRequest(TWClientRequestKind::CheckIndexes, TRequestOutcome::TooSoon);
       Ctxt.OutContent = GetErrorMsg(-99);
       Ctxt.OutContentType = kContentType;
       return 404;
@@ -138,7 +136,7 @@ uint32_t TNuvoHttpServer::AnswerCheckIndexes(THttpServerRequest& Ctxt, const std
       if (CheckIndexesTime.size() >= FSweepAt) SweepCheckIndexes(now);
     }
   }
-  CountRequest(TWClientRequestKind::CheckIndexes, TRequestOutcome::Answered);
+  FMetrics->CountRequest(TWClientRequestKind::CheckIndexes, TRequestOutcome::Answered);
   Ctxt.OutBody = FIndexBody;
   Ctxt.OutContentType = kContentType;
   return 200;
@@ -146,7 +144,7 @@ uint32_t TNuvoHttpServer::AnswerCheckIndexes(THttpServerRequest& Ctxt, const std
 
 uint32_t TNuvoHttpServer::Process(THttpServerRequest& Ctxt) {
   try {
-    return Answer(Ctxt, true);
+    return Answer(Ctxt, ParseWClientRequest(Ctxt.URL, KeyPassBytes), true);
   } catch (const std::exception& e) {
     LogHandlerError(Ctxt.URL, e);
     throw;  // the front end answers 500, with a page that names no detail
@@ -155,7 +153,7 @@ uint32_t TNuvoHttpServer::Process(THttpServerRequest& Ctxt) {
 
 uint32_t TNuvoHttpServer::ProcessInMemory(THttpServerRequest& Ctxt) {
   try {
-    return Answer(Ctxt, false);
+    return Answer(Ctxt, ParseWClientRequest(Ctxt.URL, KeyPassBytes), false);
   } catch (const std::exception& e) {
     LogHandlerError(Ctxt.URL, e);
     throw;
@@ -172,7 +170,7 @@ void TNuvoHttpServer::LogHandlerError(const std::string& url, const std::excepti
     FLastError = e.what();
     FLastErrorTick = now;
   }
-  MainOutMessage("[Exception] TNuvoHttpServer::Process " + EscapeControlBytes(Utf8FromAnsi(url)) + " " +
+  FLog("[Exception] TNuvoHttpServer::Process " + EscapeControlBytes(Utf8FromAnsi(url)) + " " +
                  EscapeControlBytes(e.what()));
 }
 
@@ -186,21 +184,48 @@ std::optional<std::vector<std::string>> TNuvoHttpServer::StaleLibraryBodies(uint
   return keys;
 }
 
-// The body of a header or image request: kept from an earlier request of the same catalogue
-// state, or read from the library (only when `mayBlock`; nothing otherwise).
-THttpBodyRef TNuvoHttpServer::LibraryBody(const TWClientRequest& request, bool mayBlock) {
-  const bool header = request.Kind == TWClientRequestKind::Header;
-  const uint64_t generation = FGameLib->Generation();  // before the lookup: a later change makes this entry stale
+namespace {
+
+// The key of a header or image body in the body cache.
+std::string LibraryCacheKey(const TWClientRequest& request) {
   std::string cacheKey = request.Key;
-  cacheKey += header ? "|H" : "|" + std::to_string(request.nIndex);
-  if (THttpBodyRef kept = FBodies.Find(cacheKey, generation)) return kept;
-  if (!mayBlock) {
-    if (FGameLib->GetLib(request.Key)) return nullptr;
-    static const THttpBodyRef kEmpty = std::make_shared<THttpBody>(std::string());
-    return kEmpty;  // no such library: nothing to read
-  }
-  auto body = std::make_shared<const THttpBody>(header ? FGameLib->GetHeaderBuff(request.Key)
-                                                       : FGameLib->GetImageBuff(request.Key, request.nIndex));
+  cacheKey += request.Kind == TWClientRequestKind::Header ? "|H" : "|" + std::to_string(request.nIndex);
+  return cacheKey;
+}
+
+}  // namespace
+
+// A request the event loop parsed and could not answer without a file: the worker takes it as it
+// is, with the cache key and generation of the lookup that missed, and only reads and answers.
+struct TNuvoHttpServer::TWorkerJob {
+  TWClientRequest Request;
+  std::string CacheKey;
+  uint64_t Generation = 0;
+};
+
+uint32_t TNuvoHttpServer::PassToWorker(THttpServerRequest& Ctxt, TWorkerJob job) {
+  Ctxt.WorkerAnswer = [this, job = std::move(job)](THttpServerRequest& c) -> uint32_t {
+    try {
+      return AnswerOnWorker(c, job);
+    } catch (const std::exception& e) {
+      LogHandlerError(c.URL, e);
+      throw;  // as from Process
+    }
+  };
+  return kHttpNeedsWorker;
+}
+
+uint32_t TNuvoHttpServer::AnswerOnWorker(THttpServerRequest& Ctxt, const TWorkerJob& job) {
+  if (job.Request.Kind == TWClientRequestKind::Refused) return Refuse(Ctxt, job.Request.nCode, job.Request.LogLine);
+  return Answered(Ctxt, job.Request, ReadLibraryBody(job.Request, job.CacheKey, job.Generation));
+}
+
+// Reads a header or image body from its library and keeps it for later requests.
+THttpBodyRef TNuvoHttpServer::ReadLibraryBody(const TWClientRequest& request, const std::string& cacheKey,
+                                              uint64_t generation) {
+  auto body = std::make_shared<const THttpBody>(request.Kind == TWClientRequestKind::Header
+                                                    ? FGameLib->GetHeaderBuff(request.Key)
+                                                    : FGameLib->GetImageBuff(request.Key, request.nIndex));
   FBodies.Insert(cacheKey, generation, body);
   return body;
 }
@@ -220,32 +245,50 @@ THttpBodyRef TNuvoHttpServer::StoredFileBody(const TWClientRequest& request) {
   return body;
 }
 
-uint32_t TNuvoHttpServer::Answer(THttpServerRequest& Ctxt, bool mayBlock) {
-  const TWClientRequest request = ParseWClientRequest(Ctxt.URL, KeyPassBytes);
+uint32_t TNuvoHttpServer::Answer(THttpServerRequest& Ctxt, TWClientRequest request, bool mayBlock) {
   THttpBodyRef body;
   switch (request.Kind) {
     case TWClientRequestKind::Refused:
       // Refusals write the work log: a file, so never on an event loop.
-      return mayBlock ? Refuse(Ctxt, request.nCode, request.LogLine) : kHttpNeedsWorker;
+      if (!mayBlock) return PassToWorker(Ctxt, {std::move(request), {}, 0});
+      return Refuse(Ctxt, request.nCode, request.LogLine);
     case TWClientRequestKind::CheckIndexes:
       return AnswerCheckIndexes(Ctxt, request.Token);
     case TWClientRequestKind::NoImageField:
       break;
     case TWClientRequestKind::Header:
-    case TWClientRequestKind::Image:
-      if (FGameLib && !(body = LibraryBody(request, mayBlock))) return kHttpNeedsWorker;
+    case TWClientRequestKind::Image: {
+      if (!FGameLib) break;
+      // A body kept from an earlier request of the same catalogue state, or read from the library.
+      const uint64_t generation = FGameLib->Generation();  // before the lookup: a later change makes this entry stale
+      std::string cacheKey = LibraryCacheKey(request);
+      if ((body = FBodies.Find(cacheKey, generation))) break;
+      if (mayBlock) {
+        body = ReadLibraryBody(request, cacheKey, generation);
+      } else if (FGameLib->GetLib(request.Key)) {
+        return PassToWorker(Ctxt, {std::move(request), std::move(cacheKey), generation});
+      } else {
+        static const THttpBodyRef kEmpty = std::make_shared<THttpBody>(std::string());
+        body = kEmpty;  // no such library: nothing to read
+      }
       break;
+    }
     case TWClientRequestKind::Map:
     case TWClientRequestKind::Wav:
       if (FGameLib) body = StoredFileBody(request);
       break;
   }
+  return Answered(Ctxt, request, std::move(body));
+}
+
+// Counts an answered request and hands its body to the front end.
+uint32_t TNuvoHttpServer::Answered(THttpServerRequest& Ctxt, const TWClientRequest& request, THttpBodyRef body) {
   const size_t size = body ? body->Plain().size() : 0;
   g_nDataSec += size;
   g_nDataSend += size;
   ++g_nDataRead;  // a request without an image field is counted too
-  CountRequest(request.Kind, request.Kind == TWClientRequestKind::NoImageField ? TRequestOutcome::NoImageField
-                             : size == 0 ? TRequestOutcome::Empty : TRequestOutcome::Answered);
+  FMetrics->CountRequest(request.Kind, request.Kind == TWClientRequestKind::NoImageField ? TRequestOutcome::NoImageField
+                                       : size == 0 ? TRequestOutcome::Empty : TRequestOutcome::Answered);
   if (request.Kind == TWClientRequestKind::NoImageField) return 400;
   Ctxt.OutBody = std::move(body);
   Ctxt.OutContentType = kContentType;

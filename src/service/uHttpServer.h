@@ -16,8 +16,11 @@
 #include <unordered_map>
 #include <vector>
 
-#include "service/BodyCache.h"
 #include "http/HttpApiServer.h"
+#include "platform/Clock.h"
+#include "platform/LogSink.h"
+#include "service/BodyCache.h"
+#include "service/Metrics.h"
 #include "service/WClientRequest.h"
 
 class TGameLib;
@@ -28,9 +31,8 @@ struct TServiceSettings {
   uint16_t Port = 8800;
   uint16_t MaxBandwidth = 100;  // megabytes per second for all connections together
   std::string ListenHost = "+";  // the interface address to bind; "+" every interface
+  std::string WorkLogDir = "./Logs";  // where the work log of refused requests goes; created
 };
-// The settings as they stand, read under g_ConfigLock (the settings dialog may be saving them).
-TServiceSettings CurrentServiceSettings();
 
 // The vendor's web host, named in the error page and in the start line of the console and daemon.
 inline constexpr char kVendorHost[] = "www.nuvoclient.example";
@@ -55,9 +57,6 @@ class TWorkLog {
 // when nCode is not 0, each ending in CR LF.
 std::string GetErrorMsg(int32_t nCode);
 
-// Milliseconds of a monotonic clock; replaceable so tests need not wait out the throttle.
-using TTickSource = std::function<uint64_t()>;
-
 class TNuvoHttpServer {
  public:
   // The index-table request of one token is answered once per this many milliseconds.
@@ -67,10 +66,14 @@ class TNuvoHttpServer {
   static constexpr int64_t kErrorLogInterval = 60000;
 
   // Takes the index table from the catalogue now and the token key from the password, names the
-  // work-log file after the current time and creates ./Logs; the front end runs without an address.
-  // Port, cap and interface are the defaults of Open().
-  TNuvoHttpServer(std::shared_ptr<TGameLib> GameLib, const TServiceSettings& Settings,
-                  TTickSource Tick = nullptr, THttpServerLimits Limits = {});
+#include "platform/Clock.h"
+  // work-log file in Settings.WorkLogDir after the current time and creates that folder; the front
+  // end runs without an address. Port, cap and interface are the defaults of Open(). The start
+  // lines go to `Log`; the counters to `Metrics` (a fresh object when null), which an owner may
+  // share across the service objects it makes.
+  TNuvoHttpServer(std::shared_ptr<TGameLib> GameLib, const TServiceSettings& Settings, TLogSink Log,
+                  TTickSource Tick = nullptr, THttpServerLimits Limits = {},
+                  std::shared_ptr<TServiceMetrics> Metrics = nullptr);
   // Stops the front end and waits for its workers; g_boStart false.
   ~TNuvoHttpServer();
   TNuvoHttpServer(const TNuvoHttpServer&) = delete;
@@ -88,7 +91,8 @@ class TNuvoHttpServer {
   // bytes of the catalogue or the index table come as OutBody, shared, never copied.
   uint32_t Process(THttpServerRequest& Ctxt);
   // The same answer when it needs no file (index table, maps, wavs, kept images and headers, an
-  // absent library); kHttpNeedsWorker otherwise. Never blocks: the front end's event loops call it.
+  // absent library); otherwise kHttpNeedsWorker, with the parsed request left in
+  // Ctxt.WorkerAnswer for the worker to finish. Never blocks: the front end's event loops call it.
   uint32_t ProcessInMemory(THttpServerRequest& Ctxt);
   void LogsOut(const std::string& msg) { FWorkLog.LogsOut(msg); }
 
@@ -97,12 +101,19 @@ class TNuvoHttpServer {
   size_t OpenConnections() const { return NuvoServer->OpenConnections(); }
   uint32_t MaxBandwidth() const { return NuvoServer->MaxBandwidth(); }
   size_t CheckIndexesCount() const;
+  const std::shared_ptr<TServiceMetrics>& Metrics() const { return FMetrics; }
 
  private:
-  uint32_t Answer(THttpServerRequest& Ctxt, bool mayBlock);
+  struct TWorkerJob;
+  // The answer to a parsed request; without `mayBlock`, one that needs a file is passed on to a
+  // worker with what the parse and the cache lookup found.
+  uint32_t Answer(THttpServerRequest& Ctxt, TWClientRequest request, bool mayBlock);
+  uint32_t PassToWorker(THttpServerRequest& Ctxt, TWorkerJob job);
+  uint32_t AnswerOnWorker(THttpServerRequest& Ctxt, const TWorkerJob& job);
+  uint32_t Answered(THttpServerRequest& Ctxt, const TWClientRequest& request, THttpBodyRef body);
+  THttpBodyRef ReadLibraryBody(const TWClientRequest& request, const std::string& cacheKey, uint64_t generation);
   // The detail of a failed request, for the operator log; the client's 500 page names none.
   void LogHandlerError(const std::string& url, const std::exception& e);
-  THttpBodyRef LibraryBody(const TWClientRequest& request, bool mayBlock);
   THttpBodyRef StoredFileBody(const TWClientRequest& request);
   std::optional<std::vector<std::string>> StaleLibraryBodies(uint64_t since) const;
   uint32_t Refuse(THttpServerRequest& Ctxt, int32_t nCode, const std::string& logLine);
@@ -113,6 +124,8 @@ class TNuvoHttpServer {
   const TServiceSettings FSettings;
   std::string FUrl;  // the registered address once open
   TTickSource FTick;
+  TLogSink FLog;
+  std::shared_ptr<TServiceMetrics> FMetrics;
   std::array<uint8_t, 16> KeyPassBytes{};
   TWorkLog FWorkLog;
   std::string CompressIndexesTables;

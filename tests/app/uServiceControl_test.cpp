@@ -218,6 +218,7 @@ TEST_F(ServiceControlTest, AFailedReloadIsReportedWhileTheServiceGoesOnServing) 
   control.FormCreate();
   bool started = false;
   ASSERT_TRUE(view.WaitStart(1, started) && started);
+  const uint64_t served = g_nDataMemory;
   {
     std::lock_guard hold(g_ConfigLock);
     g_MapList.push_back("/proc/self/mem");  // listed and present, but no read of it succeeds
@@ -226,6 +227,7 @@ TEST_F(ServiceControlTest, AFailedReloadIsReportedWhileTheServiceGoesOnServing) 
   bool running = false;
   ASSERT_TRUE(view.WaitFailure(running));
   EXPECT_TRUE(running);
+  EXPECT_EQ(g_nDataMemory, served) << "the figure of the catalogue served, not of the failed pass";
   EXPECT_EQ(HttpGet(port, MapTarget()).Status, 200u);
 }
 
@@ -372,6 +374,12 @@ TEST_F(MetricsListenerTest, MetricsParseAndCountRealRequests) {
   EXPECT_EQ(Scrape().at("nuvo_load_passes_total"), 2);
   control.StopService();
   EXPECT_EQ(Scrape().at("nuvo_service_up"), 0);
+  // A fresh service object counts on where the one before stopped.
+  EXPECT_TRUE(control.LibLoadok());
+  EXPECT_EQ(HttpGet(port, MapTarget()).Status, 200u);
+  auto fourth = ScrapeAfter(third.at("nuvo_request_duration_seconds_count") + 1);
+  EXPECT_EQ(fourth.at(answeredMaps), third.at(answeredMaps) + 1);
+  EXPECT_EQ(fourth.at("nuvo_load_passes_total"), 2);
 }
 
 TEST(PromTextChecker, RefusesWhatAScraperWouldRefuse) {

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/ProgramSettings.h"
 #include "catalogue/uGameLib.h"
 #include "support/DemoData.h"
 #include "support/LibraryWriter.h"
@@ -111,8 +112,8 @@ class DaemonTest : public ::testing::Test {
     }
     for (const TDemoFile& f : demo.Maps) g_MapList.push_back(f.Path);
     for (const TDemoFile& f : demo.Wavs) g_WavList.push_back(f.Path);
-    auto lib = std::make_shared<TGameLib>(true);
-    lib->LoadGameLib(CurrentLoadLists());
+    auto lib = std::make_shared<TGameLib>(true, OperatorLog());
+    lib->LoadGameLib(LoadListsOfSettings());
     g_ErrorList.Drain();
     return lib;
   }

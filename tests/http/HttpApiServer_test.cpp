@@ -227,6 +227,75 @@ TEST(HttpApiServer, EntityTagsVaryAndNotModified) {
   EXPECT_FALSE(HttpGet(s.Port, "/wclientdat/missing").Has("ETag"));
 }
 
+TEST(HttpApiServer, TheObserverLearnsOfEveryAnswerOnceItIsSent) {
+  const std::string big = Pattern(2000);
+  TServed s([&](THttpServerRequest& c) {
+    c.OutContent = big;
+    c.OutContentType = kHtml;
+    return c.URL == "/wclientdat/gone" ? 404u : 200u;
+  });
+  std::mutex m;
+  std::vector<THttpResponseInfo> seen;
+  s.Server.SetOnResponse([&](const THttpResponseInfo& r) {
+    std::lock_guard<std::mutex> hold(m);
+    seen.push_back(r);
+  });
+  using H = std::vector<std::pair<std::string, std::string>>;
+  const std::string coded = CompressDeflate.Encode(big);
+  const std::string tag = HttpGet(s.Port, "/wclientdat/x").Header("ETag");
+  struct Case {
+    const char* method;
+    std::string target;
+    H headers;
+    THttpResponseInfo expected;
+  } cases[] = {
+      {"GET", "/wclientdat/x", {}, {200, 2000, 2000}},
+      {"GET", "/wclientdat/x", {{"Accept-Encoding", "deflate"}}, {200, 2000, coded.size()}},
+      {"HEAD", "/wclientdat/x", {}, {200, 0, 0}},
+      {"GET", "/wclientdat/x", {{"If-None-Match", tag}}, {304, 0, 0}},
+      {"GET", "/wclientdat/gone", {}, {404, 2000, 2000}},
+      {"GET", "/elsewhere", {}, {404, 0, 0}},
+  };
+  for (const Case& c : cases) {
+    {
+      std::lock_guard<std::mutex> hold(m);
+      seen.clear();
+    }
+    HttpRequest(s.Port, c.method, c.target, c.headers);
+    ASSERT_TRUE(WaitUntil([&] { std::lock_guard<std::mutex> hold(m); return !seen.empty(); }, 10s)) << c.target;
+    std::this_thread::sleep_for(20ms);  // room for a second call that must not come
+    std::lock_guard<std::mutex> hold(m);
+    ASSERT_EQ(seen.size(), 1u) << c.method << " " << c.target;
+    EXPECT_EQ(seen[0].Status, c.expected.Status) << c.method << " " << c.target;
+    EXPECT_EQ(seen[0].RawBytes, c.expected.RawBytes) << c.method << " " << c.target;
+    EXPECT_EQ(seen[0].SentBytes, c.expected.SentBytes) << c.method << " " << c.target;
+    EXPECT_GE(seen[0].Duration.count(), 0);
+  }
+}
+
+TEST(HttpApiServer, AWorkerRunsTheJobTheInlineCallbackLeftInsteadOfTheRequestCallback) {
+  std::atomic<int> requestCalls{0};
+  TServed s([&](THttpServerRequest&) {
+    ++requestCalls;
+    return 500u;
+  });
+  s.Server.SetOnRequestInline([](THttpServerRequest& c) -> uint32_t {
+    if (c.URL == "/wclientdat/inline") {
+      c.OutContent = "from the loop";
+      return 200;
+    }
+    c.WorkerAnswer = [made = "made of " + c.URL](THttpServerRequest& w) -> uint32_t {
+      w.OutContent = made + " on a worker";
+      return 200;
+    };
+    return kHttpNeedsWorker;
+  });
+  EXPECT_EQ(HttpGet(s.Port, "/wclientdat/inline").Body, "from the loop");
+  EXPECT_EQ(HttpGet(s.Port, "/wclientdat/a").Body, "made of /wclientdat/a on a worker");
+  EXPECT_EQ(HttpGet(s.Port, "/wclientdat/inline").Body, "from the loop") << "no job left over";
+  EXPECT_EQ(requestCalls.load(), 0);
+}
+
 TEST(HttpApiServer, AcceptEncodingTokens) {
   struct Case {
     const char* header;

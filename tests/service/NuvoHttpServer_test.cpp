@@ -27,10 +27,9 @@
 #include "platform/TextFile.h"
 #include "service/FrontEndCoding.h"
 #include "service/uHttpServer.h"
-#include "settings/TarnShare.h"
 #include "support/HttpClient.h"
 #include "support/LogLines.h"
-#include "support/SharedStateTest.h"
+#include "support/TempDir.h"
 #include "service/ServiceState.h"
 #include "service/RequestToken.h"
 
@@ -38,11 +37,28 @@ namespace {
 
 const char kHtml[] = "text/html; charset=UTF-8";
 
+// The service's settings for a test: the work log in `dir`, the port `port`.
+TServiceSettings SettingsIn(const TempDir& dir, uint16_t port = 8800) {
+  TServiceSettings settings;
+  settings.WClientPass = "418K7_p2593";
+  settings.Port = port;
+  settings.WorkLogDir = dir.Path() + "/Logs";
+  return settings;
+}
+
+// The traffic counters are the process's, read by the window: a test looks at what it added.
+struct TTraffic {
+  uint64_t Read = g_nDataRead, Send = g_nDataSend, Sec = g_nDataSec, Read404 = g_nDataRead404;
+  TTraffic Added() const {
+    TTraffic now;
+    return {now.Read - Read, now.Send - Send, now.Sec - Sec, now.Read404 - Read404};
+  }
+};
+
 // A small client installation in the catalogue, and a service object on an injected clock.
-class DispatchTest : public SharedStateTest {
+class DispatchTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    SharedStateTest::SetUp();
     client = dir_.Path() + "/client";
     ForceDirectories(client + "/Data");
     ForceDirectories(client + "/Map/Sub");
@@ -53,21 +69,20 @@ class DispatchTest : public SharedStateTest {
     WriteJpk(3);
     WriteFileAtomic(client + "/Map/Sub/0.map", PatternBytes(7000, 9));
     WriteFileAtomic(client + "/Wav/Hit.wav", PatternBytes(3000, 10));
-    g_sSearchDir = client;
-    g_JpkList.SetValue(client + "/Data/Items.jpk", "pw");
-    g_WzlList = {client + "/Data/Hum.wzl"};
-    g_MapList = {client + "/Map/Sub/0.map"};
-    g_WavList = {client + "/Wav/Hit.wav"};
-    lib = std::make_shared<TGameLib>(true);
-    lib->LoadGameLib(CurrentLoadLists());
-    g_ErrorList.Drain();
-    server = std::make_unique<TNuvoHttpServer>(lib, CurrentServiceSettings(), [this] { return tick.load(); });
-    key = MD5String(g_sWClientPass);
+    lists.SearchDir = client;
+    lists.Jpk = {{client + "/Data/Items.jpk", "pw"}};
+    lists.Wzl = {client + "/Data/Hum.wzl"};
+    lists.Maps = {client + "/Map/Sub/0.map"};
+    lists.Wavs = {client + "/Wav/Hit.wav"};
+    lib = std::make_shared<TGameLib>(true, logged.Sink());
+    lib->LoadGameLib(lists);
+    logged.Drain();
+    server = std::make_unique<TNuvoHttpServer>(lib, SettingsIn(dir_), logged.Sink(), [this] { return tick.load(); });
+    key = MD5String(SettingsIn(dir_).WClientPass);
   }
   void TearDown() override {
     server.reset();
     lib.reset();
-    SharedStateTest::TearDown();
   }
 
   void WriteJpk(int images) {
@@ -100,13 +115,17 @@ class DispatchTest : public SharedStateTest {
 
   // A service object on a free port, opened.
   uint16_t Serve() {
-    g_nServerPort = FreeLoopbackPort();
-    server = std::make_unique<TNuvoHttpServer>(lib, CurrentServiceSettings(), [this] { return tick.load(); });
+    const uint16_t port = FreeLoopbackPort();
+    server = std::make_unique<TNuvoHttpServer>(lib, SettingsIn(dir_, port), logged.Sink(), [this] { return tick.load(); });
     EXPECT_NE(server->Open(), "");
-    DrainLogQueue();
-    return g_nServerPort;
+    logged.Drain();
+    return port;
   }
 
+  TempDir dir_{false};
+  TRecordedLog logged;  // the catalogue's and the service's lines
+  TLoadLists lists;
+  const TTraffic traffic;  // the counters when the test began
   std::string client;
   std::shared_ptr<TGameLib> lib;
   std::atomic<uint64_t> tick{1000000};
@@ -144,17 +163,17 @@ TEST_F(DispatchTest, RefusalsAnswerTheirPageWriteTheirLineAndCount) {
   };
   std::vector<std::string> lines;
   for (const Case& c : cases) {
-    const uint64_t refused = g_nDataRead404;
+    const uint64_t refused = traffic.Added().Read404;
     TAnswer a = Ask(c.target);
     EXPECT_EQ(a.Status, 404u) << c.target;
     EXPECT_EQ(ResponseBody(a.Ctxt), GetErrorMsg(c.code)) << c.target;
     EXPECT_EQ(a.Ctxt.OutContentType, kHtml);
-    EXPECT_EQ(g_nDataRead404, refused + 1) << c.target;
+    EXPECT_EQ(traffic.Added().Read404, refused + 1) << c.target;
     lines.push_back(c.line);
   }
-  EXPECT_EQ(g_nDataRead, 0u);
-  EXPECT_EQ(g_nDataSend, 0u);
-  EXPECT_EQ(g_nDataSec, 0u);
+  EXPECT_EQ(traffic.Added().Read, 0u);
+  EXPECT_EQ(traffic.Added().Send, 0u);
+  EXPECT_EQ(traffic.Added().Sec, 0u);
   EXPECT_EQ(WorkLogLines(server->WorkLogsFile()), lines);
 }
 
@@ -191,11 +210,53 @@ TEST_F(DispatchTest, ResourceRequestsAnswerTheCatalogueBytesAndCountThem) {
     EXPECT_EQ(a.Ctxt.OutContentType, kHtml);
     sent += c.body.size();
   }
-  EXPECT_EQ(g_nDataRead, cases.size());
-  EXPECT_EQ(g_nDataSend, sent);
-  EXPECT_EQ(g_nDataSec, sent);
-  EXPECT_EQ(g_nDataRead404, 0u);
+  EXPECT_EQ(traffic.Added().Read, cases.size());
+  EXPECT_EQ(traffic.Added().Send, sent);
+  EXPECT_EQ(traffic.Added().Sec, sent);
+  EXPECT_EQ(traffic.Added().Read404, 0u);
   EXPECT_FALSE(FileExists(server->WorkLogsFile())) << "answers touch no file";
+}
+
+// The event loop parses a request once; one it cannot answer from memory goes to a worker with
+// the parsed request, so the worker's answer no longer depends on the target at all.
+TEST_F(DispatchTest, AWorkerFinishesTheRequestAsTheLoopParsedIt) {
+  const std::string hum = "\\data\\hum.wzl";
+  struct Case {
+    std::string target;
+    unsigned status;
+    std::string body;
+    std::string logLine;  // a refusal's work-log line
+  };
+  const std::string nopipe = Target("nopipe", "1.html");
+  const std::vector<Case> cases = {
+      {Target("data|hum.wzl|2", "1.html"), 200, lib->GetImageBuff(hum, 2), ""},
+      {Target("data|hum.wzl|header", "1.html"), 200, lib->GetHeaderBuff(hum), ""},
+      {"/wclientdat/TOKEN/7.html", 404, GetErrorMsg(-3), "错误资源：/wclientdat/TOKEN/7.html/7"},
+      {nopipe, 404, GetErrorMsg(-4), "解密失败：" + nopipe + "/nopipe"},
+  };
+  std::vector<std::string> lines;
+  for (const Case& c : cases) {
+    THttpServerRequest ctxt;
+    ctxt.URL = c.target;
+    ASSERT_EQ(server->ProcessInMemory(ctxt), kHttpNeedsWorker) << c.target;
+    ASSERT_TRUE(ctxt.WorkerAnswer) << c.target;
+    EXPECT_EQ(g_nDataRead + g_nDataRead404, 0u) << "counted once, by the worker";
+    ctxt.URL = Target("data|hum.wzl|0", "1.html");  // parsing this again would answer image 0
+    EXPECT_EQ(ctxt.WorkerAnswer(ctxt), c.status) << c.target;
+    EXPECT_TRUE(ResponseBody(ctxt) == c.body) << c.target;
+    EXPECT_EQ(ctxt.OutContentType, kHtml);
+    EXPECT_EQ(g_nDataRead + g_nDataRead404, 1u) << c.target;
+    if (!c.logLine.empty()) lines.push_back(c.logLine);
+    g_nDataRead = 0;
+    g_nDataRead404 = 0;
+  }
+  EXPECT_EQ(WorkLogLines(server->WorkLogsFile()), lines);
+  // The body the worker read is kept: the loop answers the same request itself now.
+  THttpServerRequest again;
+  again.URL = cases[0].target;
+  EXPECT_EQ(server->ProcessInMemory(again), 200u);
+  EXPECT_TRUE(ResponseBody(again) == cases[0].body);
+  EXPECT_FALSE(again.WorkerAnswer);
 }
 
 // What a client must receive for a body: the bytes as they are, or their raw deflate at level 1
@@ -219,7 +280,7 @@ TEST_F(DispatchTest, KeptAndCodedBodiesEqualFreshlyMadeOnesForEveryRequestForm) 
   WriteWzlLibrary(client + "/Data/Hum.wzl", WzlLibraryBytes(wzl));
   WriteFileAtomic(client + "/Map/Sub/0.map", std::string(20000, 'm'));
   lib->Clear();
-  lib->LoadGameLib(CurrentLoadLists());
+  lib->LoadGameLib(lists);
   const uint16_t port = Serve();
   const std::string hum = "\\data\\hum.wzl", items = "\\data\\items.jpk";
   struct Case {
@@ -282,7 +343,7 @@ TEST_F(DispatchTest, AReloadOrUnloadNeverServesABodyFromThePassBefore) {
   for (int i = 0; i < 4; ++i) jpk.Images.push_back(PackedImage(12, 12, 1200 + i, 20 + i));
   WriteFileAtomic(client + "/Data/Items.jpk", JpkLibraryBytes(jpk, TJpkVersion::V2, "pw").Bytes);
   lib->Clear();
-  lib->LoadGameLib(CurrentLoadLists());
+  lib->LoadGameLib(lists);
   for (size_t i = 0; i < asks.size(); ++i) {
     const auto& [target, image] = asks[i];
     const std::string fresh = Entry(keyOf(target), image);
@@ -314,7 +375,7 @@ TEST_F(DispatchTest, AMapOrWavBodyIsMadeOncePerCatalogueStateAndNeverOutlivesIt)
     WriteFileAtomic(path, PatternBytes(5000, 77));
   }
   lib->Clear();
-  lib->LoadGameLib(CurrentLoadLists());
+  lib->LoadGameLib(lists);
   for (size_t i = 0; i < files.size(); ++i) {
     const TAnswer after = Ask(files[i].first);
     ASSERT_TRUE(after.Ctxt.OutBody);
@@ -346,7 +407,7 @@ TEST_F(DispatchTest, AChangedIndexFileDropsItsLibrarysKeptBodiesOnly) {
   EXPECT_EQ(Ask(other).Ctxt.OutBody, keptOther) << "another library's body stays kept";
   AppendFileBytes(client + "/Data/Hum.wzl", "more");
   std::this_thread::sleep_for(std::chrono::milliseconds(1200));
-  const std::vector<std::string> log = DrainLogQueue();
+  const std::vector<std::string> log = logged.Drain();
   EXPECT_EQ(std::count(log.begin(), log.end(), "\\data\\hum.wzl 资源文件已被修改，请重新加载微端资源！"), 1);
 }
 
@@ -406,9 +467,9 @@ TEST_F(DispatchTest, ImageRequestWithoutImageFieldSetsNothingButCounts) {
     EXPECT_EQ(ResponseBody(a.Ctxt), "") << plain;
     EXPECT_EQ(a.Ctxt.OutContentType, "") << plain;
   }
-  EXPECT_EQ(g_nDataRead, 3u);
-  EXPECT_EQ(g_nDataSend, 0u);
-  EXPECT_EQ(g_nDataRead404, 0u);
+  EXPECT_EQ(traffic.Added().Read, 3u);
+  EXPECT_EQ(traffic.Added().Send, 0u);
+  EXPECT_EQ(traffic.Added().Read404, 0u);
 }
 
 TEST_F(DispatchTest, IndexTableIsServedOncePer300000MsForEachToken) {
@@ -435,7 +496,8 @@ TEST_F(DispatchTest, IndexTableIsServedOncePer300000MsForEachToken) {
   EXPECT_EQ(ask("/wclientdat/A/check-indexes", t0 + 600000).Status, 200u);
   EXPECT_EQ(ask("//wclientdat//B//check-indexes//x", t0 + 300000).Status, 404u);
 
-  EXPECT_EQ(g_nDataRead + g_nDataRead404 + g_nDataSend, 0u) << "index-table requests count nothing";
+  const TTraffic added = traffic.Added();
+  EXPECT_EQ(added.Read + added.Read404 + added.Send, 0u) << "index-table requests count nothing";
   EXPECT_FALSE(FileExists(server->WorkLogsFile())) << "and log nothing";
 }
 
@@ -443,7 +505,7 @@ TEST_F(DispatchTest, IndexTableIsTheOneTakenWhenTheServiceWasCreated) {
   const std::string table = lib->GetIndexes();
   WriteJpk(5);  // another index, so another hash for the row
   lib->Clear();
-  lib->LoadGameLib(CurrentLoadLists());
+  lib->LoadGameLib(lists);
   ASSERT_NE(lib->GetIndexes(), table);
   TAnswer a = Ask("/wclientdat/A/check-indexes");
   EXPECT_EQ(a.Status, 200u);
@@ -490,51 +552,54 @@ TEST_F(DispatchTest, ControlBytesOfRequestTextAreEscapedSoOneRefusalIsOneLine) {
 }
 
 TEST_F(DispatchTest, AWorkLogThatCannotBeWrittenRaisesBeforeTheRequestIsCounted) {
-  ASSERT_TRUE(DirectoryExists("./Logs"));
-  std::filesystem::remove_all("./Logs");
-  WriteFileAtomic("./Logs", "not a directory");
+  const std::string logs = dir_.PathOf("Logs");
+  ASSERT_TRUE(DirectoryExists(logs));
+  std::filesystem::remove_all(logs);
+  WriteFileAtomic(logs, "not a directory");
   EXPECT_THROW(Ask("/other/x"), EInOutError);
-  EXPECT_EQ(g_nDataRead404, 0u);
+  EXPECT_EQ(traffic.Added().Read404, 0u);
   // The detail goes to the operator log, not to the client; the same failure once per interval.
   EXPECT_THROW(Ask("/other/y"), EInOutError);
-  std::vector<std::string> log = DrainLogQueue();
+  std::vector<std::string> log = logged.Drain();
   ASSERT_EQ(log.size(), 1u);
   EXPECT_EQ(log[0].rfind("[Exception] TNuvoHttpServer::Process /other/x ", 0), 0u) << log[0];
   EXPECT_NE(log[0].find("Logs/"), std::string::npos) << log[0];
   tick += TNuvoHttpServer::kErrorLogInterval;
   EXPECT_THROW(Ask("/other/z"), EInOutError);
-  EXPECT_EQ(DrainLogQueue().size(), 1u);
+  EXPECT_EQ(logged.Drain().size(), 1u);
 }
 
 // ---- Creating, opening and releasing the service object ----
 
-class ServiceObjectTest : public SharedStateTest {
+class ServiceObjectTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    SharedStateTest::SetUp();
-    g_nServerPort = FreeLoopbackPort();
-  }
-  std::string Url() const { return "http://127.0.0.1:" + std::to_string(g_nServerPort) + "/wclientdat/"; }
-  std::string StartLine() const { return "微端服务器启动完毕！[" + std::to_string(g_nServerPort) + "]"; }
+  std::string Url() const { return "http://127.0.0.1:" + std::to_string(port) + "/wclientdat/"; }
+  std::string StartLine() const { return "微端服务器启动完毕！[" + std::to_string(port) + "]"; }
+  TServiceSettings Settings() const { return SettingsIn(dir_, port); }
   // Opens `server` expecting a failed start; returns its one log line.
   std::string FailedStartLine(TNuvoHttpServer& server) {
     EXPECT_EQ(server.Open(), "");
     EXPECT_FALSE(g_boStart);
-    std::vector<std::string> log = DrainLogQueue();
+    std::vector<std::string> log = logged.Drain();
     EXPECT_EQ(log.size(), 1u);
     return log.empty() ? std::string() : log[0];
   }
+
+  TempDir dir_{false};
+  TRecordedLog logged;
+  uint16_t port = FreeLoopbackPort();
 };
 
 TEST_F(ServiceObjectTest, CreationMakesLogsAndNamesTheWorkLogAfterItsTime) {
   g_boStart = true;
   const std::time_t before = std::time(nullptr);
-  TNuvoHttpServer server(nullptr, CurrentServiceSettings());
+  TNuvoHttpServer server(nullptr, Settings(), logged.Sink());
   const std::time_t after = std::time(nullptr);
   EXPECT_FALSE(g_boStart);
-  EXPECT_TRUE(DirectoryExists("./Logs"));
-  EXPECT_TRUE(server.WorkLogsFile() == "./Logs/" + DateTimeStamp(before) + ".log" ||
-              server.WorkLogsFile() == "./Logs/" + DateTimeStamp(after) + ".log")
+  const std::string logs = dir_.PathOf("Logs");
+  EXPECT_TRUE(DirectoryExists(logs));
+  EXPECT_TRUE(server.WorkLogsFile() == logs + "/" + DateTimeStamp(before) + ".log" ||
+              server.WorkLogsFile() == logs + "/" + DateTimeStamp(after) + ".log")
       << server.WorkLogsFile();
   // With no catalogue the table is the stream of an empty text.
   THttpServerRequest c;
@@ -545,24 +610,24 @@ TEST_F(ServiceObjectTest, CreationMakesLogsAndNamesTheWorkLogAfterItsTime) {
 
 TEST_F(ServiceObjectTest, OpenServesTheAddressAndASecondOpenChangesNothing) {
   {
-    TNuvoHttpServer server(nullptr, CurrentServiceSettings());
+    TNuvoHttpServer server(nullptr, Settings(), logged.Sink());
     EXPECT_EQ(server.Open(), Url());
     EXPECT_TRUE(g_boStart);
-    EXPECT_EQ(DrainLogQueue(), std::vector<std::string>{StartLine()});
-    EXPECT_EQ(HttpGet(g_nServerPort, "/wclientdat/t/check-indexes").Status, 200u);
+    EXPECT_EQ(logged.Drain(), std::vector<std::string>{StartLine()});
+    EXPECT_EQ(HttpGet(port, "/wclientdat/t/check-indexes").Status, 200u);
 
     EXPECT_EQ(server.Open(), Url()) << "one registration";
     EXPECT_TRUE(g_boStart);
-    EXPECT_EQ(DrainLogQueue(), std::vector<std::string>{StartLine()});
-    EXPECT_EQ(HttpGet(g_nServerPort, "/wclientdat/t/check-indexes").Status, 404u) << "same object, same throttle";
+    EXPECT_EQ(logged.Drain(), std::vector<std::string>{StartLine()});
+    EXPECT_EQ(HttpGet(port, "/wclientdat/t/check-indexes").Status, 404u) << "same object, same throttle";
   }
   EXPECT_FALSE(g_boStart);
-  EXPECT_THROW(HttpGet(g_nServerPort, "/wclientdat/t/check-indexes"), std::exception) << "port released";
+  EXPECT_THROW(HttpGet(port, "/wclientdat/t/check-indexes"), std::exception) << "port released";
 }
 
 TEST_F(ServiceObjectTest, PortZeroIsAFailedStartWithNoListener) {
-  g_nServerPort = 0;
-  TNuvoHttpServer server(nullptr, CurrentServiceSettings());
+  port = 0;
+  TNuvoHttpServer server(nullptr, Settings(), logged.Sink());
   const std::string line = FailedStartLine(server);
   EXPECT_EQ(line.rfind("微端服务器启动异常！[port 0: ", 0), 0u) << line;
   EXPECT_EQ(server.BoundPort(), 0) << "nothing listens";
@@ -572,19 +637,19 @@ TEST_F(ServiceObjectTest, APortThatCannotBeBoundIsAFailedStartThatALaterOpenRetr
   namespace net = boost::asio;
   net::io_context io;
   auto holder = std::make_unique<net::ip::tcp::acceptor>(
-      io, net::ip::tcp::endpoint(net::ip::make_address("127.0.0.1"), g_nServerPort));
-  TNuvoHttpServer server(nullptr, CurrentServiceSettings());
+      io, net::ip::tcp::endpoint(net::ip::make_address("127.0.0.1"), port));
+  TNuvoHttpServer server(nullptr, Settings(), logged.Sink());
   const std::string line = FailedStartLine(server);
   EXPECT_EQ(line.rfind("微端服务器启动异常！[", 0), 0u) << line;
-  EXPECT_NE(line.find(std::to_string(g_nServerPort)), std::string::npos) << line;
+  EXPECT_NE(line.find(std::to_string(port)), std::string::npos) << line;
   ASSERT_FALSE(line.empty());
   EXPECT_EQ(line.back(), ']');
 
   holder.reset();
   EXPECT_EQ(server.Open(), Url());
   EXPECT_TRUE(g_boStart);
-  EXPECT_EQ(DrainLogQueue(), std::vector<std::string>{StartLine()});
-  EXPECT_EQ(HttpGet(g_nServerPort, "/wclientdat/t/check-indexes").Status, 200u);
+  EXPECT_EQ(logged.Drain(), std::vector<std::string>{StartLine()});
+  EXPECT_EQ(HttpGet(port, "/wclientdat/t/check-indexes").Status, 200u);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "support/LogLines.h"
 
+#include <utility>
+
 #include "platform/FileSystem.h"
 #include "platform/TextFile.h"
 #include "settings/TarnShare.h"
@@ -12,6 +14,18 @@ std::vector<std::string> WorkLogLines(const std::string& file) {
     out.push_back(p == std::string::npos ? line : line.substr(p + 1));
   }
   return out;
+}
+
+TLogSink TRecordedLog::Sink() {
+  return [this](const std::string& line) {
+    std::lock_guard hold(FLock);
+    FLines.push_back(line);
+  };
+}
+
+std::vector<std::string> TRecordedLog::Drain() {
+  std::lock_guard hold(FLock);
+  return std::exchange(FLines, {});
 }
 
 std::vector<std::string> DrainLogQueue() {

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "catalogue/uGameLib.h"
+#include "app/uServiceControl.h"
 #include "service/ServiceState.h"
 #include "settings/TarnShare.h"
 #include "support/TempDir.h"
