@@ -6,11 +6,17 @@
 #   ./test.sh fuzz     libFuzzer targets (clang) in build-fuzz/, each run for FUZZ_SECONDS (30) on one core
 #   ./test.sh fuzz-long [HOURS]
 #                      each target HOURS (1) on all cores, new inputs merged into fuzz/corpus/
+#   ./test.sh windows  the Windows programs cross-built (MinGW-w64) in build-windows/, their unit
+#                      tests and end-to-end tests under Wine (prefix build-windows/wineprefix
+#                      unless WINEPREFIX is set)
 # Fuzzing keeps what it finds under fuzz/findings/<target>/ with the command that reproduces it.
 set -euo pipefail
 cd "$(dirname "$0")"
 mode="${1:-plain}"
 
+if [ "$mode" = windows ]; then
+  exec bash scripts/test-windows.sh
+fi
 bash scripts/install-deps.sh test
 # Includes follow the layers before anything is built.
 bash scripts/check-layers.sh

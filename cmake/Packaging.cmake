@@ -7,6 +7,10 @@
 #     nuvo-resource_VERSION_ARCH.deb          the headless server and the tools (component "server")
 #     nuvo-resource-console_VERSION_ARCH.deb  the Qt console (component "console"), when it was built
 # The service's user and working directory are fixed when the build is configured.
+if(WIN32)
+  include(${CMAKE_CURRENT_LIST_DIR}/PackagingWindows.cmake)
+  return()
+endif()
 set(NUVO_SERVICE_USER "nuvo" CACHE STRING "User the installed service runs as")
 set(NUVO_SERVICE_DIR "/var/lib/nuvo" CACHE PATH "Working directory of the installed service")
 set(NUVO_PACKAGE_MAINTAINER "Nuvo operators <ops@nuvo.invalid>" CACHE STRING
@@ -103,7 +107,7 @@ a wrong password. It serves clients as the headless server does.")
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_CURRENT_LIST_DIR}/CPackProject.cmake)
 include(CPack)
 
-if(TARGET nuvo_test_support AND NOT NUVO_SANITIZE AND NOT NUVO_FUZZ)
+if(TARGET nuvo_test_support AND NOT NUVO_SANITIZE AND NOT NUVO_FUZZ AND NOT WIN32)
   add_test(NAME packaging COMMAND bash ${CMAKE_SOURCE_DIR}/tests/packaging/install_test.sh ${CMAKE_BINARY_DIR})
   set_tests_properties(packaging PROPERTIES TIMEOUT 900)
 endif()

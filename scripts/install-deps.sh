@@ -4,6 +4,7 @@
 #   install-deps.sh console   ... and the operator console (Qt) with its CJK fonts
 #   install-deps.sh test      ... and tests, benchmarks, fuzzing, packaging, screenshots and the
 #                             browser test of the console (default)
+#   install-deps.sh windows   the Windows cross build and its tests under Wine (on top of run)
 # Idempotent and quiet: packages already present are not fetched again.
 set -euo pipefail
 
@@ -22,11 +23,15 @@ test=(
   dpkg-dev file logrotate lintian
   chromium chromium-driver python3-selenium
 )
+# The MinGW-w64 cross compiler (posix threads), zlib built for Windows, GoogleTest's sources to
+# build with it, Wine to run the programs and tests; Boost and CLI11 headers come from run.
+windows=(g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest wine wine64 ccache)
 case "$need" in
   run) packages=("${run[@]}") ;;
   console) packages=("${run[@]}" "${console[@]}") ;;
   test) packages=("${run[@]}" "${console[@]}" "${test[@]}") ;;
-  *) echo "usage: $0 [run|console|test]" >&2; exit 2 ;;
+  windows) packages=("${run[@]}" "${windows[@]}") ;;
+  *) echo "usage: $0 [run|console|test|windows]" >&2; exit 2 ;;
 esac
 
 missing=()

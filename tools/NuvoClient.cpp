@@ -16,17 +16,20 @@
 
 #include "platform/AsciiText.h"
 #include "platform/CodePage.h"
+#include "platform/ConsoleOut.h"
 #include "platform/FileSystem.h"
 #include "client/WClientProbe.h"
 #include "platform/HUtil32.h"
+#include "platform/ProgramArgs.h"
 
 namespace {
 
-void Say(const std::string& line) {
-  std::fwrite(line.data(), 1, line.size(), stdout);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
-}
+void Say(const std::string& line) { WriteOutputLine(line); }
+
+// A folder named in UTF-8 on every system (the C library's checks read the ANSI code page on
+// Windows).
+const CLI::Validator kExistingFolder(
+    [](std::string& s) { return DirectoryExists(s) ? std::string() : "Directory does not exist: " + s; }, "DIR");
 
 // An address the probe can ask, refused on the command line rather than on the first request.
 const CLI::Validator kHttpAddress(
@@ -184,7 +187,7 @@ int Mirror(const std::string& url, const std::string& dir) {
 }
 
 // A command line CLI11 refuses: the usage of the command at fault and the reason, status 2.
-int Refused(const CLI::App& app, const CLI::ParseError& e, int argc, char** argv) {
+int Refused(const CLI::App& app, const CLI::ParseError& e, int argc, const char* const* argv) {
   if (e.get_exit_code() == 0) return app.exit(e);  // --help
   std::cerr << app.help();  // the chosen command's usage, when there is one
   if (app.get_subcommands().empty() && argc > 1 && argv[1][0] != '-') std::cerr << "unknown command: " << argv[1] << "\n";
@@ -194,7 +197,10 @@ int Refused(const CLI::App& app, const CLI::ParseError& e, int argc, char** argv
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc0, char** argv0) {
+  const TProgramArguments args(argc0, argv0);
+  const int argc = args.Count();
+  const char* const* argv = args.Values();
   CLI::App app("Asks the resource server what a game client asks and checks every answer.", "NuvoClient");
   app.require_subcommand(1, 1);
   app.footer("URL is the server's address, e.g. http://127.0.0.1:8800/wclientdat/ (FOLDER's port by default).\n"
@@ -223,12 +229,12 @@ int main(int argc, char** argv) {
   CLI::App* check = app.add_subcommand("check", "Checks the deployment of FOLDER (its Config.ini and list files) against the "
                                                 "server: every library header and N images of each, every map and wav; one "
                                                 "verdict line each, exit status 1 when anything fails");
-  check->add_option("FOLDER", folder, "the server's working directory")->required()->check(CLI::ExistingDirectory);
+  check->add_option("FOLDER", folder, "the server's working directory")->required()->check(kExistingFolder);
   check->add_option("URL", url, "server address (by default the port of FOLDER's Config.ini on 127.0.0.1)")->check(kHttpAddress);
   check->add_option("--samples", samples, "images checked per library, or \"all\"")->check(kSampleCount)->capture_default_str();
 
   CLI::App* targets = app.add_subcommand("targets", "Prints the request targets of FOLDER's headers, images, maps and wavs");
-  targets->add_option("FOLDER", folder, "the server's working directory")->required()->check(CLI::ExistingDirectory);
+  targets->add_option("FOLDER", folder, "the server's working directory")->required()->check(kExistingFolder);
   targets->add_option("URL", url, "server address (asked for the library headers)")->check(kHttpAddress);
   targets->add_option("--samples", targetSamples, "images per library, or \"all\"")->check(kSampleCount)->capture_default_str();
 

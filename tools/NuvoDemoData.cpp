@@ -8,9 +8,13 @@
 #include <iostream>
 #include <string>
 
+#include "platform/ProgramArgs.h"
 #include "support/DemoData.h"
 
-int main(int argc, char** argv) {
+int main(int argc0, char** argv0) {
+  const TProgramArguments args(argc0, argv0);
+  const int argc = args.Count();
+  const char* const* argv = args.Values();
   CLI::App app("Writes a demo client installation: libraries, maps and wavs below FOLDER/client, with the "
                "Config.ini and list files that serve them from FOLDER.",
                "NuvoDemoData");

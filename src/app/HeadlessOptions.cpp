@@ -1,20 +1,17 @@
 #include "app/HeadlessOptions.h"
 
-#include <arpa/inet.h>
-
 #include <CLI/CLI.hpp>
 #include <algorithm>
 #include <cstdio>
 #include <string>
 
+#include "platform/FileSystem.h"
+#include "platform/Inet.h"
+#include "platform/ServiceHost.h"
+
 namespace {
 
 constexpr char kProgram[] = "NuvoClientDaemon";
-
-bool IsAddress(const std::string& text) {
-  unsigned char bytes[16];
-  return inet_pton(AF_INET, text.c_str(), bytes) == 1 || inet_pton(AF_INET6, text.c_str(), bytes) == 1;
-}
 
 // "HOST:PORT", with an IPv6 host in brackets; empty when it is well formed.
 std::string SplitHostPort(const std::string& text, std::string& host, std::string& port) {
@@ -23,7 +20,7 @@ std::string SplitHostPort(const std::string& text, std::string& host, std::strin
   host = text.substr(0, colon);
   port = text.substr(colon + 1);
   if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
-  if (!IsAddress(host)) return "'" + host + "' is not an IP address";
+  if (!IsIpAddress(host)) return "'" + host + "' is not an IP address";
   int value = 0;
   try {
     size_t used = 0;
@@ -56,22 +53,28 @@ CLI::Validator WholeNumberIn(int64_t low, int64_t high) {
 }  // namespace
 
 std::optional<int> ParseHeadlessOptions(int argc, const char* const* argv, THeadlessOptions& options) {
-  CLI::App app("The resource server without a window: serves the folder's Config.ini and lists,\n"
-               "logs to standard output. SIGHUP reloads the resources, SIGUSR1 restarts the service,\n"
-               "SIGTERM or SIGINT stops it.",
+  const bool serviceHost = ServiceHostAvailable();
+  CLI::App app(serviceHost ? "The resource server without a window: serves the folder's Config.ini and lists,\n"
+                             "logs to standard output. Ctrl+C, Ctrl+Break or closing the window stops it;\n"
+                             "--control reloads, restarts or stops the one running in a folder.\n"
+                             "As a service: sc stop, sc control NAME paramchange (reload), sc control NAME 128 (restart)."
+                           : "The resource server without a window: serves the folder's Config.ini and lists,\n"
+                             "logs to standard output. SIGHUP reloads the resources, SIGUSR1 restarts the service,\n"
+                             "SIGTERM or SIGINT stops it.",
                kProgram);
   // A plain flag rather than CLI11's version flag, which answers before the rest of the command
   // line is checked: "--version extra" is refused.
   bool version = false;
   app.add_flag("--version", version, "Print the program's name and version and exit");
   app.add_option("--dir", options.Dir, "Working directory (Config.ini, the lists, Logs/); default the current one")
-      ->check(CLI::ExistingDirectory);
+      ->check(CLI::Validator(
+          [](std::string& s) { return DirectoryExists(s) ? std::string() : "Directory does not exist: " + s; }, "DIR"));
   // 4095 MB/s is the largest cap the front end's 32-bit rate holds.
   app.add_option("--max-bandwidth", options.MaxBandwidth,
                  "Send rate cap for all connections together in MB/s, 0 no cap; default Config.ini's (100)")
       ->check(WholeNumberIn(0, 4095));
   app.add_option("--listen", options.Listen, "IP address of the interface the game port binds; default every interface")
-      ->check(CLI::Validator([](std::string& s) { return IsAddress(s) ? std::string() : "'" + s + "' is not an IP address"; },
+      ->check(CLI::Validator([](std::string& s) { return IsIpAddress(s) ? std::string() : "'" + s + "' is not an IP address"; },
                              "ADDRESS"));
   std::string metrics;
   app.add_option("--metrics", metrics, "Serve /metrics and /healthz on HOST:PORT (its own listener); default off")
@@ -95,6 +98,22 @@ std::optional<int> ParseHeadlessOptions(int argc, const char* const* argv, THead
   app.add_option("--max-connections-per-address", options.MaxConnectionsPerAddress,
                  "Most connections one client address may hold on the game port; default 2500")
       ->check(WholeNumberIn(1, 1000000));
+  bool installService = false, uninstallService = false;
+  if (serviceHost) {
+    auto* install = app.add_flag("--install-service", installService,
+                                 "Register as a service started with the system, working in --dir (or the current "
+                                 "directory) with the options given here; then exit");
+    auto* uninstall = app.add_flag("--uninstall-service", uninstallService, "Stop and remove the service; then exit");
+    install->excludes(uninstall);
+    app.add_option("--service-name", options.ServiceName, "Name of the service; default NuvoClientDaemon");
+    app.add_flag("--service", options.AsService, "Run under the service manager (its command line has it)")
+        ->group("");
+    app.add_option("--control", options.Control,
+                   "Send reload, restart or stop to the program running in --dir (or the current directory); then exit")
+        ->check(CLI::IsMember({"reload", "restart", "stop"}))
+        ->excludes(install)
+        ->excludes(uninstall);
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -109,6 +128,23 @@ std::optional<int> ParseHeadlessOptions(int argc, const char* const* argv, THead
     return 0;
   }
   if (!metrics.empty()) SplitHostPort(metrics, options.MetricsHost, options.MetricsPort);
+  options.Metrics = metrics;
+  if (installService) options.Action = THeadlessOptions::TAction::InstallService;
+  if (uninstallService) options.Action = THeadlessOptions::TAction::UninstallService;
+  if (!options.Control.empty()) options.Action = THeadlessOptions::TAction::Control;
   if (!admin.empty()) SplitHostPort(admin, options.AdminHost, options.AdminPort);
+  options.Admin = admin;
   return std::nullopt;
+}
+
+std::vector<std::string> ServiceArguments(const THeadlessOptions& options, const std::string& dir) {
+  std::vector<std::string> args = {"--service", "--service-name", options.ServiceName, "--dir", dir};
+  if (options.MaxBandwidth >= 0) args.insert(args.end(), {"--max-bandwidth", std::to_string(options.MaxBandwidth)});
+  if (options.Listen != "+") args.insert(args.end(), {"--listen", options.Listen});
+  if (!options.Metrics.empty()) args.insert(args.end(), {"--metrics", options.Metrics});
+  if (options.CacheMaxAge) args.insert(args.end(), {"--cache-max-age", std::to_string(*options.CacheMaxAge)});
+  if (options.MaxConnectionsPerAddress != 0)
+    args.insert(args.end(), {"--max-connections-per-address", std::to_string(options.MaxConnectionsPerAddress)});
+  if (!options.Admin.empty()) args.insert(args.end(), {"--admin", options.Admin, "--admin-token-file", options.AdminTokenFile});
+  return args;
 }

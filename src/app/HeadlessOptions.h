@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "app/AdminToken.h"
 
@@ -16,6 +17,14 @@ struct THeadlessOptions {
   std::string MetricsPort;
   std::optional<uint32_t> CacheMaxAge;  // seconds of Cache-Control: max-age; none: no such header
   uint32_t MaxConnectionsPerAddress = 0;  // game-port connections one client address may hold; 0 the default
+  std::string Metrics;            // --metrics as given
+  std::string Admin;              // --admin as given
+  // Where the system has a service manager of its own (Windows, platform/ServiceHost.h) and
+  // controls from other processes instead of signals:
+  enum class TAction { Run, InstallService, UninstallService, Control } Action = TAction::Run;
+  std::string ServiceName = "NuvoClientDaemon";
+  bool AsService = false;         // started by the service manager
+  std::string Control;            // reload, restart or stop: sent to the instance of the folder
   std::string AdminHost;          // browser console's address; empty: no console
   std::string AdminPort;
   std::string AdminTokenFile = kAdminTokenFile;  // relative to the working directory
@@ -25,3 +34,6 @@ struct THeadlessOptions {
 // usage or version went to standard output (0), or the usage and a one-line reason to standard
 // error (2).
 std::optional<int> ParseHeadlessOptions(int argc, const char* const* argv, THeadlessOptions& options);
+// The command line the service manager starts the program with: the service's name, the
+// absolute working directory `dir` and the serving options given to --install-service.
+std::vector<std::string> ServiceArguments(const THeadlessOptions& options, const std::string& dir);

@@ -6,11 +6,10 @@
 #include <exception>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <unistd.h>
 
 #include "app/AdminListener.h"
 #include "app/AdminToken.h"
@@ -21,7 +20,9 @@
 #include "app/uServiceControl.h"
 #include "platform/Clock.h"
 #include "platform/CodePage.h"
+#include "platform/ConsoleOut.h"
 #include "platform/FileSystem.h"
+#include "platform/ServiceHost.h"
 #include "platform/ServiceNotify.h"
 #include "platform/Signals.h"
 #include "service/ServiceState.h"
@@ -31,14 +32,8 @@ namespace {
 
 using namespace std::chrono_literals;
 
-void Print(const std::string& line) {
-  std::fwrite(line.data(), 1, line.size(), stdout);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
-}
-
 void PrintAll(const std::vector<std::string>& lines) {
-  for (const std::string& line : lines) Print(line);
+  for (const std::string& line : lines) WriteOutputLine(line);
 }
 
 constexpr int kRunning = -1;
@@ -131,21 +126,15 @@ std::unique_ptr<TAdminListener> OpenAdmin(const THeadlessOptions& options, TServ
     failed = true;
     return nullptr;
   }
-  Print("浏览器控制台: " + listener->ConsoleUrl());
+  WriteOutputLine("浏览器控制台: " + listener->ConsoleUrl());
   return listener;
 }
 
-}  // namespace
-
-int RunHeadlessProgram(int argc, const char* const* argv) {
-  THeadlessOptions options;
-  if (const auto status = ParseHeadlessOptions(argc, argv, options)) return *status;
-  if (!options.Dir.empty() && chdir(options.Dir.c_str()) != 0) {
-    std::perror(options.Dir.c_str());
-    return 1;
-  }
+// The server in the current directory until a stop signal.
+int RunServer(const THeadlessOptions& options) {
   // Before any thread exists, so that every thread leaves these signals to the waiter.
   TSignalWaiter signals({TSignal::Hangup, TSignal::User1, TSignal::Terminate, TSignal::Interrupt});
+  signals.AcceptFrom(CurrentDir());
   IgnoreBrokenPipe();
 
   std::atomic<int> exitCode{kRunning};
@@ -244,4 +233,47 @@ int RunHeadlessProgram(int argc, const char* const* argv) {
   signalThread.join();
   PrintAll(g_ErrorList.Drain());
   return exitCode.load();
+}
+
+// A service manager's registration, or a control sent to the instance of the current directory.
+int RunControlAction(const THeadlessOptions& options) {
+  std::string error;
+  switch (options.Action) {
+    case THeadlessOptions::TAction::InstallService:
+      error = InstallService(options.ServiceName, ServiceArguments(options, CurrentDir()));
+      if (error.empty()) std::printf("service %s installed, working in %s\n", options.ServiceName.c_str(), CurrentDir().c_str());
+      break;
+    case THeadlessOptions::TAction::UninstallService:
+      error = UninstallService(options.ServiceName);
+      if (error.empty()) std::printf("service %s removed\n", options.ServiceName.c_str());
+      break;
+    case THeadlessOptions::TAction::Control: {
+      const TSignal s = options.Control == "reload" ? TSignal::Hangup : options.Control == "restart" ? TSignal::User1 : TSignal::Terminate;
+      if (!SendSignal(CurrentDir(), s)) error = "no NuvoClientDaemon runs in " + CurrentDir();
+      break;
+    }
+    case THeadlessOptions::TAction::Run:
+      break;
+  }
+  if (error.empty()) return 0;
+  std::fprintf(stderr, "%s\n", error.c_str());
+  return 1;
+}
+
+}  // namespace
+
+int RunHeadlessProgram(int argc, const char* const* argv) {
+  THeadlessOptions options;
+  if (const auto status = ParseHeadlessOptions(argc, argv, options)) return *status;
+  if (!options.Dir.empty() && !SetCurrentDir(options.Dir)) {
+    std::perror(options.Dir.c_str());
+    return 1;
+  }
+  if (options.Action != THeadlessOptions::TAction::Run) return RunControlAction(options);
+  if (options.AsService) {
+    const std::optional<int> status = RunAsService(options.ServiceName, [&options] { return RunServer(options); });
+    if (!status) std::fprintf(stderr, "--service: the program was not started by the service manager\n");
+    return status.value_or(2);
+  }
+  return RunServer(options);
 }

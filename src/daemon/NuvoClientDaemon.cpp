@@ -8,5 +8,9 @@
 // Options (--help lists them) set the folder, the bandwidth cap, the interface, the metrics
 // listener; readiness and reloads are told to systemd when it started the program (Type=notify).
 #include "app/HeadlessProgram.h"
+#include "platform/ProgramArgs.h"
 
-int main(int argc, char** argv) { return RunHeadlessProgram(argc, argv); }
+int main(int argc, char** argv) {
+  const TProgramArguments args(argc, argv);
+  return RunHeadlessProgram(args.Count(), args.Values());
+}

@@ -1,9 +1,9 @@
 #include "formats/uEncodeJpk.h"
 
-#include <openssl/evp.h>
-
 #include <stdexcept>
 #include <utility>
+
+#include "platform/Sha1.h"
 
 void RC4Init(TRC4State& State, const uint8_t* Key, size_t KeyLen) {
   for (int k = 0; k < 256; ++k) State.S[k] = static_cast<uint8_t>(k);
@@ -35,13 +35,9 @@ void RC4Wipe(TRC4State& State) {
 
 std::optional<std::string> DecodeDcpBuf(std::string_view sKey, const void* InData, int32_t nSize) {
   if (sKey.empty()) return std::nullopt;
-  unsigned char key[EVP_MAX_MD_SIZE];
-  unsigned int keyLen = 0;
-  if (EVP_Digest(sKey.data(), sKey.size(), key, &keyLen, EVP_sha1(), nullptr) != 1) {
-    throw std::runtime_error("SHA-1 digest failed");
-  }
+  const TSha1Digest key = Sha1Digest(sKey);
   TRC4State state;
-  RC4Init(state, key, keyLen);
+  RC4Init(state, key.data(), key.size());
   std::string out;
   try {
     out.assign(static_cast<const char*>(InData), nSize > 0 ? static_cast<size_t>(nSize) : 0);

@@ -4,7 +4,6 @@
 #include <boost/beast/http.hpp>
 
 #include <cxxabi.h>
-#include <sys/socket.h>
 
 #include <algorithm>
 #include <array>
@@ -13,6 +12,7 @@
 
 #include "http/HttpServerCore.h"
 #include "platform/Clock.h"
+#include "platform/Inet.h"
 
 namespace net = boost::asio;
 namespace beast = boost::beast;
@@ -337,5 +337,5 @@ void THttpSession::Close() {
 
 void THttpSession::Abort() {
   std::lock_guard<std::mutex> hold(FCloseLock);
-  if (!FClosed) ::shutdown(FSocket.native_handle(), SHUT_RDWR);
+  if (!FClosed) ShutdownSocket(static_cast<uintptr_t>(FSocket.native_handle()));
 }

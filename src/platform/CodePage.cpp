@@ -1,76 +1,25 @@
 #include "platform/CodePage.h"
 
-#include "platform/AsciiText.h"
-
-#include <iconv.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
-#include <stdexcept>
 
 namespace {
-
-// iconv descriptors are not thread-safe; each thread keeps its own pair.
-class Converter {
- public:
-  Converter(const char* to, const char* from) : cd_(iconv_open(to, from)) {
-    if (cd_ == reinterpret_cast<iconv_t>(-1)) {
-      throw std::runtime_error(std::string("iconv cannot convert ") + from + " to " + to);
-    }
-  }
-  ~Converter() { iconv_close(cd_); }
-  Converter(const Converter&) = delete;
-  Converter& operator=(const Converter&) = delete;
-
-  // Converts `in`; on a sequence that cannot be converted, writes "?" and skips `skip(rest)` bytes.
-  template <typename Skip>
-  std::string Run(std::string_view in, Skip skip) {
-    iconv(cd_, nullptr, nullptr, nullptr, nullptr);
-    std::string out;
-    out.resize(in.size() * 2 + 16);
-    char* src = const_cast<char*>(in.data());
-    size_t srcLeft = in.size();
-    size_t used = 0;
-    while (srcLeft > 0) {
-      char* dst = out.data() + used;
-      size_t dstLeft = out.size() - used;
-      size_t rc = iconv(cd_, &src, &srcLeft, &dst, &dstLeft);
-      used = out.size() - dstLeft;
-      if (rc != static_cast<size_t>(-1)) break;
-      if (errno == E2BIG) {
-        out.resize(out.size() * 2);
-        continue;
-      }
-      // EILSEQ or EINVAL: replace one unconvertible unit.
-      if (out.size() - used < 1) out.resize(out.size() * 2);
-      out[used++] = '?';
-      size_t n = skip(std::string_view(src, srcLeft));
-      src += n;
-      srcLeft -= n;
-      iconv(cd_, nullptr, nullptr, nullptr, nullptr);
-    }
-    out.resize(used);
-    return out;
-  }
-
- private:
-  iconv_t cd_;
-};
 
 // Length of the sequence a UTF-8 lead byte announces; 0 for a byte that starts none.
 size_t Utf8LeadLength(unsigned char c) {
   return c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
 }
 
-// Bytes of the sequence at the start of `s`: the lead byte and the continuation bytes that follow
-// it, as many as it announces.
+}  // namespace
+
 size_t Utf8SequenceLength(std::string_view s) {
   const size_t n = std::max<size_t>(1, Utf8LeadLength(static_cast<unsigned char>(s[0])));
   size_t i = 1;
   while (i < n && i < s.size() && (static_cast<unsigned char>(s[i]) & 0xC0) == 0x80) ++i;
   return i;
 }
+
+namespace {
 
 void AppendUtf8(std::string& out, uint32_t cp) {
   if (cp < 0x80) {
@@ -91,18 +40,6 @@ void AppendUtf8(std::string& out, uint32_t cp) {
 }
 
 }  // namespace
-
-std::string AnsiFromUtf8(std::string_view utf8) {
-  if (IsAscii(utf8)) return std::string(utf8);
-  thread_local Converter conv("CP936", "UTF-8");
-  return conv.Run(utf8, Utf8SequenceLength);
-}
-
-std::string Utf8FromAnsi(std::string_view ansi) {
-  if (IsAscii(ansi)) return std::string(ansi);
-  thread_local Converter conv("UTF-8", "CP936");
-  return conv.Run(ansi, [](std::string_view) { return size_t{1}; });
-}
 
 std::u16string Utf16FromUtf8(std::string_view utf8) {
   std::u16string out;

@@ -14,3 +14,6 @@ std::string Utf8FromAnsi(std::string_view ansi);
 std::u16string Utf16FromUtf8(std::string_view utf8);
 // UTF-16 code units (little- or big-endian bytes) to UTF-8; unpaired surrogates become "?".
 std::string Utf8FromUtf16Bytes(std::string_view bytes, bool bigEndian);
+// Bytes of the UTF-8 sequence at the start of non-empty `s`: the lead byte and the continuation
+// bytes that follow it, as many as it announces (1 for a byte that starts none).
+size_t Utf8SequenceLength(std::string_view s);

@@ -191,19 +191,16 @@ std::vector<std::string> ListFiles(const std::string& dir) {
   return names;
 }
 
-std::string ExtractFileExt(const std::string& path) {
-  const size_t p = path.find_last_of(".\\:/");
-  return (p == std::string::npos || path[p] != '.') ? std::string() : path.substr(p);
-}
-
-std::string ExtractFilePath(const std::string& path) {
-  size_t p = path.find_last_of("/\\:");
-  return p == std::string::npos ? std::string() : path.substr(0, p + 1);
-}
-
 std::string ExecutableDir() {
   std::error_code ec;
   auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
   if (ec) return std::filesystem::current_path(ec).string();
   return exe.parent_path().string();
 }
+
+std::string CurrentDir() {
+  std::error_code ec;
+  return std::filesystem::current_path(ec).string();
+}
+
+bool SetCurrentDir(const std::string& path) { return ::chdir(path.c_str()) == 0; }

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/FilePath.h"
+
 class EInOutError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
@@ -45,10 +47,9 @@ void CheckDirectoryReadable(const std::string& path);
 // directory cannot be read.
 std::vector<std::string> ListFiles(const std::string& dir);
 
-// Directory part of a path with its trailing separator ("a/b/c.txt" -> "a/b/"), "" when none.
-std::string ExtractFilePath(const std::string& path);
-// Extension of the name part with its dot ("a/b.c.wzl" -> ".wzl"), "" when it has none; "\",
-// ":" and "/" end the directory part.
-std::string ExtractFileExt(const std::string& path);
 // Directory of the running executable, without a trailing separator.
 std::string ExecutableDir();
+// The process's current directory, absolute; empty when it cannot be had.
+std::string CurrentDir();
+// Makes `path` the process's current directory; false, with errno set, when it cannot.
+bool SetCurrentDir(const std::string& path);

@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <sys/socket.h>
 
 uint32_t InetAddr(const std::string& text) { return ::inet_addr(text.c_str()); }
 
@@ -12,3 +13,10 @@ std::string InetNtoa(uint32_t addr) {
   ::inet_ntop(AF_INET, &a, buf, sizeof buf);
   return buf;
 }
+
+bool IsIpAddress(const std::string& text) {
+  unsigned char bytes[16];
+  return inet_pton(AF_INET, text.c_str(), bytes) == 1 || inet_pton(AF_INET6, text.c_str(), bytes) == 1;
+}
+
+void ShutdownSocket(uintptr_t handle) { ::shutdown(static_cast<int>(handle), SHUT_RDWR); }

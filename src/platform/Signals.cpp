@@ -2,6 +2,7 @@
 
 #include <pthread.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <system_error>
@@ -49,6 +50,14 @@ TSignal TSignalWaiter::Wait(std::chrono::milliseconds timeout) {
     default: return TSignal::None;  // timeout, or interrupted by a signal not in the set
   }
 }
+
+void TSignalWaiter::AcceptFrom(const std::string&) {}
+
+void PostSignal(TSignal s) {
+  if (const int n = SignalNumber(s)) ::kill(::getpid(), n);
+}
+
+bool SendSignal(const std::string&, TSignal) { return false; }
 
 void IgnoreBrokenPipe() {
   struct sigaction ignore {};
