@@ -10,6 +10,11 @@
 # p99 latency, transfer rate, the ratios to nginx, the processor time per request of the uncapped
 # daemon and of nginx (user + system, all threads and workers: what the server costs the machine
 # per answer), and each daemon's peak resident memory.
+# LONG_TAIL=1 serves a real-sized installation instead of the demo: LIBRARIES (40) libraries of
+# IMAGES (1300) distinct images each (over 300 MB of bodies; LONG_TAIL_STORE=DIR keeps them, and
+# nginx's copy, for the next run), every image entry a target, the list shuffled three times over, so nearly every request misses any cache that holds less than the
+# whole installation. Only the uncapped daemon runs then (NOCAP_OPTIONS are its options, e.g.
+# "--cache-mb 32"), beside nginx with an open-file cache as large as the open-file limit allows.
 # METRICS=1 runs both daemons with --metrics and scrapes their /metrics every second meanwhile, so
 # two runs, with and without it, show the metrics' cost side by side.
 set -euo pipefail
@@ -31,10 +36,24 @@ trap cleanup EXIT
 
 capped_port=$("$bin/http_bench_server" --free-port)
 nocap_port=$("$bin/http_bench_server" --free-port)
-"$bin/NuvoDemoData" "$work/demo" "$capped_port"
+demo="$work/demo" www="$work/www"
+if [ -n "${LONG_TAIL:-}" ]; then
+  # LONG_TAIL_STORE keeps the installation and nginx's copy of its bodies for the next run.
+  if [ -n "${LONG_TAIL_STORE:-}" ]; then demo="$LONG_TAIL_STORE/demo" www="$LONG_TAIL_STORE/www"; fi
+  if [ ! -e "$demo/complete" ]; then
+    rm -rf "$demo" "$www"
+    "$bin/NuvoDemoData" "$demo" "$capped_port" --long-tail "${LIBRARIES:-40}" --images "${IMAGES:-1300}"
+  fi
+  # nginx keeps one descriptor per cached file and per connection within each worker's limit.
+  nofile=$(ulimit -n)
+  export NGINX_MAIN_EXTRA="worker_rlimit_nofile $nofile;"
+  export OPEN_FILE_CACHE="max=$((nofile - 8192 - 512)) inactive=60s"
+else
+  "$bin/NuvoDemoData" "$demo" "$capped_port"
+fi
 mkdir -p "$work/nocap"
-sed "s/^Port=[0-9]*/Port=$nocap_port/" "$work/demo/Config.ini" > "$work/nocap/Config.ini"
-cp "$work/demo/"*List.txt "$work/nocap/"
+sed "s/^Port=[0-9]*/Port=$nocap_port/" "$demo/Config.ini" > "$work/nocap/Config.ini"
+cp "$demo/"*List.txt "$work/nocap/"
 metrics_ports=()
 metrics_args() {
   [ -n "${METRICS:-}" ] || return 0
@@ -43,9 +62,12 @@ metrics_args() {
 }
 capped_metrics=$(metrics_args); nocap_metrics=$(metrics_args)
 [ -z "${METRICS:-}" ] || metrics_ports=("${capped_metrics##*:}" "${nocap_metrics##*:}")
-start_daemon "$bin/NuvoClientDaemon" "$work/demo" $capped_metrics
-capped_pid=$daemon_pid
-start_daemon "$bin/e2e_daemon_nocap" "$work/nocap" $nocap_metrics
+if [ -z "${LONG_TAIL:-}" ]; then
+  start_daemon "$bin/NuvoClientDaemon" "$demo" $capped_metrics
+  capped_pid=$daemon_pid
+fi
+# NOCAP_BIN runs another build of it (an older one, for a before-and-after in one sitting).
+start_daemon "${NOCAP_BIN:-$bin/e2e_daemon_nocap}" "$work/nocap" $nocap_metrics ${NOCAP_OPTIONS:-}
 nocap_pid=$daemon_pid
 if [ -n "${METRICS:-}" ]; then
   (while sleep 1; do for p in "${metrics_ports[@]}"; do curl -s "http://127.0.0.1:$p/metrics" > /dev/null; done; done) &
@@ -53,16 +75,28 @@ if [ -n "${METRICS:-}" ]; then
 fi
 url="http://127.0.0.1:$capped_port/wclientdat/"
 
-# Image entries, library headers and maps (the wavs, type 4, stay out).
-"$bin/NuvoClient" targets "$work/demo" "$url" | grep -v '/4\.html$' > "$work/targets.txt"
-"$bin/NuvoClient" mirror "$url" "$work/www" < "$work/targets.txt"
-chmod -R a+rX "$work/www"
-count=$(wc -l < "$work/targets.txt")
-bytes=$(find "$work/www" -type f -printf '%s\n' | awk '{s += $1} END {print s}')
-echo "$count targets, $bytes bytes, $((bytes / count)) bytes per body on average"
+if [ -n "${LONG_TAIL:-}" ]; then
+  url="http://127.0.0.1:$nocap_port/wclientdat/"
+  if [ ! -e "$demo/complete" ]; then
+    "$bin/NuvoClient" targets "$demo" "$url" --samples all | grep '/1\.html$' > "$demo/all.txt"
+    "$bin/NuvoClient" mirror "$url" "$www" < "$demo/all.txt"
+    touch "$demo/complete"
+  fi
+  for seed in 1 2 3; do shuf --random-source=<(yes "$seed") "$demo/all.txt"; done > "$work/targets.txt"
+  count=$(wc -l < "$demo/all.txt")
+else
+  # Image entries, library headers and maps (the wavs, type 4, stay out).
+  "$bin/NuvoClient" targets "$demo" "$url" | grep -v '/4\.html$' > "$work/targets.txt"
+  "$bin/NuvoClient" mirror "$url" "$www" < "$work/targets.txt"
+  count=$(wc -l < "$work/targets.txt")
+fi
+chmod -R a+rX "$www"
+bytes=$(find "$www" -type f -printf '%s\n' | awk '{s += $1} END {print s}')
+echo "$count distinct bodies, $bytes bytes, $((bytes / count)) bytes per body on average;" \
+  "$(wc -l < "$work/targets.txt") targets"
 
 nginx_port=$("$bin/http_bench_server" --free-port)
-start_nginx "$work/www" "$nginx_port"
+start_nginx "$www" "$nginx_port"
 wait_port "$nginx_port"
 
 script=(-s "$top/bench/e2e_load.lua" -- "$work/targets.txt")
@@ -71,21 +105,24 @@ printf '%-5s %-5s | %10s %8s %9s | %10s %8s %9s | %10s %8s %9s | %5s %5s | %6s %
   "us/req" "nginx"
 for coded in no yes; do
   for conns in $CONNECTIONS; do
-    read -r c_rps c_p99 c_tr < <(measure capped "http://127.0.0.1:$capped_port/" "$conns" "$coded" "${script[@]}")
+    c_rps=- c_p99=- c_tr=-
+    [ -n "$capped_pid" ] &&
+      read -r c_rps c_p99 c_tr < <(measure capped "http://127.0.0.1:$capped_port/" "$conns" "$coded" "${script[@]}")
     t0=$(cpu_ticks "$nocap_pid")
     read -r d_rps d_p99 d_tr < <(measure no-cap "http://127.0.0.1:$nocap_port/" "$conns" "$coded" "${script[@]}")
     d_us=$(us_per_request $(($(cpu_ticks "$nocap_pid") - t0)) "$d_rps")
     t0=$(cpu_ticks "$nginx_pid")
     read -r n_rps n_p99 n_tr < <(measure nginx "http://127.0.0.1:$nginx_port/" "$conns" "$coded" "${script[@]}")
     n_us=$(us_per_request $(($(cpu_ticks "$nginx_pid") - t0)) "$n_rps")
-    r1=$(awk -v a="$c_rps" -v b="$n_rps" 'BEGIN { printf (b > 0 ? "%.2f" : "-"), a / b }')
-    r2=$(awk -v a="$d_rps" -v b="$n_rps" 'BEGIN { printf (b > 0 ? "%.2f" : "-"), a / b }')
+    r1=$(awk -v a="$c_rps" -v b="$n_rps" 'BEGIN { printf (b > 0 && a != "-" ? "%.2f" : "-"), a / b }')
+    r2=$(awk -v a="$d_rps" -v b="$n_rps" 'BEGIN { printf (b > 0 && a != "-" ? "%.2f" : "-"), a / b }')
     printf '%-5s %-5s | %10s %8s %9s | %10s %8s %9s | %10s %8s %9s | %5s %5s | %6s %6s\n' "$conns" "$coded" \
       "$c_rps" "$c_p99" "$c_tr" "$d_rps" "$d_p99" "$d_tr" "$n_rps" "$n_p99" "$n_tr" "$r1" "$r2" "$d_us" "$n_us"
   done
 done
-for d in "capped:$capped_pid:$work/demo" "no-cap:$nocap_pid:$work/nocap"; do
+for d in "capped:$capped_pid:$demo" "no-cap:$nocap_pid:$work/nocap"; do
   IFS=: read -r name pid folder <<< "$d"
+  [ -n "$pid" ] || continue
   echo "$name daemon: peak resident memory $(awk '/VmHWM/ {print $2, $3}' "/proc/$pid/status");" \
        "$(grep -E '请求: ' "$folder/daemon.log" | tail -n 1 | sed 's/^\[[^]]*\] //')"
 done

@@ -29,6 +29,7 @@ $user_line
 worker_processes ${NGINX_WORKERS:-auto};
 pid $work/nginx.pid;
 error_log $work/nginx-error.log;
+${NGINX_MAIN_EXTRA:-}
 events { worker_connections 8192; }
 http {
   client_body_temp_path $work/tmp-body;
@@ -54,7 +55,7 @@ start_nginx() {
   tcp_nodelay on;
   keepalive_timeout 60s;
   keepalive_requests 10000000;
-  open_file_cache max=4096 inactive=60s;
+  open_file_cache ${OPEN_FILE_CACHE:-max=4096 inactive=60s};
   gzip on;
   gzip_comp_level 1;
   gzip_min_length 1024;

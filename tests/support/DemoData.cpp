@@ -116,6 +116,39 @@ std::string KeyOf(const std::string& relative) {
   return key;
 }
 
+
+TDemoData NewDemo(const std::string& Folder, uint16_t Port) {
+  TDemoData demo;
+  demo.Folder = std::filesystem::absolute(Folder).lexically_normal().string();
+  while (demo.Folder.size() > 1 && demo.Folder.back() == '/') demo.Folder.pop_back();
+  demo.ClientDir = demo.Folder + "/client";
+  demo.WClientPass = "418K7_p2593";
+  demo.Port = Port;
+  return demo;
+}
+
+void WriteSettingsAndLists(const TDemoData& demo) {
+  TIniFile ini(demo.Folder + "/Config.ini");
+  ini.WriteString("Setup", "Title", "演示微端");
+  ini.WriteString("Setup", "Port", std::to_string(demo.Port));
+  ini.WriteString("Setup", "SearchDir", demo.ClientDir);
+  ini.WriteString("Setup", "WClientDir", "Resources");
+  ini.WriteString("Setup", "WClientPass", demo.WClientPass);
+  ini.UpdateFile();
+
+  std::vector<std::string> jpk = {"; JPK libraries: path|password"}, wzl, maps, wavs;
+  for (const TDemoLibrary& lib : demo.Libraries) {
+    if (lib.Mode == TImageMode::Tarn2Wzl) wzl.push_back(lib.Path);
+    else jpk.push_back(lib.Path + "|" + lib.PassWord);
+  }
+  for (const TDemoFile& m : demo.Maps) maps.push_back(m.Path);
+  for (const TDemoFile& w : demo.Wavs) wavs.push_back(w.Path);
+  WriteTextLines(demo.Folder + "/JpkList.txt", jpk);
+  WriteTextLines(demo.Folder + "/WzlList.txt", wzl);
+  WriteTextLines(demo.Folder + "/MapList.txt", maps);
+  WriteTextLines(demo.Folder + "/WavList.txt", wavs);
+}
+
 }  // namespace
 
 // A map: a 52-byte head (width, height, title, date) and 12 bytes per cell, column by column:
@@ -170,12 +203,7 @@ std::string WavBytes(int samples, double hz, uint32_t seed) {
 }
 
 TDemoData WriteDemoData(const std::string& Folder, uint16_t Port) {
-  TDemoData demo;
-  demo.Folder = std::filesystem::absolute(Folder).lexically_normal().string();
-  while (demo.Folder.size() > 1 && demo.Folder.back() == '/') demo.Folder.pop_back();
-  demo.ClientDir = demo.Folder + "/client";
-  demo.WClientPass = "418K7_p2593";
-  demo.Port = Port;
+  TDemoData demo = NewDemo(Folder, Port);
   for (const char* sub : {"/Data", "/Map/Mir", "/Map/Dungeon", "/Map/Town", "/Wav"}) {
     if (!ForceDirectories(demo.ClientDir + sub)) throw EInOutError("Unable to create " + demo.ClientDir + sub);
   }
@@ -230,24 +258,31 @@ TDemoData WriteDemoData(const std::string& Folder, uint16_t Port) {
     demo.Wavs.push_back({path, KeyOf(w.name)});
   }
 
-  TIniFile ini(demo.Folder + "/Config.ini");
-  ini.WriteString("Setup", "Title", "演示微端");
-  ini.WriteString("Setup", "Port", std::to_string(Port));
-  ini.WriteString("Setup", "SearchDir", demo.ClientDir);
-  ini.WriteString("Setup", "WClientDir", "Resources");
-  ini.WriteString("Setup", "WClientPass", demo.WClientPass);
-  ini.UpdateFile();
-
-  std::vector<std::string> jpk = {"; JPK libraries: path|password"}, wzl, maps, wavs;
-  for (const TDemoLibrary& lib : demo.Libraries) {
-    if (lib.Mode == TImageMode::Tarn2Wzl) wzl.push_back(lib.Path);
-    else jpk.push_back(lib.Path + "|" + lib.PassWord);
-  }
-  for (const TDemoFile& m : demo.Maps) maps.push_back(m.Path);
-  for (const TDemoFile& w : demo.Wavs) wavs.push_back(w.Path);
-  WriteTextLines(demo.Folder + "/JpkList.txt", jpk);
-  WriteTextLines(demo.Folder + "/WzlList.txt", wzl);
-  WriteTextLines(demo.Folder + "/MapList.txt", maps);
-  WriteTextLines(demo.Folder + "/WavList.txt", wavs);
+  WriteSettingsAndLists(demo);
   return demo;
 }
+
+TDemoData WriteLongTailData(const std::string& Folder, uint16_t Port, int Libraries, int ImagesPerLibrary) {
+  TDemoData demo = NewDemo(Folder, Port);
+  if (!ForceDirectories(demo.ClientDir + "/Data")) throw EInOutError("Unable to create " + demo.ClientDir + "/Data");
+  // Alternating kinds, so both readers and both JPK index versions take a share of the reads.
+  for (int i = 0; i < Libraries; ++i) {
+    const uint32_t seed = 100 + static_cast<uint32_t>(i);
+    const std::string name = "Data/Tail" + std::to_string(i) + (i % 2 == 0 ? ".wzl" : ".jpk");
+    const std::string path = demo.ClientDir + "/" + name;
+    if (i % 2 == 0) {
+      WriteWzlLibrary(path, WzlLibraryBytes(WzlDesc(ImagesPerLibrary, i % 4 == 0 ? 5 : 8, seed)));
+      demo.Libraries.push_back({path, KeyOf(name), "", TImageMode::Tarn2Wzl, ImagesPerLibrary});
+    } else {
+      const std::string password = "tail" + std::to_string(i);
+      const TJpkVersion version = i % 4 == 1 ? TJpkVersion::V2 : TJpkVersion::V1;
+      WriteFileAtomic(path, JpkLibraryBytes(JpkDesc(ImagesPerLibrary, seed), version, password).Bytes);
+      demo.Libraries.push_back({path, KeyOf(name), password,
+                                version == TJpkVersion::V2 ? TImageMode::Tarn2Jpkv2 : TImageMode::Tarn2Jpk,
+                                ImagesPerLibrary});
+    }
+  }
+  WriteSettingsAndLists(demo);
+  return demo;
+}
+

@@ -38,6 +38,10 @@ struct TDemoData {
 // Creates FOLDER when missing; replaces files of the same names. Throws EInOutError.
 TDemoData WriteDemoData(const std::string& Folder, uint16_t Port);
 
+// A large installation for the long-tail benchmark: `Libraries` libraries (WZL and JPK in turn) of
+// `ImagesPerLibrary` distinct images each, with the settings file and list files; no maps or wavs.
+TDemoData WriteLongTailData(const std::string& Folder, uint16_t Port, int Libraries, int ImagesPerLibrary);
+
 // The bytes of a demo map of width × height cells and of a demo wav of `samples` samples of a
 // tone of `hz`, each the same for the same seed.
 std::string MapBytes(int width, int height, uint32_t seed);
