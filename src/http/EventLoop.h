@@ -30,6 +30,8 @@ struct TEventLoop {
   std::list<THttpSession*> Sessions;
   std::unique_ptr<boost::asio::io_context> Io;
   std::unique_ptr<boost::asio::steady_timer> Sweep = std::make_unique<boost::asio::steady_timer>(*Io);
+  // Runs the bandwidth cap's dispatch while capped senders wait.
+  std::unique_ptr<boost::asio::steady_timer> Pacer = std::make_unique<boost::asio::steady_timer>(*Io);
   std::optional<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>> Work{
       boost::asio::make_work_guard(*Io)};
   std::vector<std::thread> Threads;

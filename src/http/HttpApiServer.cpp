@@ -98,8 +98,10 @@ THttpApiServer::~THttpApiServer() {
   // Running handlers finish; their answers land in stopped loops and are dropped with them.
   FCore->Pool.Stop();
   FCore->Listeners.clear();
+  FCore->Bucket.Clear();  // senders waiting for the cap go before the loop their sockets belong to
   // Destroying the loop destroys its pending steps and with them its connections.
   FCore->Loop.Sweep.reset();
+  FCore->Loop.Pacer.reset();
   FCore->Loop.Io.reset();
 }
 void THttpApiServer::SetMaxBandwidth(uint32_t Value) { FCore->Bucket.SetRate(Value); }

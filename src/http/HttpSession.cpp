@@ -65,6 +65,15 @@ void JoinField(const http::request<http::string_body>& req, http::field field, s
   }
 }
 
+// Grants the cap's waiting senders their chunks at `when`, and again as long as any wait.
+void Pace(THttpApiServer::TCore& core, Clock::time_point when) {
+  core.Loop.Pacer->expires_at(when);
+  core.Loop.Pacer->async_wait([&core](beast::error_code ec) {  // the core outlives its loop's steps
+    if (ec) return;
+    if (auto next = core.Bucket.Dispatch()) Pace(core, *next);
+  });
+}
+
 }  // namespace
 
 THttpSession::THttpSession(tcp::socket socket, std::shared_ptr<THttpApiServer::TCore> core, TEventLoop& loop,
@@ -241,18 +250,16 @@ void THttpSession::Send() {
   const std::size_t remaining = Total() - FSent;
   if (remaining == 0) return OnSent();
   if (FPaid == 0) {
-    auto grant = FCore->Bucket.Reserve(remaining);
-    FPaid = grant.Bytes;
-    if (grant.Wait > Clock::duration::zero()) {
-      if (!FTimer) FTimer.emplace(FSocket.get_executor());
+    auto ask = FCore->Bucket.Ask(FRemoteIP, remaining, [self = shared_from_this()](std::size_t bytes) {
+      self->FPaid = bytes;
+      self->SendSome();
+    });
+    if (ask.DispatchAt) Pace(*FCore, *ask.DispatchAt);
+    if (ask.Bytes == 0) {
       FDeadline.store(kNoDeadline, std::memory_order_relaxed);  // waiting for the cap is no stall of the client
-      FTimer->expires_after(grant.Wait);
-      FTimer->async_wait([self = shared_from_this()](beast::error_code ec) {
-        if (ec) return self->Close();
-        self->SendSome();
-      });
       return;
     }
+    FPaid = ask.Bytes;
   }
   SendSome();
 }
@@ -323,7 +330,6 @@ void THttpSession::Drain() {
 
 void THttpSession::Close() {
   beast::error_code ec;
-  if (FTimer) FTimer->cancel();
   std::lock_guard<std::mutex> hold(FCloseLock);
   FClosed = true;
   FSocket.close(ec);

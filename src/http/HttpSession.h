@@ -69,7 +69,6 @@ class THttpSession : public std::enable_shared_from_this<THttpSession> {
   void Close();
 
   boost::asio::ip::tcp::socket FSocket;
-  std::optional<boost::asio::steady_timer> FTimer;  // made only for a capped send that must wait
   std::shared_ptr<THttpApiServer::TCore> FCore;
   TEventLoop& FLoop;
   std::list<THttpSession*>::iterator FEntry;
