@@ -470,14 +470,33 @@ std::string TGameLib::GetHeaderBuff(const std::string& sFileName) const {
   return block ? std::move(*block) : std::string();
 }
 
+namespace {
+
+// An image payload: the record, then the image bytes it counts.
+std::string ImagePayload(const TWImage& record, const std::string& bytes) {
+  std::string out(reinterpret_cast<const char*>(&record), sizeof(TWImage));
+  if (!bytes.empty()) out.append(bytes.data(), std::min<size_t>(bytes.size(), static_cast<size_t>(std::max(record.nSize, 0))));
+  return out;
+}
+
+}  // namespace
+
 std::string TGameLib::GetImageBuff(const std::string& sFileName, int32_t nIndex) const {
   std::shared_ptr<TWMImages> lib = GetLib(sFileName);
   if (!lib) return {};
   if (nIndex < 0 || nIndex >= lib->ImageCount()) return {};
   std::string bytes;
   std::optional<TWImage> record = lib->GetWClientImage(bytes, nIndex);
-  if (!record) return {};
-  std::string out(reinterpret_cast<const char*>(&*record), sizeof(TWImage));
-  if (!bytes.empty()) out.append(bytes.data(), std::min<size_t>(bytes.size(), static_cast<size_t>(std::max(record->nSize, 0))));
-  return out;
+  return record ? ImagePayload(*record, bytes) : std::string();
+}
+
+std::optional<std::string> TGameLib::GetImageBuffNoWait(const std::string& sFileName, int32_t nIndex) const {
+  std::shared_ptr<TWMImages> lib = GetLib(sFileName);
+  if (!lib) return std::string();
+  if (nIndex < 0 || nIndex >= lib->ImageCount()) return std::string();
+  std::string bytes;
+  bool wouldWait = false;
+  std::optional<TWImage> record = lib->GetWClientImageNoWait(bytes, nIndex, wouldWait);
+  if (wouldWait) return std::nullopt;
+  return record ? ImagePayload(*record, bytes) : std::string();
 }

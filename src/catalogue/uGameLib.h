@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <mutex>
 #include <shared_mutex>
 #include <stdexcept>
@@ -120,6 +121,9 @@ class TGameLib {
   // 64-byte record and then its bytes.
   std::string GetHeaderBuff(const std::string& sFileName) const;
   std::string GetImageBuff(const std::string& sFileName, int32_t nIndex) const;
+  // The same answer when it needs no wait (no other reader of the library, the bytes in the page
+  // cache); nothing when it would wait, and GetImageBuff gives the answer then.
+  std::optional<std::string> GetImageBuffNoWait(const std::string& sFileName, int32_t nIndex) const;
   std::string GetMapBuff(const std::string& sFileName) const;
   std::string GetWavBuff(const std::string& sFileName) const;
 

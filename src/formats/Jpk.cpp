@@ -80,8 +80,8 @@ std::optional<std::string> TJpkLib::GetWClientHeader() const {
   return MakeHeaderBlock(&FHeader, sizeof FHeader, FListStream);
 }
 
-std::optional<TWImage> TJpkLib::GetWClientImage(std::string& Buffer, int32_t nIndex) {
+const TWMImages::TEntryFormat* TJpkLib::ClientFormat() const {
   static constexpr TEntryFormat kFormat{sizeof(TJpkImageInfo), offsetof(TWImage, JpkInfo), true,
                                         JpkDataLength};
-  return ReadClientImage(Buffer, nIndex, kFormat);
+  return &kFormat;
 }

@@ -47,7 +47,6 @@ class TJpkLib : public TWMImages {
   void Initialize() override;
   // 88 bytes plus the raw index.
   std::optional<std::string> GetWClientHeader() const override;
-  std::optional<TWImage> GetWClientImage(std::string& Buffer, int32_t nIndex) override;
 
   const std::string& PassWord() const { return FsPassWord; }
   void SetPassWord(std::string value) { FsPassWord = std::move(value); }
@@ -59,6 +58,7 @@ class TJpkLib : public TWMImages {
 
  protected:
   void LoadIndex() override;
+  const TEntryFormat* ClientFormat() const override;
 
  private:
   int32_t FIndexLength = 4;

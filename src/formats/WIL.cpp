@@ -70,9 +70,10 @@ void TWMImages::OpenDataFile() {
   FDataFileSize = m_FileStream->Size();
 }
 
-size_t TWMImages::ReadRecord(uint64_t pos, void* buf, size_t len) const {
+std::optional<size_t> TWMImages::ReadRecord(uint64_t pos, void* buf, size_t len, bool noWait) const {
   std::memset(buf, 0, len);
-  return m_FileStream ? m_FileStream->ReadAt(pos, buf, len) : 0;
+  if (!m_FileStream) return 0;
+  return noWait ? m_FileStream->ReadAtNoWait(pos, buf, len) : m_FileStream->ReadAt(pos, buf, len);
 }
 
 int32_t TWMImages::HeldImageCount(int64_t stored, uint64_t indexStart, uint64_t fileSize,
@@ -107,10 +108,35 @@ void TWMImages::ReportCorruptEntry(int32_t nIndex, int32_t pos, int64_t len) {
              std::to_string(pos) + " " + std::to_string(len));
 }
 
-std::optional<TWImage> TWMImages::ReadClientImage(std::string& Buffer, int32_t nIndex,
-                                                  const TEntryFormat& f) {
+std::optional<TWImage> TWMImages::GetWClientImage(std::string& Buffer, int32_t nIndex) {
+  if (const TEntryFormat* f = ClientFormat()) return ReadClientImage(Buffer, nIndex, *f, nullptr);
   Buffer.clear();
-  std::lock_guard guard(*Lock);
+  return std::nullopt;
+}
+
+std::optional<TWImage> TWMImages::GetWClientImageNoWait(std::string& Buffer, int32_t nIndex, bool& wouldWait) {
+  wouldWait = false;
+  if (const TEntryFormat* f = ClientFormat()) return ReadClientImage(Buffer, nIndex, *f, &wouldWait);
+  Buffer.clear();
+  return std::nullopt;
+}
+
+std::optional<TWImage> TWMImages::ReadClientImage(std::string& Buffer, int32_t nIndex,
+                                                  const TEntryFormat& f, bool* wouldWait) {
+  Buffer.clear();
+  std::unique_lock guard(*Lock, std::defer_lock);
+  if (!wouldWait) {
+    guard.lock();
+  } else if (!guard.try_lock()) {
+    *wouldWait = true;
+    return std::nullopt;
+  }
+  // The caller that may wait reads again and reports what is corrupt.
+  auto giveUp = [&]() -> std::optional<TWImage> {
+    Buffer.clear();
+    *wouldWait = true;
+    return std::nullopt;
+  };
   if (nIndex < 0 || static_cast<size_t>(nIndex) >= m_IndexList.size()) return std::nullopt;
   const int32_t pos = m_IndexList[static_cast<size_t>(nIndex)];
   TWImage rec{};
@@ -120,9 +146,12 @@ std::optional<TWImage> TWMImages::ReadClientImage(std::string& Buffer, int32_t n
     return rec;
   }
   uint8_t header[std::max(sizeof(TWzlImageInfo), sizeof(TJpkImageInfo))];
-  if (ReadRecord(static_cast<uint64_t>(pos), header, f.HeaderSize) != f.HeaderSize) {
+  const std::optional<size_t> got = ReadRecord(static_cast<uint64_t>(pos), header, f.HeaderSize, wouldWait != nullptr);
+  if (!got) return giveUp();
+  if (*got != f.HeaderSize) {
     // The file ends inside the entry header (it shrank after it was opened): no record, never
     // one made of zero bytes the file does not hold.
+    if (wouldWait) return giveUp();
     ReportCorruptEntry(nIndex, pos, -1);
     return std::nullopt;
   }
@@ -133,12 +162,17 @@ std::optional<TWImage> TWMImages::ReadClientImage(std::string& Buffer, int32_t n
   // A length the file cannot hold is a corrupt entry: never allocate or read for it.
   const uint64_t dataPos = static_cast<uint64_t>(pos) + f.HeaderSize;
   if (*len < 0 || *len > INT32_MAX || dataPos + static_cast<uint64_t>(*len) > FDataFileSize) {
+    if (wouldWait) return giveUp();
     ReportCorruptEntry(nIndex, pos, *len);
     return std::nullopt;
   }
   Buffer.resize(static_cast<size_t>(*len));
-  if (m_FileStream->ReadAt(dataPos, Buffer.data(), Buffer.size()) != Buffer.size()) {
+  const std::optional<size_t> read = wouldWait ? m_FileStream->ReadAtNoWait(dataPos, Buffer.data(), Buffer.size())
+                                               : m_FileStream->ReadAt(dataPos, Buffer.data(), Buffer.size());
+  if (!read) return giveUp();
+  if (*read != Buffer.size()) {
     // The file shrank after it was opened.
+    if (wouldWait) return giveUp();
     Buffer.clear();
     ReportCorruptEntry(nIndex, pos, *len);
     return std::nullopt;

@@ -111,10 +111,12 @@ class TMyLock {
  public:
   explicit TMyLock(std::string strId) : m_id(std::move(strId)) {}
   void Enter() { m_crits.lock(); }
+  bool TryEnter() { return m_crits.try_lock(); }
   void Leave() { m_crits.unlock(); }
   // So std::lock_guard can hold it.
   void lock() { Enter(); }
   void unlock() { Leave(); }
+  bool try_lock() { return TryEnter(); }
   const std::string& Id() const { return m_id; }
 
  private:
@@ -141,10 +143,11 @@ class TWMImages {
   virtual std::optional<std::string> GetWClientHeader() const { return std::nullopt; }
   // The record of image `nIndex`, or nothing; `Buffer` receives the image bytes of a full record
   // and is empty otherwise. Serialised per library. Throws EInOutError when the file cannot be read.
-  virtual std::optional<TWImage> GetWClientImage(std::string& Buffer, int32_t /*nIndex*/) {
-    Buffer.clear();
-    return std::nullopt;
-  }
+  std::optional<TWImage> GetWClientImage(std::string& Buffer, int32_t nIndex);
+  // The same read when it needs no wait: `wouldWait` turns true, and nothing comes back, when
+  // another reader holds the library, a read would wait for the disk, or an entry is corrupt (its
+  // report writes a file); GetWClientImage then gives the answer.
+  std::optional<TWImage> GetWClientImageNoWait(std::string& Buffer, int32_t nIndex, bool& wouldWait);
 
   TImageMode ImageMode() const { return FImageMode; }
   // Images served: the header's count, or the index entries the file holds when it holds fewer.
@@ -173,19 +176,24 @@ class TWMImages {
   };
 
   virtual void LoadIndex() = 0;
+  // How this reader's entries are stored; none for a kind without client records.
+  virtual const TEntryFormat* ClientFormat() const { return nullptr; }
 
   // First steps of every Initialize: false when it ran Finalize instead. Throws on an empty name.
   bool BeginInitialize();
   void OpenDataFile();
-  // Reads up to `len` bytes at `pos` into a zero-filled `buf`; returns the number read.
-  size_t ReadRecord(uint64_t pos, void* buf, size_t len) const;
+  // Reads up to `len` bytes at `pos` into a zero-filled `buf`; returns the number read, nothing
+  // when `noWait` and the read would wait.
+  std::optional<size_t> ReadRecord(uint64_t pos, void* buf, size_t len, bool noWait = false) const;
   // The stored image count, or the whole entries of `entrySize` bytes that `fileSize` holds from
   // `indexStart` on when the stored count is negative or larger (reported once).
   int32_t HeldImageCount(int64_t stored, uint64_t indexStart, uint64_t fileSize, uint32_t entrySize);
   void AllocateCacheSlots();
   // TWMUpdateHeader, then the library's own header, then its index bytes.
   std::string MakeHeaderBlock(const void* header, size_t headerSize, std::string_view index) const;
-  std::optional<TWImage> ReadClientImage(std::string& Buffer, int32_t nIndex, const TEntryFormat& f);
+  // With `wouldWait` set, never waits (see GetWClientImageNoWait).
+  std::optional<TWImage> ReadClientImage(std::string& Buffer, int32_t nIndex, const TEntryFormat& f,
+                                         bool* wouldWait);
 
   const TFileSource& FFiles;
   TImageMode FImageMode = TImageMode::Tarn2Wil;

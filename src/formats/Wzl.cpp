@@ -66,8 +66,8 @@ std::optional<std::string> TTarn2Wzl::GetWClientHeader() const {
   return MakeHeaderBlock(&FHeader, sizeof FHeader, index);
 }
 
-std::optional<TWImage> TTarn2Wzl::GetWClientImage(std::string& Buffer, int32_t nIndex) {
+const TWMImages::TEntryFormat* TTarn2Wzl::ClientFormat() const {
   static constexpr TEntryFormat kFormat{sizeof(TWzlImageInfo), offsetof(TWImage, WzlInfo), false,
                                         WzlDataLength};
-  return ReadClientImage(Buffer, nIndex, kFormat);
+  return &kFormat;
 }

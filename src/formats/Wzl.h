@@ -38,12 +38,12 @@ class TTarn2Wzl : public TWMImages {
   // The block is 72 bytes plus the index file as it is on disk now; nothing without index file.
   // Throws EInOutError when the index file cannot be read.
   std::optional<std::string> GetWClientHeader() const override;
-  std::optional<TWImage> GetWClientImage(std::string& Buffer, int32_t nIndex) override;
 
   const TWzlHeader& Header() const { return FHeader; }
 
  protected:
   void LoadIndex() override;
+  const TEntryFormat* ClientFormat() const override;
 
  private:
   TWzlHeader FHeader{};

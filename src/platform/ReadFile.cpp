@@ -2,9 +2,11 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <limits>
@@ -39,6 +41,37 @@ class PosixReadFile final : public TReadFile {
     return done;
   }
 
+  std::optional<size_t> ReadAtNoWait(uint64_t pos, void* buf, size_t len) const override {
+#ifdef RWF_NOWAIT
+    // Kernels or file systems without the flag say so once; every read goes the waiting way then.
+    static std::atomic<bool> unsupported{false};
+    if (unsupported.load(std::memory_order_relaxed)) return std::nullopt;
+    constexpr uint64_t kMaxOffset = static_cast<uint64_t>(std::numeric_limits<off_t>::max());
+    if (pos >= kMaxOffset) return 0;
+    len = static_cast<size_t>(std::min<uint64_t>(len, kMaxOffset - pos));
+    size_t done = 0;
+    auto* out = static_cast<char*>(buf);
+    while (done < len) {
+      iovec part{out + done, len - done};
+      ssize_t n = ::preadv2(fd_, &part, 1, static_cast<off_t>(pos + done), RWF_NOWAIT);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN) return std::nullopt;
+        if (errno == EOPNOTSUPP || errno == ENOSYS || errno == EINVAL) {
+          unsupported.store(true, std::memory_order_relaxed);
+          return std::nullopt;
+        }
+        throw EInOutError("Cannot read file " + path_ + ": " + std::strerror(errno));
+      }
+      if (n == 0) break;
+      done += static_cast<size_t>(n);
+    }
+    return done;
+#else
+    return std::nullopt;
+#endif
+  }
+
   uint64_t Size() const override {
     struct stat st {};
     return ::fstat(fd_, &st) == 0 ? static_cast<uint64_t>(st.st_size) : 0;
@@ -70,6 +103,9 @@ class MemoryReadFile final : public TReadFile {
     std::memcpy(buf, bytes_->data() + pos, n);
     return n;
   }
+  std::optional<size_t> ReadAtNoWait(uint64_t pos, void* buf, size_t len) const override {
+    return ReadAt(pos, buf, len);
+  }
   uint64_t Size() const override { return bytes_->size(); }
 
  private:
@@ -82,6 +118,8 @@ std::string FolderPrefix(const std::string& dir) {
 }
 
 }  // namespace
+
+std::optional<size_t> TReadFile::ReadAtNoWait(uint64_t, void*, size_t) const { return std::nullopt; }
 
 const TFileSource& OsFiles() {
   static const OsFileSource source;

@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,9 @@ class TReadFile {
   // Reads up to `len` bytes at `pos`; returns the number read (short at the end of the file).
   // Throws EInOutError on an input/output failure.
   virtual size_t ReadAt(uint64_t pos, void* buf, size_t len) const = 0;
+  // The same read when the bytes are at hand without waiting for a disk (in the page cache);
+  // nothing when it would have to wait, or when the platform cannot tell. Never waits for input.
+  virtual std::optional<size_t> ReadAtNoWait(uint64_t pos, void* buf, size_t len) const;
   virtual uint64_t Size() const = 0;
 };
 

@@ -149,20 +149,28 @@ uint32_t TNuvoHttpServer::Process(THttpServerRequest& Ctxt) { return Answer(Ctxt
 uint32_t TNuvoHttpServer::ProcessInMemory(THttpServerRequest& Ctxt) { return Answer(Ctxt, false); }
 
 // The body of a header or image request: kept from an earlier request of the same catalogue
-// state, or read from the library (only when `mayBlock`; nothing otherwise).
+// state, or read from the library. Without `mayBlock` only an image read that needs no wait (the
+// page cache holds it) is done; nothing comes back otherwise.
 THttpBodyRef TNuvoHttpServer::LibraryBody(const TWClientRequest& request, bool mayBlock) {
   const bool header = request.Kind == TWClientRequestKind::Header;
   const uint64_t generation = FGameLib->Generation();  // before the lookup: a later change makes this entry stale
   std::string cacheKey = request.Key;
   cacheKey += header ? "|H" : "|" + std::to_string(request.nIndex);
   if (THttpBodyRef kept = FBodies.Find(cacheKey, generation)) return kept;
+  std::string bytes;
   if (!mayBlock) {
-    if (FGameLib->GetLib(request.Key)) return nullptr;
-    static const THttpBodyRef kEmpty = std::make_shared<THttpBody>(std::string());
-    return kEmpty;  // no such library: nothing to read
+    if (!FGameLib->GetLib(request.Key)) {
+      static const THttpBodyRef kEmpty = std::make_shared<THttpBody>(std::string());
+      return kEmpty;  // no such library: nothing to read
+    }
+    std::optional<std::string> read;
+    if (!header) read = FGameLib->GetImageBuffNoWait(request.Key, request.nIndex);
+    if (!read) return nullptr;
+    bytes = std::move(*read);
+  } else {
+    bytes = header ? FGameLib->GetHeaderBuff(request.Key) : FGameLib->GetImageBuff(request.Key, request.nIndex);
   }
-  auto body = std::make_shared<const THttpBody>(header ? FGameLib->GetHeaderBuff(request.Key)
-                                                       : FGameLib->GetImageBuff(request.Key, request.nIndex));
+  auto body = std::make_shared<const THttpBody>(std::move(bytes));
   FBodies.Insert(cacheKey, generation, body);
   return body;
 }

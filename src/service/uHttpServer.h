@@ -81,8 +81,9 @@ class TNuvoHttpServer {
   // table) or 400 with no body (a library entry asked for without an image field). Answers with
   // bytes of the catalogue or the index table come as OutBody, shared, never copied.
   uint32_t Process(THttpServerRequest& Ctxt);
-  // The same answer when it needs no file (index table, maps, wavs, kept images and headers, an
-  // absent library); kHttpNeedsWorker otherwise. Never blocks: the front end's event loops call it.
+  // The same answer when it needs no wait (index table, maps, wavs, kept images and headers, an
+  // absent library, images whose bytes the page cache holds); kHttpNeedsWorker otherwise. Never
+  // blocks: the front end's event loops call it.
   uint32_t ProcessInMemory(THttpServerRequest& Ctxt);
   void LogsOut(const std::string& msg) { FWorkLog.LogsOut(msg); }
 

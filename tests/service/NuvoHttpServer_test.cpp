@@ -363,6 +363,51 @@ TEST_F(DispatchTest, AStalledLibraryReadDelaysNoRequestOnAnotherConnection) {
   EXPECT_TRUE(r.Body == entry);
 }
 
+TEST_F(DispatchTest, MissesAnsweredOnTheLoopAreTheBytesAWorkerReads) {
+  // Two service objects that keep nothing yet: every library answer is a read of the file, which
+  // was just written, so the page cache holds it and the loop may read it without waiting.
+  TNuvoHttpServer onLoop(lib, CurrentServiceSettings(), [this] { return tick.load(); });
+  TNuvoHttpServer onWorker(lib, CurrentServiceSettings(), [this] { return tick.load(); });
+  struct Case {
+    std::string target;
+    bool image;  // a read the loop does itself
+  };
+  const std::vector<Case> cases = {
+      {Target("data|hum.wzl|0", "1.html"), true},        // full entry
+      {Target("data|hum.wzl|1", "1.html"), true},        // absent entry
+      {Target("data|hum.wzl|x\\2.bmp", "2.html"), true},  // packed, image field with folder and extension
+      {Target("data|hum.wzl|3", "1.html"), true},        // beyond the count
+      {Target("data|hum.wzl|-1", "1.html"), true},
+      {Target("data|items.jpk|0", "2.html"), true},
+      {Target("data|items.jpk|2", "2.html"), true},
+      {Target("data|hum.wzl|Header", "1.html"), false},  // headers stay with the workers
+      {Target("data|items.jpk|header", "2.html"), false},
+      {Target("data|gone.wzl|0", "1.html"), true},
+      {Target("map\\sub|0.map", "3.html"), true},
+      {Target("wav|hit.wav", "4.html"), true},
+      {Target("data|hum.wzl", "1.html"), true},          // no image field
+  };
+  for (const Case& c : cases) {
+    THttpServerRequest loop, worker;
+    loop.URL = worker.URL = c.target;
+    const uint32_t status = onLoop.ProcessInMemory(loop);
+    const uint32_t expected = onWorker.Process(worker);
+    if (!c.image) {
+      EXPECT_EQ(status, kHttpNeedsWorker) << c.target;
+      continue;
+    }
+    ASSERT_NE(status, kHttpNeedsWorker) << c.target;
+    EXPECT_EQ(status, expected) << c.target;
+    EXPECT_TRUE(ResponseBody(loop) == ResponseBody(worker)) << c.target;
+    EXPECT_EQ(loop.OutContentType, worker.OutContentType) << c.target;
+  }
+  // A library another reader holds is never waited for on the loop: the worker reads it.
+  std::unique_lock<TMyLock> busy(TLibraryLock::Of(*lib->GetLib("\\data\\items.jpk")));
+  THttpServerRequest held;
+  held.URL = Target("data|items.jpk|1", "2.html");
+  EXPECT_EQ(onLoop.ProcessInMemory(held), kHttpNeedsWorker);
+}
+
 TEST_F(DispatchTest, PathSegmentsAreFoundPastRepeatedSlashesAndInAnyPrefixCase) {
   const std::string token = Token("map\\sub|0.map");
   const std::string map = lib->GetMapBuff("\\map\\sub\\0.map");
