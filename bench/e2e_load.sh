@@ -14,7 +14,8 @@
 # IMAGES (1300) distinct images each (over 300 MB of bodies; LONG_TAIL_STORE=DIR keeps them, and
 # nginx's copy, for the next run), every image entry a target, the list shuffled three times over, so nearly every request misses any cache that holds less than the
 # whole installation. Only the uncapped daemon runs then (NOCAP_OPTIONS are its options, e.g.
-# "--cache-mb 32"), beside nginx with an open-file cache as large as the open-file limit allows.
+# "--cache-mb 32"; BASE_BIN an older build of it to measure beside it in the first column),
+# beside nginx with an open-file cache as large as the open-file limit allows.
 # METRICS=1 runs both daemons with --metrics and scrapes their /metrics every second meanwhile, so
 # two runs, with and without it, show the metrics' cost side by side.
 set -euo pipefail
@@ -62,8 +63,18 @@ metrics_args() {
 }
 capped_metrics=$(metrics_args); nocap_metrics=$(metrics_args)
 [ -z "${METRICS:-}" ] || metrics_ports=("${capped_metrics##*:}" "${nocap_metrics##*:}")
+capped_name=capped capped_dir=$demo
 if [ -z "${LONG_TAIL:-}" ]; then
   start_daemon "$bin/NuvoClientDaemon" "$demo" $capped_metrics
+  capped_pid=$daemon_pid
+elif [ -n "${BASE_BIN:-}" ]; then
+  # The long tail has no capped column: BASE_BIN (an older build of the uncapped daemon) takes it,
+  # measured row by row beside the new one.
+  capped_name=base capped_dir=$work/base
+  mkdir -p "$work/base"
+  sed "s/^Port=[0-9]*/Port=$capped_port/" "$demo/Config.ini" > "$work/base/Config.ini"
+  cp "$demo/"*List.txt "$work/base/"
+  start_daemon "$BASE_BIN" "$work/base"
   capped_pid=$daemon_pid
 fi
 # NOCAP_BIN runs another build of it (an older one, for a before-and-after in one sitting).
@@ -101,13 +112,13 @@ wait_port "$nginx_port"
 
 script=(-s "$top/bench/e2e_load.lua" -- "$work/targets.txt")
 printf '%-5s %-5s | %10s %8s %9s | %10s %8s %9s | %10s %8s %9s | %5s %5s | %6s %6s\n' conns coded \
-  "capped rps" "p99 ms" transfer "no-cap rps" "p99 ms" transfer "nginx rps" "p99 ms" transfer cap/n no/n \
+  "$capped_name rps" "p99 ms" transfer "no-cap rps" "p99 ms" transfer "nginx rps" "p99 ms" transfer cap/n no/n \
   "us/req" "nginx"
 for coded in no yes; do
   for conns in $CONNECTIONS; do
     c_rps=- c_p99=- c_tr=-
     [ -n "$capped_pid" ] &&
-      read -r c_rps c_p99 c_tr < <(measure capped "http://127.0.0.1:$capped_port/" "$conns" "$coded" "${script[@]}")
+      read -r c_rps c_p99 c_tr < <(measure "$capped_name" "http://127.0.0.1:$capped_port/" "$conns" "$coded" "${script[@]}")
     t0=$(cpu_ticks "$nocap_pid")
     read -r d_rps d_p99 d_tr < <(measure no-cap "http://127.0.0.1:$nocap_port/" "$conns" "$coded" "${script[@]}")
     d_us=$(us_per_request $(($(cpu_ticks "$nocap_pid") - t0)) "$d_rps")
@@ -120,7 +131,7 @@ for coded in no yes; do
       "$c_rps" "$c_p99" "$c_tr" "$d_rps" "$d_p99" "$d_tr" "$n_rps" "$n_p99" "$n_tr" "$r1" "$r2" "$d_us" "$n_us"
   done
 done
-for d in "capped:$capped_pid:$demo" "no-cap:$nocap_pid:$work/nocap"; do
+for d in "$capped_name:$capped_pid:$capped_dir" "no-cap:$nocap_pid:$work/nocap"; do
   IFS=: read -r name pid folder <<< "$d"
   [ -n "$pid" ] || continue
   echo "$name daemon: peak resident memory $(awk '/VmHWM/ {print $2, $3}' "/proc/$pid/status");" \

@@ -60,6 +60,9 @@ std::optional<int> ParseHeadlessOptions(int argc, const char* const* argv, THead
   app.add_option("--cache-max-age", options.CacheMaxAge,
                  "Cache-Control: max-age in seconds on answers with a body; default none (0)")
       ->check(CLI::Range(0u, 2147483647u));
+  app.add_option("--cache-mb", options.CacheMb,
+                 "Megabytes of answers kept in memory for reuse, 0 none; default a sixteenth of the memory, 64 to 1024")
+      ->check(CLI::Range(0, 1 << 20));
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {

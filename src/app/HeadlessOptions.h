@@ -13,6 +13,7 @@ struct THeadlessOptions {
   std::string MetricsHost;        // metrics listener's address; empty: no listener
   std::string MetricsPort;
   uint32_t CacheMaxAge = 0;       // seconds of Cache-Control: max-age; 0 no such header
+  int CacheMb = -1;               // megabytes of answers kept for reuse; -1 the machine's default
 };
 
 // Parses the options. Nothing when the program is to run; otherwise the exit status after the

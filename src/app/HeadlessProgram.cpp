@@ -109,6 +109,7 @@ int RunHeadlessProgram(int argc, const char* const* argv) {
   };
   THttpServerLimits limits;
   limits.CacheMaxAge = options.CacheMaxAge;
+  if (options.CacheMb >= 0) limits.BodyCacheBytes = std::size_t(options.CacheMb) << 20;
   TServiceControl control(view, limits);
   control.SetOverrides({options.MaxBandwidth, options.Listen});
   try {

@@ -4,12 +4,14 @@
 
 #include <boost/asio/ip/address.hpp>
 
+#include <algorithm>
 #include <optional>
 #include <system_error>
 
 #include "http/HttpAccept.h"
 #include "http/HttpServerCore.h"
 #include "platform/AsciiText.h"
+#include "platform/SystemMemory.h"
 
 namespace net = boost::asio;
 using TCore = THttpApiServer::TCore;
@@ -78,6 +80,11 @@ const std::string& THttpBody::Tag(THttpEntityTagger tagger) const {
 }
 
 
+
+std::size_t DefaultBodyCacheBytes() {
+  constexpr uint64_t kLeast = 64ull << 20, kMost = 1ull << 30;
+  return std::size_t(std::clamp(PhysicalMemoryBytes() / 16, kLeast, kMost));
+}
 
 THttpApiServer::THttpApiServer(THttpServerLimits limits) : FCore(std::make_shared<TCore>(limits)) {
   std::lock_guard<std::mutex> hold(FCore->Lock);

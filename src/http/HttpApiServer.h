@@ -93,6 +93,10 @@ struct THttpResponseInfo {
 };
 using TOnHttpResponse = std::function<void(const THttpResponseInfo&)>;
 
+// The budget of the answers kept for reuse when none is given: a sixteenth of the machine's
+// memory, from 64 MB to 1 GB (64 MB when the machine does not say).
+std::size_t DefaultBodyCacheBytes();
+
 // Limits that protect the server from bad or slow clients. Tests shorten the times.
 struct THttpServerLimits {
   std::size_t HeaderLimit = 16 * 1024;  // request line and headers; beyond: 431 and close
@@ -103,7 +107,7 @@ struct THttpServerLimits {
   // At the cap the longest-idle keep-alive connection is closed to admit a new one; a newcomer is
   // closed at once only when no connection is idle.
   std::size_t MaxConnections = 10000;
-  std::size_t BodyCacheBytes = 32u << 20;  // answers kept by the request service for reuse
+  std::size_t BodyCacheBytes = DefaultBodyCacheBytes();  // answers kept by the request service for reuse
   // "Cache-Control: max-age=N" on answers with an entity tag; 0: no such header.
   uint32_t CacheMaxAge = 0;
 };

@@ -1,21 +1,24 @@
 // Answers of the request service kept for reuse (image entries and library headers, and the
 // bodies over stored maps and wavs), within a byte budget, least recently used out first. Each entry carries the catalogue generation it was made
 // from; a newer generation empties the cache, so nothing made before a reload or unload is served.
-// Any thread.
+// Any thread. The keys are spread over shards with a lock each, so the event loops and workers
+// that look up at once seldom meet on one lock; bodies that leave are released after it.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <list>
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "http/HttpApiServer.h"
 
 class TBodyCache {
  public:
-  explicit TBodyCache(std::size_t budget) : FBudget(budget) {}
+  explicit TBodyCache(std::size_t budget);
 
   // The body kept under `key` for catalogue `generation`, or nothing.
   THttpBodyRef Find(const std::string& key, uint64_t generation);
@@ -29,13 +32,21 @@ class TBodyCache {
     std::size_t Cost;
     std::list<std::string>::iterator Use;
   };
-  // Call with FLock held: moves to `generation` when it is newer; false when it is older.
-  bool Current(uint64_t generation);
+  using TEntries = std::unordered_map<std::string, TEntry>;
+  struct TShard {
+    mutable std::mutex Lock;
+    uint64_t Generation = 0;
+    std::size_t Bytes = 0;
+    TEntries Entries;
+    std::list<std::string> Use;  // most recently used first
+  };
+  static constexpr std::size_t kShards = 16;
 
-  const std::size_t FBudget;
-  mutable std::mutex FLock;
-  uint64_t FGeneration = 0;
-  std::size_t FBytes = 0;
-  std::unordered_map<std::string, TEntry> FEntries;
-  std::list<std::string> FUse;  // most recently used first
+  TShard& ShardOf(const std::string& key);
+  // With the shard's lock held: moves to `generation` when it is newer (what it held goes to
+  // `released`); false when it is older.
+  static bool Current(TShard& shard, uint64_t generation, TEntries& released);
+
+  std::size_t FShardBudget;
+  std::array<TShard, kShards> FShards;
 };
