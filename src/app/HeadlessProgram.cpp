@@ -104,8 +104,15 @@ int RunHeadlessProgram(int argc, const char* const* argv) {
     for (const std::string& line : NotLoadedLines(report)) MainOutMessage(line);
   };
   // A reload that failed leaves the running service as it was: the reload is over all the same.
-  view.PassFailed = [](bool running) {
-    if (running) NotifyServiceManager("READY=1");
+  // A failed first pass leaves nobody to start the service: a failed start, as a taken port is.
+  view.PassFailed = [&exitCode](bool running, const std::string& reason) {
+    if (running) {
+      NotifyServiceManager("READY=1");
+      return;
+    }
+    NotifyServiceManager("STATUS=" + reason);
+    int stillRunning = kRunning;
+    exitCode.compare_exchange_strong(stillRunning, 1);
   };
   THttpServerLimits limits;
   limits.CacheMaxAge = options.CacheMaxAge;

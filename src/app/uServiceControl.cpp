@@ -80,7 +80,7 @@ void TServiceControl::FormCreate() {
     PassEnded(report);
     LibLoadok();
   });
-  lib->SetPassFailed([this] { PassFailed(); });
+  lib->SetPassFailed([this](const std::string& reason) { PassFailed(reason); });
   lib->SetShowLabel([this](const std::string& s) { ShowLabel(s); });
   {
     std::lock_guard hold(FServiceLock);
@@ -108,14 +108,14 @@ void TServiceControl::PassEnded(const TPassReport& report) {
   if (FView.PassEnded) FView.PassEnded(report);
 }
 
-void TServiceControl::PassFailed() {
+void TServiceControl::PassFailed(const std::string& reason) {
   bool running = false;
   {
     std::lock_guard hold(FServiceLock);
     if (FClosing) return;
     running = FNuvoClientServer != nullptr && g_boStart;
   }
-  if (FView.PassFailed) FView.PassFailed(running);
+  if (FView.PassFailed) FView.PassFailed(running, reason);
 }
 
 bool TServiceControl::LibLoadok() {

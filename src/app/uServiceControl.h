@@ -26,9 +26,10 @@ struct TServiceView {
   // After a load pass went through every list, before the service starts: what became of every
   // listed entry. On the loader thread.
   std::function<void(const TPassReport& report)> PassEnded;
-  // After a load pass that failed (the catalogue before stays in use): whether the service answers
-  // requests. On the loader thread.
-  std::function<void(bool serviceRunning)> PassFailed;
+  // After a load pass that failed (the catalogue before stays in use, or where there was none, what
+  // the pass stored before the failure): whether the service answers requests, and the logged
+  // reason (UTF-8). On the loader thread.
+  std::function<void(bool serviceRunning, const std::string& reason)> PassFailed;
 };
 
 // What the headless program's options change in the settings of every service it starts.
@@ -70,7 +71,7 @@ class TServiceControl {
   void StopLocked();
   void AskPass();
   void PassEnded(const TPassReport& report);
-  void PassFailed();
+  void PassFailed(const std::string& reason);
 
   TServiceView FView;
   THttpServerLimits FLimits;

@@ -131,7 +131,7 @@ void TGameLib::SetBackLoad(TPassEnded f) {
   FTBackLoad = std::move(f);
 }
 
-void TGameLib::SetPassFailed(TBackLoad f) {
+void TGameLib::SetPassFailed(TPassFailed f) {
   std::lock_guard lock(callbackMutex_);
   FTPassFailed = std::move(f);
 }
@@ -167,9 +167,9 @@ void TGameLib::CallBackLoad(const TPassReport& report) {
   if (FTBackLoad) FTBackLoad(report);
 }
 
-void TGameLib::CallPassFailed() {
+void TGameLib::CallPassFailed(const std::string& reason) {
   std::lock_guard lock(callbackMutex_);
-  if (FTPassFailed) FTPassFailed();
+  if (FTPassFailed) FTPassFailed(reason);
 }
 
 void TGameLib::AbandonPasses() { FAbandon = true; }
@@ -197,11 +197,12 @@ void TGameLib::Execute() {
       LoadGameLib(lists);
     } catch (const ELoadPassError& e) {
       MainOutMessage("[Exception] TGameLib::Execute Error ");
-      MainOutMessage(e.FileName + " 加载失败: " + e.what());
-      CallPassFailed();
+      const std::string reason = e.FileName + " 加载失败: " + e.what();
+      MainOutMessage(reason);
+      CallPassFailed(reason);
     } catch (...) {
       MainOutMessage("[Exception] TGameLib::Execute Error ");
-      CallPassFailed();
+      CallPassFailed("TGameLib::Execute Error");
     }
   }
 }
@@ -211,7 +212,9 @@ void TGameLib::Clear() {
   {
     std::unique_lock lock(mapMutex_);
     std::swap(old, FMaps);
-    FGeneration.fetch_add(1, std::memory_order_release);
+    FInPlace = false;
+    FReplacedAt = FGeneration.fetch_add(1, std::memory_order_release) + 1;
+    FLibraryChanges.clear();
   }
   // The entries are released here, outside the lock; a reader still using one keeps it alive.
 }
@@ -245,9 +248,15 @@ std::string CatalogueKeyText(const std::string& sFileName, const std::string& sS
     }
   }
   s.append(sFileName, from);
+  // Only a file below the client directory gets the key a game client sends, whatever the host's
+  // separator. Any other file (every file when there is no client directory) keeps its own
+  // separators, so its key never begins with "\" as a request's key does: no request reaches it.
+  const size_t n = sSearchDir.size();
+  const bool below = n > 0 && sFileName.size() > n && sFileName.compare(0, n, sSearchDir) == 0 &&
+                     (sFileName[n] == '/' || sFileName[n] == '\\');
   for (char& c : s) {
     c = LowerAsciiChar(c);
-    if (c == '/') c = '\\';  // keys are what a game client sends, whatever the host's separator
+    if (below && c == '/') c = '\\';
   }
   return s;
 }
@@ -330,20 +339,28 @@ void TGameLib::CommitEntry(TPass& pass, size_t i) {
     (e.Report.List == TResourceList::Map ? pass.Maps.m_MapList : pass.Maps.m_WavList)[key] = std::move(e.Buffer);
   }
   if (e.IndexHash) pass.IndexRows.emplace_back(e.Report.Key, *e.IndexHash);
-  g_nDataMemory += e.Report.Bytes;
 }
 
-// The completed pass replaces the catalogue served in one step.
-void TGameLib::PutInPlace(TPass& pass) {
+// The completed pass replaces the catalogue served in one step. A pass that failed is put in place
+// only where no catalogue is (the first pass, or one after an unload): what it stored before the
+// failure is then served, as a pass storing entry by entry would have left it.
+void TGameLib::PutInPlace(TPass& pass, bool complete) {
+  if (!complete) {
+    std::shared_lock lock(mapMutex_);
+    if (FInPlace) return;  // a failed reload keeps the catalogue before it
+  }
   for (const auto& [sName, hash] : pass.IndexRows) SetIndexRow(sName, hash);
-  pass.Report.Complete = true;
+  pass.Report.Complete = complete;
   auto report = std::make_shared<const TPassReport>(pass.Report);
   {
     std::unique_lock lock(mapMutex_);
     std::swap(FMaps, pass.Maps);
     FLastPass = std::move(report);
-    FGeneration.fetch_add(1, std::memory_order_release);
+    FInPlace = complete;
+    FReplacedAt = FGeneration.fetch_add(1, std::memory_order_release) + 1;
+    FLibraryChanges.clear();
   }
+  g_nDataMemory = pass.Report.StoredBytes();  // the figure is what is served
   pass.Maps = TMaps();  // the catalogue before, released outside the lock
   WatchLibraries();
 }
@@ -352,14 +369,43 @@ void TGameLib::WatchLibraries() {
   std::lock_guard hold(watchMutex_);
   FWatch = std::make_unique<TFileWatch>();
   FWatchedKeys.clear();
+  FToldKeys.clear();
   std::shared_lock lock(mapMutex_);
   for (const auto& [key, lib] : FMaps.m_LibList) {
-    if (FWatch->Add(lib->FileName())) FWatchedKeys[lib->FileName()] = key;
+    // A WZL header block is its index file as it is on disk, so that file is watched too.
+    for (const std::string& path : {lib->FileName(), lib->IndexFileName()}) {
+      if (!path.empty() && FWatch->Add(path)) FWatchedKeys[path] = key;
+    }
+  }
+}
+
+std::optional<std::vector<std::string>> TGameLib::LibrariesChangedSince(uint64_t since) const {
+  std::shared_lock lock(mapMutex_);
+  if (since < FReplacedAt) return std::nullopt;
+  std::vector<std::string> keys;
+  for (const auto& [generation, key] : FLibraryChanges) {
+    if (generation > since) keys.push_back(key);
+  }
+  return keys;
+}
+
+void TGameLib::LibraryChanged(const std::string& key) {
+  // A file that keeps changing must not grow the record without end: past this many changes the
+  // catalogue counts as replaced, which makes everything made from it stale.
+  constexpr size_t kMaxLibraryChanges = 1024;
+  std::unique_lock lock(mapMutex_);
+  const uint64_t generation = FGeneration.fetch_add(1, std::memory_order_release) + 1;
+  if (FLibraryChanges.size() >= kMaxLibraryChanges) {
+    FReplacedAt = generation;
+    FLibraryChanges.clear();
+  } else {
+    FLibraryChanges.emplace_back(generation, key);
   }
 }
 
 // A library changed on disk is served from what was read when it was opened, and from whatever
-// its file holds now: tell the operator once that a reload is due.
+// its files hold now: what was made from it before is dropped at every change, and the operator is
+// told once that a reload is due.
 void TGameLib::ReportChangedLibraries() {
   std::lock_guard hold(watchMutex_);
   if (!FWatch) return;
@@ -367,9 +413,11 @@ void TGameLib::ReportChangedLibraries() {
     const auto it = FWatchedKeys.find(path);
     if (it == FWatchedKeys.end()) continue;
     const std::string key = it->second;
-    FWatchedKeys.erase(it);
     const std::shared_ptr<TWMImages> lib = GetLib(key);
-    if (lib && lib->FileName() == path) MainOutMessage(Utf8FromAnsi(key) + " 资源文件已被修改，请重新加载微端资源！");
+    if (!lib || (lib->FileName() != path && lib->IndexFileName() != path)) continue;
+    FWatch->Add(path);  // a file replaced by a rename is watched under its name again
+    LibraryChanged(key);
+    if (FToldKeys.insert(key).second) MainOutMessage(Utf8FromAnsi(key) + " 资源文件已被修改，请重新加载微端资源！");
   }
 }
 
@@ -409,7 +457,6 @@ TPassReport TGameLib::LoadGameLib(const TLoadLists& Lists) {
   const auto enterUpTo = [&](int phase) {
     while (pass.Phase < phase) EnterPhase(++pass.Phase, Lists);
   };
-  g_nDataMemory = 0;
   std::vector<TScratch> scratch(OrderedWorkThreads(FLoadThreads));
   TOrderedWork work;
   work.Count = pass.Entries.size();
@@ -421,7 +468,9 @@ TPassReport TGameLib::LoadGameLib(const TLoadLists& Lists) {
     if (FAbandon) return complete = false;
     const TPassEntry& e = pass.Entries[i].Report;
     if (e.State == TEntryState::Unreadable) {
+      enterUpTo(PhaseOf(e.List));  // the lines of every phase reached come before the failure's
       pass.Report.Entries.push_back(e);
+      PutInPlace(pass, false);
       ELoadPassError failed(e.Path, e.Error);
       failed.Report = std::move(pass.Report);
       throw failed;
@@ -436,7 +485,7 @@ TPassReport TGameLib::LoadGameLib(const TLoadLists& Lists) {
   if (!complete || FAbandon) return std::move(pass.Report);
   enterUpTo(kPassDone);
   std::vector<TScratch>().swap(scratch);
-  PutInPlace(pass);
+  PutInPlace(pass, true);
 
   ShowLoadLabel(AnsiFromUtf8("微端资源加载完毕！"));
   MainOutMessage("微端资源加载完毕！");

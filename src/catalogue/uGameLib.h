@@ -16,11 +16,13 @@
 #include <memory>
 #include <optional>
 #include <mutex>
+#include <optional>
 #include <shared_mutex>
 #include <stdexcept>
 #include <string>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -31,7 +33,8 @@
 class TFileWatch;
 class TWMImages;
 
-// Bytes of the library files, maps and wavs the last load pass took in (any thread).
+// Bytes of the library files, maps and wavs of the catalogue served: set when a pass puts its
+// catalogue in place, left as it is by an unload (any thread).
 extern std::atomic<uint64_t> g_nDataMemory;
 
 // One map or wav file as stored: a zlib stream of the whole file.
@@ -43,7 +46,8 @@ struct TNuvoBuffer {
 };
 
 // The key text of a listed file (UTF-8, before the conversion to code page 936): the path with
-// every occurrence of the client directory removed, A-Z lowered and "/" written as "\".
+// every occurrence of the client directory removed, A-Z lowered and, for a file below the client
+// directory, "/" written as "\". Other files keep "/", so no request's key matches theirs.
 std::string CatalogueKeyText(const std::string& sFileName, const std::string& sSearchDir);
 
 // What one load pass reads, copied when the pass is asked for so that the loader never reads the
@@ -69,8 +73,8 @@ struct TLoadLists {
 // The client directory and the four lists as they stand, copied under g_ConfigLock.
 TLoadLists CurrentLoadLists();
 
-using TBackLoad = std::function<void()>;
 using TPassEnded = std::function<void(const TPassReport& report)>;
+using TPassFailed = std::function<void(const std::string& reason)>;  // the logged reason, UTF-8
 using TBackShow = std::function<void(const std::string& sMsg)>;  // code page 936 text
 
 class TGameLib {
@@ -95,8 +99,9 @@ class TGameLib {
   // start; callbacks therefore must not wait for the thread that detaches them.
   // After a pass put its catalogue in place, with its report.
   void SetBackLoad(TPassEnded f);
-  // After a pass that failed (its lines logged; the catalogue before stays in use).
-  void SetPassFailed(TBackLoad f);
+  // After a pass that failed (its lines logged), with the reason: the catalogue before stays in
+  // use, or, where there was none, what the pass stored before the failure is served.
+  void SetPassFailed(TPassFailed f);
   void SetShowLabel(TBackShow f);
   void DetachCallbacks();
 
@@ -109,9 +114,12 @@ class TGameLib {
   // index rows stay.
   void Clear();
 
-  // Changes whenever an entry is stored or the catalogue is cleared: whatever was made from the
-  // entries under an older value may be stale.
+  // Changes whenever an entry is stored, the catalogue is cleared, or a served library's file or
+  // index file changes on disk: whatever was made from the entries under an older value may be stale.
   uint64_t Generation() const { return FGeneration.load(std::memory_order_acquire); }
+  // The keys of the libraries whose files changed on disk after generation `since`; nothing when
+  // the catalogue as a whole was replaced or cleared since then (everything may be stale).
+  std::optional<std::vector<std::string>> LibrariesChangedSince(uint64_t since) const;
 
   std::shared_ptr<TWMImages> GetLib(const std::string& sFileName) const;
   std::shared_ptr<const TNuvoBuffer> GetMap(const std::string& sFileName) const;
@@ -129,7 +137,8 @@ class TGameLib {
 
   // The index table: rows "key|hash" CR LF in code page 936, as one zlib stream (level 4).
   std::string GetIndexes() const;
-  // The report of the pass whose catalogue is served; null before the first one completes.
+  // The report of the pass whose catalogue is served (Complete false for a failed pass put in place
+  // where there was none); null before the first pass.
   std::shared_ptr<const TPassReport> LastPass() const;
   // The index rows as "key=hash" text (UTF-8), in order.
   std::vector<std::string> IndexRows() const;
@@ -138,7 +147,8 @@ class TGameLib {
   // the listed files on a pool of threads, logs and stores them in list order into a new catalogue
   // and puts that in place when the pass completes. Returns what became of every listed entry
   // (Complete false when the pass was abandoned and stored nothing). Throws ELoadPassError when a
-  // file cannot be read; the catalogue served before then stays.
+  // file cannot be read; the catalogue served before then stays, and where none was, what the pass
+  // stored before that file is served.
   TPassReport LoadGameLib(const TLoadLists& Lists);
 
  private:
@@ -154,14 +164,15 @@ class TGameLib {
   void Execute();
   void ShowLoadLabel(const std::string& sMsg);
   void CallBackLoad(const TPassReport& report);
-  void CallPassFailed();
+  void CallPassFailed(const std::string& reason);
   void SetIndexRow(const std::string& sName, const std::string& hash);
   void ShowProgress(const std::string& sName, size_t I, size_t ProgressMax);
   void EnterPhase(int phase, const TLoadLists& Lists);
   void CommitEntry(TPass& pass, size_t i);
-  void PutInPlace(TPass& pass);
+  void PutInPlace(TPass& pass, bool complete);
   void WatchLibraries();
   void ReportChangedLibraries();
+  void LibraryChanged(const std::string& key);
   static std::string CopyBuffer(const std::shared_ptr<const TNuvoBuffer>& entry);
 
   const TFileSource& FFiles;
@@ -171,10 +182,12 @@ class TGameLib {
   std::atomic<bool> Terminated{false};
   std::atomic<bool> FAbandon{false};
   unsigned FLoadThreads = 0;
-  // The library files of the catalogue put in place last; each change is told once.
+  // The files of the libraries put in place last (data and index file); each library's change is
+  // told once, and drops what was made from it every time.
   std::mutex watchMutex_;
   std::unique_ptr<TFileWatch> FWatch;
   std::unordered_map<std::string, std::string> FWatchedKeys;  // path -> catalogue key
+  std::unordered_set<std::string> FToldKeys;
   TLoadLists FPendingLists;  // under wakeMutex_: the lists of the pass asked for
   std::mutex wakeMutex_;
   std::condition_variable wake_;
@@ -184,7 +197,7 @@ class TGameLib {
   // Callbacks; held while one runs so DetachCallbacks can wait for it.
   std::mutex callbackMutex_;
   TPassEnded FTBackLoad;
-  TBackLoad FTPassFailed;
+  TPassFailed FTPassFailed;
   TBackShow FTBackShow;
 
   // Index rows "name=hash", kept across passes and Clear.
@@ -196,6 +209,11 @@ class TGameLib {
   std::atomic<uint64_t> FGeneration{1};  // raised under mapMutex_ after each change of the maps
   TMaps FMaps;
   std::shared_ptr<const TPassReport> FLastPass;  // under mapMutex_, swapped in with FMaps
+  bool FInPlace = false;  // under mapMutex_: a completed pass's catalogue is served (no unload since)
+  // Under mapMutex_: the generation that replaced or cleared the maps, and the libraries changed on
+  // disk since then with the generation each change raised.
+  uint64_t FReplacedAt = 1;
+  std::vector<std::pair<uint64_t, std::string>> FLibraryChanges;
 };
 
 // A load pass that could not read a listed file: names the file and the reason, with the report

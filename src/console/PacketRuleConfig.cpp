@@ -263,7 +263,8 @@ TfrmPacketRule::TfrmPacketRule(QWidget* parent) : QDialog(parent) {
   area->addSeparator();
   MenuAction(area, "MenuItem_IPAreaDelAll", "全部删除(&C)", &TfrmPacketRule::MenuItem_IPAreaDelAllClick);
 
-  connect(ListBoxIPAreaFilter, &QListWidget::itemDoubleClicked, this, &TfrmPacketRule::MenuItem_IPAreaModClick);
+  connect(ListBoxIPAreaFilter, &QListWidget::itemDoubleClicked, this,
+          [this] { WithErrorBox(this, [this] { MenuItem_IPAreaModClick(); }); });
   connect(btnSave, &QPushButton::clicked, this, &TfrmPacketRule::btnSaveClick);
   connect(btnClose, &QPushButton::clicked, this, &TfrmPacketRule::btnCloseClick);
   FormCreate();
@@ -281,7 +282,8 @@ QAction* TfrmPacketRule::MenuAction(QMenu* menu, const char* name, const QString
                                     void (TfrmPacketRule::*handler)()) {
   QAction* action = menu->addAction(caption);
   action->setObjectName(name);
-  connect(action, &QAction::triggered, this, handler);
+  // An error must not leave the slot: it would end the program.
+  connect(action, &QAction::triggered, this, [this, handler] { WithErrorBox(this, [this, handler] { (this->*handler)(); }); });
   return action;
 }
 
@@ -295,8 +297,13 @@ void TfrmPacketRule::FormCreate() {
 void TfrmPacketRule::Open(const QPoint& at) {
   m_ShowOpen = false;
   move(at);
-  APOPMENU_REFLISTClick();
-  FillLists();
+  bool filled = false;
+  WithErrorBox(this, [this, &filled] {
+    APOPMENU_REFLISTClick();
+    FillLists();
+    filled = true;
+  });
+  if (!filled) return;
   PageControl->setCurrentIndex(0);
   m_ShowOpen = true;
   btnSave->setEnabled(false);

@@ -42,8 +42,8 @@ void SetLines(QPlainTextEdit* memo, const std::vector<std::string>& lines) {
 
 // The check the loader makes: no object, a JPK library whose password fails, or a usable library.
 // A file that is there but fails to open shows its error: it is not missing.
-QString LibraryStatus(const std::string& name, const std::string& password) {
-  const TLibraryCheckResult check = CheckLibraryFile(name, password);
+QString LibraryStatus(const std::string& name, const std::string& password, const TFileSource& files) {
+  const TLibraryCheckResult check = CheckLibraryFile(name, password, files);
   switch (check.Kind) {
     case TLibraryCheck::Unreadable: return QString::fromUtf8(check.Error);
     case TLibraryCheck::NoLibrary: return "文件不存在";
@@ -70,7 +70,7 @@ void TStatusCellDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
   painter->restore();
 }
 
-TFrmFileRulesDlg::TFrmFileRulesDlg(QWidget* parent) : QDialog(parent) {
+TFrmFileRulesDlg::TFrmFileRulesDlg(QWidget* parent, const TFileSource& files) : QDialog(parent), FFiles(files) {
   setObjectName("FrmFileRulesDlg");
   setWindowTitle("客户端按照以下文件读取");
   setFont(ConsoleFont());
@@ -143,8 +143,12 @@ void TFrmFileRulesDlg::Prepare() {
 }
 
 void TFrmFileRulesDlg::Open() {
-  Prepare();
-  exec();
+  bool prepared = false;
+  WithErrorBox(this, [this, &prepared] {
+    Prepare();
+    prepared = true;
+  });
+  if (prepared) exec();
 }
 
 void TFrmFileRulesDlg::RefViewList() {
@@ -152,7 +156,7 @@ void TFrmFileRulesDlg::RefViewList() {
   for (size_t i = 0; i < g_JpkList.Count(); ++i) {
     const TNameValue& pair = g_JpkList[i];
     const QString cells[4] = {QString::number(i), QString::fromStdString(pair.Name),
-                              QString::fromStdString(pair.Value), LibraryStatus(pair.Name, pair.Value)};
+                              QString::fromStdString(pair.Value), LibraryStatus(pair.Name, pair.Value, FFiles)};
     for (int c = 0; c < 4; ++c) StringGridPak->setItem(static_cast<int>(i), c, new QTableWidgetItem(cells[c]));
   }
   SetLines(MemoWzl, g_WzlList);
@@ -175,7 +179,7 @@ void TFrmFileRulesDlg::ButtonLoadFileClick() {
   for (const std::string* dir : {&g_ResHumanDir, &g_ResWeaponDIr, &g_ResDataDir, &g_ResMapDir, &g_ResWavDir}) {
     SearchLib(SearchDir + "/" + *dir);
   }
-  RefViewList();
+  WithErrorBox(this, [this] { RefViewList(); });
 }
 
 void TFrmFileRulesDlg::SearchLib(const std::string& sLibsPath) {

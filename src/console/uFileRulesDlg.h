@@ -8,6 +8,8 @@
 #include <QStyledItemDelegate>
 #include <string>
 
+#include "platform/ReadFile.h"
+
 class QPlainTextEdit;
 class QPushButton;
 class QTableWidget;
@@ -28,9 +30,11 @@ class TFrmFileRulesDlg : public QDialog {
  public:
   static constexpr int kStatusColumn = 3;
 
-  explicit TFrmFileRulesDlg(QWidget* parent = nullptr);
+  // The libraries are checked in `files`, which must outlive the dialog.
+  explicit TFrmFileRulesDlg(QWidget* parent = nullptr, const TFileSource& files = OsFiles());
 
-  // Prepares the directories and the grid and fills the pages; then shows the dialog modally.
+  // Prepares the directories and the grid and fills the pages; then shows the dialog modally. An
+  // error while a library is checked goes to the error box, and the dialog is not shown.
   void Open();
   // The grid and the memos from the lists, checking every JPK library again.
   void RefViewList();
@@ -44,6 +48,8 @@ class TFrmFileRulesDlg : public QDialog {
 
  private:
   void Prepare();
+
+  const TFileSource& FFiles;
 
   QTabWidget* PageControl1 = nullptr;
   QPlainTextEdit* MemoWzl = nullptr;

@@ -226,10 +226,11 @@ int32_t WidthBytes(int32_t nBit, int32_t nWidth) {
   return static_cast<int32_t>((bits >> 5) << 2);
 }
 
-TLibraryCheckResult CheckLibraryFile(const std::string& FileName, const std::string& sPassWord) {
+TLibraryCheckResult CheckLibraryFile(const std::string& FileName, const std::string& sPassWord,
+                                     const TFileSource& files) {
   std::unique_ptr<TWMImages> lib;
   try {
-    lib = InitializeGameImage(FileName, sPassWord, true);
+    lib = InitializeGameImage(FileName, sPassWord, true, files);
   } catch (const EInOutError& e) {
     return {TLibraryCheck::Unreadable, e.what()};
   }

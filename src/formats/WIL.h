@@ -238,5 +238,7 @@ struct TLibraryCheckResult {
   TLibraryCheck Kind;
   std::string Error;
 };
-// Opens and releases the library as a load pass would. Any thread.
-TLibraryCheckResult CheckLibraryFile(const std::string& FileName, const std::string& sPassWord);
+// Opens and releases the library as a load pass would. Any thread. Errors other than a failed open
+// (an allocation sized by a damaged file) are raised.
+TLibraryCheckResult CheckLibraryFile(const std::string& FileName, const std::string& sPassWord,
+                                     const TFileSource& files = OsFiles());

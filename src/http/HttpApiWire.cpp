@@ -185,12 +185,10 @@ std::string BuildResponseHead(const TResponseHead& head) {
   return out;
 }
 
-std::string InternalErrorPage(std::string_view kind, std::string_view message) {
+std::string InternalErrorPage(std::string_view kind) {
   std::string page = "<!DOCTYPE html><html><head><title>500 Internal Server Error</title></head><body>"
                      "<h1>500 Internal Server Error</h1><p>";
   AppendHtmlEscaped(page, kind);
-  page += ": ";
-  AppendHtmlEscaped(page, message);
   page += "</p></body></html>";
   return page;
 }

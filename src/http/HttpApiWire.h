@@ -57,5 +57,6 @@ struct TResponseHead {
 };
 std::string BuildResponseHead(const TResponseHead& head);
 
-// The body of the 500 answer when the callback raised: the status, the error's kind and message.
-std::string InternalErrorPage(std::string_view kind, std::string_view message);
+// The body of the 500 answer when the callback raised: the status and the error's kind. Its message
+// may name server paths and internal detail, so it is left to the callback's owner to log.
+std::string InternalErrorPage(std::string_view kind);

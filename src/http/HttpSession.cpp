@@ -46,11 +46,11 @@ uint32_t CallHandler(const TOnHttpServerRequest& handler, THttpServerRequest& ct
     return handler(ctxt);
   } catch (const std::exception& e) {
     ctxt.OutBody.reset();
-    ctxt.OutContent = InternalErrorPage(ExceptionKind(typeid(e)), e.what());
+    ctxt.OutContent = InternalErrorPage(ExceptionKind(typeid(e)));
     ctxt.OutContentType = "text/html; charset=utf-8";
   } catch (...) {
     ctxt.OutBody.reset();
-    ctxt.OutContent = InternalErrorPage("unknown error", "");
+    ctxt.OutContent = InternalErrorPage("unknown error");
     ctxt.OutContentType = "text/html; charset=utf-8";
   }
   return 500;

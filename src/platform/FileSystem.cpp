@@ -134,6 +134,8 @@ void AppendFileBytes(const std::string& path, std::string_view bytes) {
   Fd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644));
   if (fd.get() < 0) throw EInOutError(ErrorText("Cannot open file", path));
   if (!WriteAll(fd.get(), bytes)) throw EInOutError(ErrorText("Cannot write file", path));
+  // A file system may report a failed write only when the file is closed.
+  if (::close(fd.release()) != 0) throw EInOutError(ErrorText("Cannot close file", path));
 }
 
 void WriteFileAtomic(const std::string& path, std::string_view bytes) {

@@ -1,6 +1,6 @@
 #include "service/BodyCache.h"
 
-#include <functional>
+#include <algorithm>
 
 namespace {
 
@@ -12,18 +12,31 @@ std::size_t EntryCost(const std::string& key, const THttpBody& body) {
 
 }  // namespace
 
-TBodyCache::TBodyCache(std::size_t budget) : FShardBudget(budget / kShards) {}
+TBodyCache::TBodyCache(std::size_t budget, TStalePrefixes stale)
+    : FShardBudget(budget / kShards), FStale(std::move(stale)) {}
 
 TBodyCache::TShard& TBodyCache::ShardOf(const std::string& key) {
   return FShards[std::hash<std::string>{}(key) % kShards];
 }
 
-bool TBodyCache::Current(TShard& shard, uint64_t generation, TEntries& released) {
+void TBodyCache::Erase(TShard& shard, TEntries::iterator it, std::vector<THttpBodyRef>& released) {
+  shard.Bytes -= it->second.Cost;
+  shard.Use.erase(it->second.Use);
+  released.push_back(std::move(it->second.Body));
+  shard.Entries.erase(it);
+}
+
+bool TBodyCache::Current(TShard& shard, uint64_t generation, std::vector<THttpBodyRef>& released) const {
   if (generation < shard.Generation) return false;
   if (generation > shard.Generation) {
-    released.swap(shard.Entries);
-    shard.Use.clear();
-    shard.Bytes = 0;
+    const std::optional<std::vector<std::string>> stale = FStale ? FStale(shard.Generation) : std::nullopt;
+    for (auto it = shard.Entries.begin(); it != shard.Entries.end();) {
+      const std::string& key = it->first;
+      const bool drop = !stale || std::any_of(stale->begin(), stale->end(), [&key](const std::string& p) {
+                          return key.compare(0, p.size(), p) == 0;
+                        });
+      drop ? Erase(shard, it++, released) : void(++it);
+    }
     shard.Generation = generation;
   }
   return true;
@@ -31,7 +44,7 @@ bool TBodyCache::Current(TShard& shard, uint64_t generation, TEntries& released)
 
 THttpBodyRef TBodyCache::Find(const std::string& key, uint64_t generation) {
   TShard& shard = ShardOf(key);
-  TEntries released;  // destroyed after the lock
+  std::vector<THttpBodyRef> released;  // destroyed after the lock
   std::lock_guard<std::mutex> hold(shard.Lock);
   if (!Current(shard, generation, released)) return nullptr;
   auto it = shard.Entries.find(key);
@@ -45,17 +58,11 @@ void TBodyCache::Insert(const std::string& key, uint64_t generation, THttpBodyRe
   const std::size_t cost = EntryCost(key, *body);
   if (cost > FShardBudget) return;
   TShard& shard = ShardOf(key);
-  TEntries released;
-  std::vector<THttpBodyRef> evicted;  // released after the lock, with `released`
+  std::vector<THttpBodyRef> released;
   std::lock_guard<std::mutex> hold(shard.Lock);
   if (!Current(shard, generation, released) || shard.Entries.count(key)) return;
-  while (shard.Bytes + cost > FShardBudget && !shard.Use.empty()) {
-    auto last = shard.Entries.find(shard.Use.back());
-    shard.Bytes -= last->second.Cost;
-    evicted.push_back(std::move(last->second.Body));
-    shard.Entries.erase(last);
-    shard.Use.pop_back();
-  }
+  while (shard.Bytes + cost > FShardBudget && !shard.Use.empty())
+    Erase(shard, shard.Entries.find(shard.Use.back()), released);
   shard.Use.push_front(key);
   shard.Entries.emplace(key, TEntry{std::move(body), cost, shard.Use.begin()});
   shard.Bytes += cost;

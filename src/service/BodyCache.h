@@ -1,6 +1,7 @@
 // Answers of the request service kept for reuse (image entries and library headers, and the
 // bodies over stored maps and wavs), within a byte budget, least recently used out first. Each entry carries the catalogue generation it was made
-// from; a newer generation empties the cache, so nothing made before a reload or unload is served.
+// from; a newer generation empties the cache, so nothing made before a reload or unload is served,
+// or drops only the entries the change touched when the catalogue can name them.
 // Any thread. The keys are spread over shards with a lock each, so the event loops and workers
 // that look up at once seldom meet on one lock; bodies that leave are released after it.
 #pragma once
@@ -8,17 +9,23 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "http/HttpApiServer.h"
 
+// The key prefixes of the entries made stale by the changes after generation `since`, or nothing
+// when every entry may be stale.
+using TStalePrefixes = std::function<std::optional<std::vector<std::string>>(uint64_t since)>;
+
 class TBodyCache {
  public:
-  explicit TBodyCache(std::size_t budget);
+  explicit TBodyCache(std::size_t budget, TStalePrefixes stale = nullptr);
 
   // The body kept under `key` for catalogue `generation`, or nothing.
   THttpBodyRef Find(const std::string& key, uint64_t generation);
@@ -43,10 +50,12 @@ class TBodyCache {
   static constexpr std::size_t kShards = 16;
 
   TShard& ShardOf(const std::string& key);
-  // With the shard's lock held: moves to `generation` when it is newer (what it held goes to
-  // `released`); false when it is older.
-  static bool Current(TShard& shard, uint64_t generation, TEntries& released);
+  // With the shard's lock held: moves to `generation` when it is newer; false when it is older.
+  // Bodies that leave go to `released`.
+  bool Current(TShard& shard, uint64_t generation, std::vector<THttpBodyRef>& released) const;
+  static void Erase(TShard& shard, TEntries::iterator it, std::vector<THttpBodyRef>& released);
 
-  std::size_t FShardBudget;
+  const std::size_t FShardBudget;
+  const TStalePrefixes FStale;
   std::array<TShard, kShards> FShards;
 };

@@ -11,14 +11,17 @@ namespace {
 // cannot swallow the backslash of the escape.
 std::string WorkLogText(const std::string& bytes) { return EscapeControlBytes(Utf8FromAnsi(bytes)); }
 
+// The type and image fields of a request are cut only at "\" and ":", never at "/": what a game
+// client sends must read the same on every host.
+
 // Removes the extension: everything from the last "." on, unless a separator follows it.
 std::string StripExtension(const std::string& s) {
-  const size_t p = s.find_last_of(".\\:/");
+  const size_t p = s.find_last_of(".\\:");
   return (p != std::string::npos && s[p] == '.') ? s.substr(0, p) : s;
 }
 
 std::string AfterLastSeparator(const std::string& s) {
-  const size_t p = s.find_last_of("\\:/");
+  const size_t p = s.find_last_of("\\:");
   return p == std::string::npos ? s : s.substr(p + 1);
 }
 

@@ -48,7 +48,7 @@ TNuvoHttpServer::TNuvoHttpServer(std::shared_ptr<TGameLib> GameLib, const TServi
       FSettings(Settings),
       FTick(Tick ? std::move(Tick) : TTickSource(GetTickCount64)),
       FWorkLog("./Logs/" + DateTimeStamp(std::time(nullptr)) + ".log"),
-      FBodies(Limits.BodyCacheBytes),
+      FBodies(Limits.BodyCacheBytes, [this](uint64_t since) { return StaleLibraryBodies(since); }),
       FSweepAt(kSweepGrowth) {
   g_boStart = false;
   CompressIndexesTables = FGameLib ? FGameLib->GetIndexes() : ZlibCompress("", 4);
@@ -144,9 +144,47 @@ uint32_t TNuvoHttpServer::AnswerCheckIndexes(THttpServerRequest& Ctxt, const std
   return 200;
 }
 
-uint32_t TNuvoHttpServer::Process(THttpServerRequest& Ctxt) { return Answer(Ctxt, true); }
+uint32_t TNuvoHttpServer::Process(THttpServerRequest& Ctxt) {
+  try {
+    return Answer(Ctxt, true);
+  } catch (const std::exception& e) {
+    LogHandlerError(Ctxt.URL, e);
+    throw;  // the front end answers 500, with a page that names no detail
+  }
+}
 
-uint32_t TNuvoHttpServer::ProcessInMemory(THttpServerRequest& Ctxt) { return Answer(Ctxt, false); }
+uint32_t TNuvoHttpServer::ProcessInMemory(THttpServerRequest& Ctxt) {
+  try {
+    return Answer(Ctxt, false);
+  } catch (const std::exception& e) {
+    LogHandlerError(Ctxt.URL, e);
+    throw;
+  }
+}
+
+void TNuvoHttpServer::LogHandlerError(const std::string& url, const std::exception& e) {
+  // Any client can make a broken work log fail request after request: the same failure is told
+  // once per interval, not once per request.
+  const int64_t now = static_cast<int64_t>(FTick());
+  {
+    std::lock_guard hold(FErrorLock);
+    if (FLastError == e.what() && now - FLastErrorTick < kErrorLogInterval) return;
+    FLastError = e.what();
+    FLastErrorTick = now;
+  }
+  MainOutMessage("[Exception] TNuvoHttpServer::Process " + EscapeControlBytes(Utf8FromAnsi(url)) + " " +
+                 EscapeControlBytes(e.what()));
+}
+
+// Kept bodies are keyed "<library key>|H" and "<library key>|<image>" (maps and wavs "M|", "W|").
+std::optional<std::vector<std::string>> TNuvoHttpServer::StaleLibraryBodies(uint64_t since) const {
+  if (!FGameLib) return std::nullopt;
+  std::optional<std::vector<std::string>> keys = FGameLib->LibrariesChangedSince(since);
+  if (keys) {
+    for (std::string& key : *keys) key += '|';
+  }
+  return keys;
+}
 
 // The body of a header or image request: kept from an earlier request of the same catalogue
 // state, or read from the library. Without `mayBlock` only an image read that needs no wait (the

@@ -7,11 +7,14 @@
 
 #include <array>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
+#include <vector>
 
 #include "service/BodyCache.h"
 #include "http/HttpApiServer.h"
@@ -59,6 +62,9 @@ class TNuvoHttpServer {
  public:
   // The index-table request of one token is answered once per this many milliseconds.
   static constexpr int64_t kCheckIndexesInterval = 300000;
+  // A request that fails with the same error as the last one logged is logged again only after
+  // this many milliseconds.
+  static constexpr int64_t kErrorLogInterval = 60000;
 
   // Takes the index table from the catalogue now and the token key from the password, names the
   // work-log file after the current time and creates ./Logs; the front end runs without an address.
@@ -95,8 +101,11 @@ class TNuvoHttpServer {
 
  private:
   uint32_t Answer(THttpServerRequest& Ctxt, bool mayBlock);
+  // The detail of a failed request, for the operator log; the client's 500 page names none.
+  void LogHandlerError(const std::string& url, const std::exception& e);
   THttpBodyRef LibraryBody(const TWClientRequest& request, bool mayBlock);
   THttpBodyRef StoredFileBody(const TWClientRequest& request);
+  std::optional<std::vector<std::string>> StaleLibraryBodies(uint64_t since) const;
   uint32_t Refuse(THttpServerRequest& Ctxt, int32_t nCode, const std::string& logLine);
   uint32_t AnswerCheckIndexes(THttpServerRequest& Ctxt, const std::string& sEncode);
   void SweepCheckIndexes(int64_t now);
@@ -112,6 +121,9 @@ class TNuvoHttpServer {
   TBodyCache FBodies;
   mutable std::mutex FCheckLock;
   std::unordered_map<std::string, int64_t> CheckIndexesTime;
+  std::mutex FErrorLock;
+  std::string FLastError;  // under FErrorLock, with the tick it was logged at
+  int64_t FLastErrorTick = 0;
   size_t FSweepAt;
   std::unique_ptr<THttpApiServer> NuvoServer;  // last: released first, so no worker outlives the rest
 };

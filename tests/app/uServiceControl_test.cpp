@@ -52,7 +52,7 @@ class TRecordedView {
       starts_.push_back(started);
       changed_.notify_all();
     };
-    v.PassFailed = [this](bool running) {
+    v.PassFailed = [this](bool running, const std::string&) {
       std::lock_guard hold(lock_);
       failures_.push_back(running);
       changed_.notify_all();

@@ -231,12 +231,14 @@ TEST_F(CatalogueTest, DuplicateKeysReplaceAndOutsidePathsKeepTheirWholePath) {
   TGameLib lib(true);
   const TPassReport report = RunPass(lib);
   EXPECT_EQ(ZlibInflate(lib.GetMapBuff("\\map\\sub\\0.map")), std::optional<std::string>("second"));
+  // Stored under its whole path, which no request can name: a request's key begins with "\".
   std::string outsideKey = tmp.Path() + "/other/x.map";
   for (char& c : outsideKey) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-    if (c == '/') c = '\\';
   }
   EXPECT_NE(lib.GetMap(outsideKey), nullptr);
+  std::replace(outsideKey.begin(), outsideKey.end(), '/', '\\');
+  EXPECT_EQ(lib.GetMap(outsideKey), nullptr) << "asked for under its absolute path";
   uint64_t counted = 0;
   for (const auto& s : {mapBytes, std::string("second"), std::string("outside")}) counted += ZlibCompress(s, 2).size();
   EXPECT_EQ(g_nDataMemory, counted);  // both files under one key count
@@ -252,10 +254,11 @@ TEST_F(CatalogueTest, SearchDirIsRemovedCaseSensitivelyAndNotAtAllWhenEmpty) {
   std::string whole = client + "/map/sub/0.map";
   for (char& c : whole) {
     if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-    if (c == '/') c = '\\';
   }
   EXPECT_NE(lib.GetMap(whole), nullptr);
   EXPECT_EQ(lib.GetMap("\\map\\sub\\0.map"), nullptr);
+  std::replace(whole.begin(), whole.end(), '/', '\\');
+  EXPECT_EQ(lib.GetMap(whole), nullptr) << "no request reaches a file when there is no client directory";
 }
 
 TEST_F(CatalogueTest, PayloadsOfEveryRequestForm) {
@@ -422,6 +425,7 @@ TEST_F(LoaderThreadTest, UnreadableMapKeepsTheCatalogueBeforeAndNamesTheFile) {
   TGameLib lib(true);
   RunPass(lib);
   DrainLog();
+  const uint64_t served = g_nDataMemory;
   const std::string wav = lib.GetWavBuff("\\wav\\hit.wav");
   tmp.WriteFile("client/Map/Sub/0.map", "changed");
   // Exists as a regular file, but every read fails.
@@ -444,6 +448,7 @@ TEST_F(LoaderThreadTest, UnreadableMapKeepsTheCatalogueBeforeAndNamesTheFile) {
   EXPECT_NE(lib.GetMap("\\map\\empty.map"), nullptr);
   EXPECT_EQ(lib.GetWavBuff("\\wav\\hit.wav"), wav);
   EXPECT_NE(lib.GetLib("\\data\\hum.wzl"), nullptr);
+  EXPECT_EQ(g_nDataMemory, served) << "the figure of the catalogue served, not of the failed pass";
   std::lock_guard lock(m);
   EXPECT_EQ(passes, 0);
 }
@@ -456,7 +461,7 @@ TEST_F(CatalogueTest, AFailedPassReportsUpToTheUnreadableFile) {
   RunPass(lib);
   g_MapList = {client + "/Map/Sub/0.map", "/proc/self/mem", client + "/Map/Empty.map"};
   try {
-    RunPass(lib);
+    lib.LoadGameLib(CurrentLoadLists());  // a reload: the catalogue before stays
     FAIL() << "the pass read /proc/self/mem";
   } catch (const ELoadPassError& e) {
     ASSERT_EQ(e.Report.Entries.size(), 2u);
@@ -471,6 +476,44 @@ TEST_F(CatalogueTest, AFailedPassReportsUpToTheUnreadableFile) {
   ASSERT_NE(lib.LastPass(), nullptr);
   EXPECT_EQ(lib.LastPass()->Entries.size(), 1u);
   EXPECT_TRUE(lib.LastPass()->Complete);
+}
+
+// Every line and progress text of the phases reached comes before the failure, as a pass storing
+// entry by entry writes them.
+TEST_F(CatalogueTest, AFailedPassWritesTheLinesOfEveryPhaseItReached) {
+  g_MapList = {"/proc/self/mem"};
+  TGameLib lib(true);
+  EXPECT_THROW(RunPass(lib), ELoadPassError);
+  EXPECT_EQ(DrainLog(), (std::vector<std::string>{"准备加载 Jpk 资源 [0]", "准备加载 Wzl 资源 [0]",
+                                                  "Data 资源全部加载完成!", "准备加载 Map 资源 [1]"}));
+  EXPECT_EQ(progress, std::vector<std::string>{"正在加载 map 资源！"});
+}
+
+// With no catalogue in place (the first pass, or one after an unload) a failed pass leaves what it
+// stored before the failure served, and the megabytes figure counts that; the service is not started.
+TEST_F(CatalogueTest, AFailedPassWithNoCatalogueInPlaceServesWhatItStored) {
+  UseFullLists();
+  TGameLib lib(true);
+  RunPass(lib);
+  tmp.WriteFile("client/Map/Sub/0.map", "changed");
+  g_MapList = {client + "/Map/Sub/0.map", "/proc/self/mem", client + "/Map/Empty.map"};
+  uint64_t stored = 0;
+  try {
+    RunPass(lib);  // after an unload
+    FAIL() << "the pass read /proc/self/mem";
+  } catch (const ELoadPassError& e) {
+    stored = e.Report.StoredBytes();
+  }
+  EXPECT_EQ(loaded, 1) << "only the first pass called back";
+  EXPECT_NE(lib.GetLib("\\data\\items.jpk"), nullptr);
+  EXPECT_NE(lib.GetLib("\\data\\hum.wzl"), nullptr);
+  EXPECT_EQ(ZlibInflate(lib.GetMapBuff("\\map\\sub\\0.map")), std::optional<std::string>("changed"));
+  EXPECT_EQ(lib.GetMap("\\map\\empty.map"), nullptr);
+  EXPECT_EQ(lib.GetWav("\\wav\\hit.wav"), nullptr) << "no wav entry of the failed pass";
+  EXPECT_GT(stored, 0u);
+  EXPECT_EQ(g_nDataMemory, stored);
+  ASSERT_NE(lib.LastPass(), nullptr);
+  EXPECT_FALSE(lib.LastPass()->Complete);
 }
 
 // Until a reload completes, requests are answered from the catalogue before it; then the new one
@@ -527,6 +570,7 @@ TEST_F(LoaderThreadTest, AServedLibraryChangedOnDiskIsToldOnceAskingForAReload) 
   }
   EXPECT_TRUE(Contains(log, line));
   AppendFileBytes(client + "/Data/Hum.wzl", "more");
+  AppendFileBytes(client + "/Data/Hum.wzx", "more");  // the library's other file
   std::this_thread::sleep_for(1200ms);
   for (auto& l : DrainLog()) log.push_back(l);
   EXPECT_EQ(std::count(log.begin(), log.end(), line), 1);

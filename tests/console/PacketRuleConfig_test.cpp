@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QtTest>
+#include <stdexcept>
 
 #include "ConsoleTestBed.h"
 #include "console/MainUnit.h"
@@ -331,6 +332,21 @@ class PacketRuleTest : public QObject {
     dialog.Open(QPoint(0, 0));
     QCOMPARE(Texts(g_TempBlockIPList), (std::vector<std::string>{"not an address", "5.5.5.5"}));
     QCOMPARE(g_TempBlockIPList[0].nIP, -1);  // kept as typed, with no address value
+  }
+
+  void anErrorInAMenuCommandGoesToTheErrorBox() {
+    TfrmPacketRule dialog;
+    WhenModal([&](QWidget* d) {
+      ConsoleDialogs().InputQuery = [](QWidget*, const QString&, const QString&, QString&) -> bool {
+        throw std::length_error("too long");
+      };
+      QVERIFY(Choose(List(d, "ListBoxTempList"), "TPOPMENU_ADD"));  // the slot returns normally
+      QCOMPARE(bed_->Boxes.size(), size_t{1});
+      QCOMPARE(bed_->Boxes[0].Text, QString("too long."));
+      QCOMPARE(bed_->Boxes[0].Icon, QMessageBox::Critical);
+      QCOMPARE(List(d, "ListBoxTempList")->count(), 0);
+    });
+    dialog.Open(QPoint(0, 0));
   }
 
   void connectedAddressesJoinTheListsOnConfirmation() {

@@ -12,6 +12,7 @@
 #include <QTabWidget>
 #include <QTableWidget>
 #include <QtTest>
+#include <new>
 
 #include "ConsoleTestBed.h"
 #include "console/MainUnit.h"
@@ -19,6 +20,7 @@
 #include "platform/CodePage.h"
 #include "platform/FileSystem.h"
 #include "platform/IniFile.h"
+#include "platform/ReadFile.h"
 #include "platform/TextFile.h"
 #include "formats/Jpk.h"
 #include "support/SharedStateTest.h"
@@ -92,6 +94,20 @@ void WithFileRules(const std::string& searchDir, const std::string& resourcesDir
   WhenModal([&body](QWidget* w) { body(qobject_cast<TFrmFileRulesDlg*>(w)); });
   dialog.Open();
 }
+
+// Every library file is there, and reading it fails with an error other than input/output: an
+// allocation sized by a damaged file.
+class TAllocationFails final : public TFileSource {
+  struct TFile final : TReadFile {
+    size_t ReadAt(uint64_t, void*, size_t) const override { throw std::bad_alloc(); }
+    uint64_t Size() const override { return 1000; }
+  };
+
+ public:
+  std::unique_ptr<TReadFile> Open(const std::string&) const override { return std::make_unique<TFile>(); }
+  bool Exists(const std::string&) const override { return true; }
+  std::vector<std::string> List(const std::string&) const override { return {}; }
+};
 
 void LoadLists() {
   LoadConfig();
@@ -354,6 +370,22 @@ class SettingsDialogTest : public QObject {
       QCOMPARE(d->SearchDir, std::string("/opt/nuvo"));
       QCOMPARE(d->ResourcesDir, std::string("Resources"));
     });
+  }
+
+  void fileRulesShowAFailedLibraryCheckInTheErrorBox() {
+    g_JpkList.SetValue("/srv/client/Data/damaged.jpk", "pw");
+    const TAllocationFails files;
+    TFrmFileRulesDlg dialog(nullptr, files);
+    bool shown = false;
+    QTimer::singleShot(0, &dialog, [&] {
+      shown = true;
+      dialog.close();
+    });
+    dialog.Open();  // the error must not leave it: from a menu command, it would end the program
+    QVERIFY(!shown);
+    QCOMPARE(bed_->Boxes.size(), size_t{1});
+    QCOMPARE(bed_->Boxes[0].Text, QString("std::bad_alloc."));
+    QCOMPARE(bed_->Boxes[0].Icon, QMessageBox::Critical);
   }
 
   void fileRulesScanRebuildsTheListsAndSaveWritesThem() {

@@ -213,6 +213,27 @@ TEST_F(DaemonOptionsRun, TellsTheServiceManagerReadyReloadingReadyStoppingInOrde
   EXPECT_NE(notify.Status.back().find("STATUS=请求: 0/错误：1/"), std::string::npos) << notify.Status.back();
 }
 
+// Nobody is there to start the service after a failed first pass: a failed start, told to the
+// service manager with its reason.
+TEST_F(DaemonOptionsRun, AFailedFirstPassEndsWithStatusOne) {
+  WriteConfigPort(demo.Folder, FreeLoopbackPort());
+  // A file that is there, but every read of it fails.
+  WriteBytes(demo.Folder + "/MapList.txt", ReadFileBytes(demo.Folder + "/MapList.txt") + "\r\n/proc/self/mem\r\n");
+  TNotifySocket notify(dir.PathOf("notify.sock"));
+  setenv("NOTIFY_SOCKET", dir.PathOf("notify.sock").c_str(), 1);
+  d.Process = std::make_unique<TChildProcess>(BuiltProgram("NuvoClientDaemon"), std::vector<std::string>{}, demo.Folder);
+  unsetenv("NOTIFY_SOCKET");
+  EXPECT_EQ(d.Process->Wait(kStartTimeout), std::optional<int>(1)) << d.Process->Output();
+  notify.Receive(300ms);
+  const std::string all = d.Process->Output();
+  EXPECT_NE(all.find("] [Exception] TGameLib::Execute Error \n"), std::string::npos) << all;
+  EXPECT_NE(all.find("] /proc/self/mem 加载失败: "), std::string::npos) << all;
+  EXPECT_EQ(all.find("微端服务器启动完毕"), std::string::npos) << all;
+  EXPECT_TRUE(notify.States.empty()) << "never READY";
+  ASSERT_EQ(notify.Status.size(), 1u);
+  EXPECT_EQ(notify.Status[0].rfind("STATUS=/proc/self/mem 加载失败: ", 0), 0u) << notify.Status[0];
+}
+
 TEST_F(DaemonOptionsRun, WritesALinePerListedResourceNotStoredAndTheCount) {
   const std::string missing = demo.ClientDir + "/Data/Gone.jpk";
   const std::string notLibrary = demo.ClientDir + "/Data/Readme.txt";

@@ -1,7 +1,9 @@
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -12,6 +14,24 @@
 #include "support/TempDir.h"
 
 namespace fs = std::filesystem;
+
+// The next close() on this thread closes the file and then reports EIO, as a network file system
+// does when it learns only then that a write failed. Every other close() is the C library's own
+// (or a sanitizer's, which come first in the lookup).
+namespace {
+thread_local bool failNextClose = false;
+}
+
+extern "C" int close(int fd) {
+  static const auto real = reinterpret_cast<int (*)(int)>(::dlsym(RTLD_NEXT, "close"));
+  const int rc = real(fd);
+  if (failNextClose && rc == 0) {
+    failNextClose = false;
+    errno = EIO;
+    return -1;
+  }
+  return rc;
+}
 
 namespace {
 
@@ -139,6 +159,9 @@ TEST_F(FileSystemTest, ReadAppendAndCreate) {
   EXPECT_EQ(ReadFileBytes("pipe"), big);
   writer.join();
   EXPECT_THROW(AppendFileBytes("missing/log.txt", "x"), EInOutError);
+  failNextClose = true;
+  EXPECT_THROW(AppendFileBytes("closed.txt", "c"), EInOutError) << "a failed close is a failed append";
+  EXPECT_FALSE(failNextClose);
   CreateEmptyFileIfMissing("empty.txt");
   EXPECT_EQ(FileSizeOf("empty.txt"), 0);
   CreateEmptyFileIfMissing("log.txt");

@@ -3,6 +3,7 @@
 #include <boost/asio.hpp>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <ctime>
@@ -324,6 +325,31 @@ TEST_F(DispatchTest, AMapOrWavBodyIsMadeOncePerCatalogueStateAndNeverOutlivesIt)
   for (const auto& [target, path] : files) EXPECT_FALSE(Ask(target).Ctxt.OutBody) << target;
 }
 
+// A WZL header block is its index file as it is on disk: a change of that file (or of the data
+// file) drops the library's kept bodies, and only its own, and is told once.
+TEST_F(DispatchTest, AChangedIndexFileDropsItsLibrarysKeptBodiesOnly) {
+  const std::string header = Target("data|hum.wzl|Header", "1.html");
+  const std::string other = Target("data|items.jpk|0", "2.html");
+  const THttpBodyRef keptHeader = Ask(header).Ctxt.OutBody;
+  const THttpBodyRef keptOther = Ask(other).Ctxt.OutBody;
+  ASSERT_TRUE(keptHeader && keptOther);
+  ASSERT_EQ(Ask(header).Ctxt.OutBody, keptHeader) << "kept";
+  lib->Resume();  // its thread looks for changed files
+  AppendFileBytes(client + "/Data/Hum.wzx", "more");
+  const std::string fresh = lib->GetHeaderBuff("\\data\\hum.wzl");
+  ASSERT_NE(fresh, keptHeader->Plain());
+  THttpBodyRef now;
+  for (int i = 0; i < 1000 && (now = Ask(header).Ctxt.OutBody)->Plain() != fresh; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(now->Plain(), fresh);
+  EXPECT_EQ(Ask(other).Ctxt.OutBody, keptOther) << "another library's body stays kept";
+  AppendFileBytes(client + "/Data/Hum.wzl", "more");
+  std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+  const std::vector<std::string> log = DrainLogQueue();
+  EXPECT_EQ(std::count(log.begin(), log.end(), "\\data\\hum.wzl 资源文件已被修改，请重新加载微端资源！"), 1);
+}
+
 // The per-library lock that every entry read of a library takes.
 struct TLibraryLock : TWMImages {
   static TMyLock& Of(TWMImages& lib) { return *(lib.*(&TLibraryLock::Lock)); }
@@ -514,6 +540,15 @@ TEST_F(DispatchTest, AWorkLogThatCannotBeWrittenRaisesBeforeTheRequestIsCounted)
   WriteFileAtomic("./Logs", "not a directory");
   EXPECT_THROW(Ask("/other/x"), EInOutError);
   EXPECT_EQ(g_nDataRead404, 0u);
+  // The detail goes to the operator log, not to the client; the same failure once per interval.
+  EXPECT_THROW(Ask("/other/y"), EInOutError);
+  std::vector<std::string> log = DrainLogQueue();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].rfind("[Exception] TNuvoHttpServer::Process /other/x ", 0), 0u) << log[0];
+  EXPECT_NE(log[0].find("Logs/"), std::string::npos) << log[0];
+  tick += TNuvoHttpServer::kErrorLogInterval;
+  EXPECT_THROW(Ask("/other/z"), EInOutError);
+  EXPECT_EQ(DrainLogQueue().size(), 1u);
 }
 
 // ---- Creating, opening and releasing the service object ----

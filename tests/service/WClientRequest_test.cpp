@@ -28,6 +28,9 @@ TEST(WClientRequestTest, ImageFieldForms) {
       {"12.bmp", TWClientRequestKind::Image, 12},
       {"sub\\12.bmp", TWClientRequestKind::Image, 12},
       {"c:7", TWClientRequestKind::Image, 7},
+      {"12.bmp/x", TWClientRequestKind::Image, 12},  // "/" cuts no request field
+      {"0/1", TWClientRequestKind::Image, -1},
+      {"a/12", TWClientRequestKind::Image, -1},
       {"+3", TWClientRequestKind::Image, 3},
       {"-1", TWClientRequestKind::Image, -1},
       {"x", TWClientRequestKind::Image, -1},
