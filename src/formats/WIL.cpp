@@ -177,6 +177,7 @@ std::optional<TWImage> TWMImages::ReadClientImage(std::string& Buffer, int32_t n
     ReportCorruptEntry(nIndex, pos, *len);
     return std::nullopt;
   }
+  guard.unlock();  // the checksum is of the caller's copy
   const uint32_t crc = CRC32Calc(0, Buffer.data(), static_cast<uint32_t>(Buffer.size()));
   std::memcpy(&rec.WilInfo, &crc, sizeof crc);
   rec.nIndex = nIndex;

@@ -6,6 +6,7 @@
 // returned by a library belong to the caller.
 #pragma once
 
+#include <atomic>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -110,8 +111,14 @@ struct TDXImage {
 class TMyLock {
  public:
   explicit TMyLock(std::string strId) : m_id(std::move(strId)) {}
-  void Enter() { m_crits.lock(); }
-  bool TryEnter() { return m_crits.try_lock(); }
+  void Enter() {
+    m_waiting.fetch_add(1);
+    m_crits.lock();
+    m_waiting.fetch_sub(1);
+  }
+  // Takes the lock only when it is free and nobody waits for it: a taker that never waits (an event
+  // loop) must not overtake, again and again, the threads that do.
+  bool TryEnter() { return m_waiting.load() == 0 && m_crits.try_lock(); }
   void Leave() { m_crits.unlock(); }
   // So std::lock_guard can hold it.
   void lock() { Enter(); }
@@ -121,6 +128,7 @@ class TMyLock {
 
  private:
   std::mutex m_crits;
+  std::atomic<int> m_waiting{0};
   std::string m_id;
 };
 
