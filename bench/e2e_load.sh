@@ -17,7 +17,8 @@
 # "--cache-mb 32"; BASE_BIN an older build of it to measure beside it in the first column),
 # beside nginx with an open-file cache as large as the open-file limit allows.
 # METRICS=1 runs both daemons with --metrics and scrapes their /metrics every second meanwhile, so
-# two runs, with and without it, show the metrics' cost side by side.
+# two runs, with and without it, show the metrics' cost side by side. ADMIN=1 likewise runs both
+# with --admin and polls what an open browser console polls every second (status, traffic, log).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 top=$(pwd)
@@ -63,9 +64,16 @@ metrics_args() {
 }
 capped_metrics=$(metrics_args); nocap_metrics=$(metrics_args)
 [ -z "${METRICS:-}" ] || metrics_ports=("${capped_metrics##*:}" "${nocap_metrics##*:}")
+admin_ports=()
+admin_args() {
+  [ -n "${ADMIN:-}" ] || return 0
+  echo --admin "127.0.0.1:$("$bin/http_bench_server" --free-port)"
+}
+capped_admin=$(admin_args); nocap_admin=$(admin_args)
+[ -z "${ADMIN:-}" ] || admin_ports=("${capped_admin##*:}" "${nocap_admin##*:}")
 capped_name=capped capped_dir=$demo
 if [ -z "${LONG_TAIL:-}" ]; then
-  start_daemon "$bin/NuvoClientDaemon" "$demo" $capped_metrics
+  start_daemon "$bin/NuvoClientDaemon" "$demo" $capped_metrics $capped_admin
   capped_pid=$daemon_pid
 elif [ -n "${BASE_BIN:-}" ]; then
   # The long tail has no capped column: BASE_BIN (an older build of the uncapped daemon) takes it,
@@ -78,11 +86,20 @@ elif [ -n "${BASE_BIN:-}" ]; then
   capped_pid=$daemon_pid
 fi
 # NOCAP_BIN runs another build of it (an older one, for a before-and-after in one sitting).
-start_daemon "${NOCAP_BIN:-$bin/e2e_daemon_nocap}" "$work/nocap" $nocap_metrics ${NOCAP_OPTIONS:-}
+start_daemon "${NOCAP_BIN:-$bin/e2e_daemon_nocap}" "$work/nocap" $nocap_metrics $nocap_admin ${NOCAP_OPTIONS:-}
 nocap_pid=$daemon_pid
 if [ -n "${METRICS:-}" ]; then
   (while sleep 1; do for p in "${metrics_ports[@]}"; do curl -s "http://127.0.0.1:$p/metrics" > /dev/null; done; done) &
   scrape_pid=$!
+fi
+if [ -n "${ADMIN:-}" ]; then
+  (while sleep 1; do
+     for f in "$demo:${admin_ports[0]}" "$work/nocap:${admin_ports[1]}"; do
+       h="Authorization: Bearer $(cat "${f%%:*}/admin.token")"
+       for a in status traffic "log?since=0"; do curl -s -H "$h" "http://127.0.0.1:${f##*:}/api/$a" > /dev/null; done
+     done
+   done) &
+  scrape_pid="$scrape_pid $!"
 fi
 url="http://127.0.0.1:$capped_port/wclientdat/"
 

@@ -2,7 +2,8 @@
 # Installs the Debian packages the project needs for one purpose, each a superset of the one before:
 #   install-deps.sh run       build and run the headless server and the tools
 #   install-deps.sh console   ... and the operator console (Qt) with its CJK fonts
-#   install-deps.sh test      ... and tests, benchmarks, fuzzing, packaging and screenshots (default)
+#   install-deps.sh test      ... and tests, benchmarks, fuzzing, packaging, screenshots and the
+#                             browser test of the console (default)
 # Idempotent and quiet: packages already present are not fetched again.
 set -euo pipefail
 
@@ -10,6 +11,7 @@ need="${1:-test}"
 run=(
   build-essential cmake ninja-build pkg-config
   zlib1g-dev libdeflate-dev libssl-dev libboost-dev libcli11-dev libsystemd-dev
+  libjs-chart.js
 )
 console=(qt6-base-dev qt6-base-dev-tools libgl-dev qt6-translations-l10n fonts-wqy-microhei fonts-noto-cjk)
 test=(
@@ -18,6 +20,7 @@ test=(
   xvfb xauth x11-apps imagemagick
   wrk nginx-light curl
   dpkg-dev file logrotate
+  chromium chromium-driver python3-selenium
 )
 case "$need" in
   run) packages=("${run[@]}") ;;

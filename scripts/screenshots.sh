@@ -3,7 +3,7 @@
 # demo installation (with one JPK entry whose password is wrong and one whose file is missing, so
 # the file rules dialog shows its failure cells), runs the console in that folder under Xvfb through
 # the test-only program NuvoClientScreenshots, which photographs the main window after loading and
-# the file rules dialog.
+# the file rules dialog; then the console in a browser, from its browser test.
 #   scripts/screenshots.sh [OUTPUT_DIR]      (default docs/screenshots)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -14,7 +14,7 @@ out=$(cd "$out" && pwd)
 
 bash scripts/install-deps.sh
 cmake -S . -B build -G Ninja >/dev/null
-cmake --build build -j 2 --target NuvoClientScreenshots NuvoDemoData NuvoClient
+cmake --build build -j 2 --target NuvoClientScreenshots NuvoDemoData NuvoClient NuvoClientDaemon
 
 # A port nothing answers on.
 port=18800
@@ -38,4 +38,8 @@ url="http://127.0.0.1:$port/wclientdat/"
 for _ in $(seq 300); do "$top/build/NuvoClient" indexes "$url" >/dev/null 2>&1 && break; sleep 0.1; done
 while kill -0 "$program" 2>/dev/null; do "$top/build/NuvoClient" check "$work/demo" "$url" >/dev/null 2>&1 || true; done
 wait "$program"
-ls -l "$out/main.png" "$out/filerules.png"
+
+# The console in a browser, from its browser test.
+rm -f "$out/browser.png"
+/usr/bin/python3 "$top/tests/browser/console_browser.py" "$top/build" "$out"
+ls -l "$out/main.png" "$out/filerules.png" "$out/browser.png"

@@ -57,6 +57,15 @@ std::optional<int> ParseHeadlessOptions(int argc, const char* const* argv, THead
         std::string host, port;
         return SplitHostPort(s, host, port);
       }, "HOST:PORT"));
+  std::string admin;
+  app.add_option("--admin", admin,
+                 "Serve the operator's console in a browser (and /metrics, /healthz) on HOST:PORT; default off")
+      ->check(CLI::Validator([](std::string& s) {
+        std::string host, port;
+        return SplitHostPort(s, host, port);
+      }, "HOST:PORT"));
+  app.add_option("--admin-token-file", options.AdminTokenFile,
+                 "File of the console's token, made (owner-only) when missing; default admin.token");
   app.add_option("--cache-max-age", options.CacheMaxAge,
                  "Cache-Control: max-age in seconds on answers with a body; default none (0)")
       ->check(CLI::Range(0u, 2147483647u));
@@ -75,5 +84,6 @@ std::optional<int> ParseHeadlessOptions(int argc, const char* const* argv, THead
     return 2;
   }
   if (!metrics.empty()) SplitHostPort(metrics, options.MetricsHost, options.MetricsPort);
+  if (!admin.empty()) SplitHostPort(admin, options.AdminHost, options.AdminPort);
   return std::nullopt;
 }

@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "app/AdminToken.h"
+
 struct THeadlessOptions {
   std::string Dir;                // working directory; empty: the current one
   int MaxBandwidth = -1;          // megabytes per second, 0 no cap; -1 the settings' value
@@ -14,6 +16,9 @@ struct THeadlessOptions {
   std::string MetricsPort;
   uint32_t CacheMaxAge = 0;       // seconds of Cache-Control: max-age; 0 no such header
   int CacheMb = -1;               // megabytes of answers kept for reuse; -1 the machine's default
+  std::string AdminHost;          // browser console's address; empty: no console
+  std::string AdminPort;
+  std::string AdminTokenFile = kAdminTokenFile;  // relative to the working directory
 };
 
 // Parses the options. Nothing when the program is to run; otherwise the exit status after the

@@ -12,11 +12,16 @@
 
 #include <unistd.h>
 
+#include "app/AdminListener.h"
+#include "app/AdminToken.h"
+#include "app/ConsoleState.h"
 #include "app/HeadlessOptions.h"
 #include "app/LoadReport.h"
 #include "app/MetricsListener.h"
 #include "app/uServiceControl.h"
 #include "platform/Clock.h"
+#include "platform/CodePage.h"
+#include "platform/FileSystem.h"
 #include "platform/ServiceNotify.h"
 #include "platform/Signals.h"
 #include "service/ServiceState.h"
@@ -38,6 +43,25 @@ void PrintAll(const std::vector<std::string>& lines) {
 
 constexpr int kRunning = -1;
 
+// The menu's commands, as a signal or the browser console gives them.
+void RunServiceCommand(TServiceControl& control, TServiceCommand command) {
+  switch (command) {
+    case TServiceCommand::Start:
+      control.LibLoadok();
+      break;
+    case TServiceCommand::Stop:
+      control.StopService();
+      break;
+    case TServiceCommand::Unload:
+      control.UnloadResources();
+      break;
+    case TServiceCommand::Reload:
+      NotifyServiceManager("RELOADING=1");
+      control.LoadResources();
+      break;
+  }
+}
+
 // Takes the signals on its own thread and gives the service commands, as the menu would.
 // A service object that cannot be created (the console's error box) ends the program with status 1.
 void HandleSignals(TSignalWaiter& signals, TServiceControl& control, std::atomic<int>& exitCode) {
@@ -46,12 +70,11 @@ void HandleSignals(TSignalWaiter& signals, TServiceControl& control, std::atomic
     try {
       switch (signals.Wait(200ms)) {
         case TSignal::Hangup:
-          NotifyServiceManager("RELOADING=1");
-          control.LoadResources();
+          RunServiceCommand(control, TServiceCommand::Reload);
           break;
         case TSignal::User1:
-          control.StopService();
-          control.LibLoadok();
+          RunServiceCommand(control, TServiceCommand::Stop);
+          RunServiceCommand(control, TServiceCommand::Start);
           break;
         case TSignal::Terminate:
         case TSignal::Interrupt:
@@ -80,6 +103,34 @@ std::unique_ptr<TMetricsListener> OpenMetrics(const THeadlessOptions& options, c
   return listener;
 }
 
+// The browser console when the options ask for one; nothing, with a line on standard error, when
+// its token or address cannot be had. Prints the console's address with the token once.
+std::unique_ptr<TAdminListener> OpenAdmin(const THeadlessOptions& options, TServiceControl& control,
+                                          TConsoleState& state) {
+  if (options.AdminHost.empty()) return nullptr;
+  const std::string where = options.AdminHost + ":" + options.AdminPort;
+  // Taking the game port first would keep the service from starting when the pass ends.
+  if (options.AdminPort == std::to_string(g_nServerPort.load())) {
+    std::fprintf(stderr, "admin %s: that is the game port\n", where.c_str());
+    return nullptr;
+  }
+  std::string token;
+  try {
+    token = LoadOrCreateAdminToken(options.AdminTokenFile);
+  } catch (const EInOutError& e) {
+    std::fprintf(stderr, "admin %s: %s\n", where.c_str(), e.what());
+    return nullptr;
+  }
+  auto listener = std::make_unique<TAdminListener>(control, state, std::move(token),
+                                                   [&control](TServiceCommand c) { RunServiceCommand(control, c); });
+  if (const int rc = listener->Open(options.AdminHost, options.AdminPort)) {
+    std::fprintf(stderr, "admin %s: %s\n", where.c_str(), AddUrlErrorText(rc).c_str());
+    return nullptr;
+  }
+  Print("浏览器控制台: " + listener->ConsoleUrl());
+  return listener;
+}
+
 }  // namespace
 
 int RunHeadlessProgram(int argc, const char* const* argv) {
@@ -94,7 +145,12 @@ int RunHeadlessProgram(int argc, const char* const* argv) {
   IgnoreBrokenPipe();
 
   std::atomic<int> exitCode{kRunning};
+  TConsoleState state;
   TServiceView view;
+  view.SetPanels = [&state](const std::string& port, const std::string& s, const std::string& megabytes) {
+    state.SetPanels(port, s, megabytes);
+  };
+  view.ShowLabel = [&state](const std::string& sMsg) { state.SetLabel(Utf8FromAnsi(sMsg)); };
   view.ServiceStarted = [&exitCode](bool started) {
     int running = kRunning;
     if (!started) exitCode.compare_exchange_strong(running, 1);
@@ -127,14 +183,22 @@ int RunHeadlessProgram(int argc, const char* const* argv) {
     return 1;
   }
   const std::unique_ptr<TMetricsListener> metrics = OpenMetrics(options, control);
+  std::unique_ptr<TAdminListener> admin = OpenAdmin(options, control, state);
   std::thread signalThread(HandleSignals, std::ref(signals), std::ref(control), std::ref(exitCode));
 
   // The console's timer: queued lines at once, the traffic line once a second while the service
-  // runs (only when it changed, so an idle server stays quiet).
+  // runs (only when it changed, so an idle server stays quiet), and a sample of the traffic every
+  // second for the browser console's chart.
   uint64_t dwSecTime = 0;
+  uint64_t sampledAt = 0;
   std::string lastStatistics;
+  const auto print = [&state](const std::vector<std::string>& lines) {
+    PrintAll(lines);
+    state.Log.Append(lines);
+  };
   const auto showStatistics = [&] {
     std::string statistics = StatisticsText(g_nDataSec.exchange(0));
+    state.SetLabel(statistics);
     if (statistics != lastStatistics) {
       MainOutMessage(statistics);
       NotifyServiceManager("STATUS=" + statistics);
@@ -142,15 +206,20 @@ int RunHeadlessProgram(int argc, const char* const* argv) {
     }
   };
   while (exitCode.load() == kRunning) {
-    PrintAll(g_ErrorList.WaitDrain(100ms));
+    print(g_ErrorList.WaitDrain(100ms));
     const uint64_t now = GetTickCount64();
     if (g_boStart && now - dwSecTime >= 1000) {
       dwSecTime = now;
       showStatistics();
     }
+    if (now - sampledAt >= 1000) {
+      sampledAt = now;
+      state.Traffic.Sample(now, CurrentTrafficCounters());
+    }
   }
 
   NotifyServiceManager("STOPPING=1");
+  admin.reset();  // no command from the browser from here on
   if (g_boStart) showStatistics();  // the traffic of the last second
   // A service manager expects a prompt stop: a pass under way stops before its next file.
   control.FormDestroy(TServiceControl::TPassAtClose::Abandon);

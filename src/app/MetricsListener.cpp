@@ -83,19 +83,26 @@ TMetricsListener::TMetricsListener(const TServiceControl& control)
 
 TMetricsListener::~TMetricsListener() = default;
 
+uint32_t AnswerMetricsRequest(const TServiceControl& control, THttpServerRequest& c) {
+  const std::string path = c.URL.substr(0, c.URL.find('?'));
+  if (path == "/metrics") {
+    c.OutContentType = kTextFormat;
+    c.OutContent = MetricsText(control);
+    return 200;
+  }
+  if (path == "/healthz") {
+    const bool up = g_boStart.load();
+    c.OutContentType = kTextFormat;
+    c.OutContent = up ? "ok\n" : "stopped\n";
+    return up ? 200 : 503;
+  }
+  return 0;
+}
+
 int TMetricsListener::Open(const std::string& host, const std::string& port) {
   FServer->SetOnRequest([this](THttpServerRequest& c) -> uint32_t {
-    const std::string path = c.URL.substr(0, c.URL.find('?'));
+    if (const uint32_t status = AnswerMetricsRequest(FControl, c)) return status;
     c.OutContentType = kTextFormat;
-    if (path == "/metrics") {
-      c.OutContent = MetricsText(FControl);
-      return 200;
-    }
-    if (path == "/healthz") {
-      const bool up = g_boStart.load();
-      c.OutContent = up ? "ok\n" : "stopped\n";
-      return up ? 200 : 503;
-    }
     c.OutContent = "not found\n";
     return 404;
   });

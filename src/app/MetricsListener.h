@@ -10,8 +10,13 @@
 class TServiceControl;
 class THttpApiServer;
 
+struct THttpServerRequest;
+
 // The exposition text of the counters and the state of `control`'s service.
 std::string MetricsText(const TServiceControl& control);
+// Answers /metrics and /healthz whatever the method, as this listener always has; 0 for any
+// other path, leaving the request to the caller. Shared by this listener and the admin console's.
+uint32_t AnswerMetricsRequest(const TServiceControl& control, THttpServerRequest& c);
 
 class TMetricsListener {
  public:

@@ -131,6 +131,7 @@ bool TServiceControl::LibLoadok() {
     }
     const std::string url = FNuvoClientServer->Open(settings);
     started = !url.empty();
+    FUrl = url;
     MainOutMessage("微端部署地址: " + url);
     // A service that could not start is shown as stopped, not as running.
     if (started) {
@@ -146,6 +147,7 @@ bool TServiceControl::LibLoadok() {
 void TServiceControl::StopLocked() {
   if (!FNuvoClientServer) return;
   FNuvoClientServer.reset();
+  FUrl.clear();
   g_boStart = false;
   MainOutMessage("微端服务器已停止..");
   SetPanels("----", "已停止");
@@ -200,4 +202,9 @@ std::shared_ptr<TGameLib> TServiceControl::GameLib() const {
 std::shared_ptr<TNuvoHttpServer> TServiceControl::NuvoClientServer() const {
   std::lock_guard hold(FServiceLock);
   return FNuvoClientServer;
+}
+
+std::string TServiceControl::DeploymentUrl() const {
+  std::lock_guard hold(FServiceLock);
+  return FUrl;
 }

@@ -1,8 +1,8 @@
 // The program's start sequence and service commands, shared by the console window and the headless
 // program: settings, lists, block lists and the catalogue at start; the service started when a load
 // pass ends; stop, unload and reload; the release at exit.
-// Threads: commands come from the owner's thread; LibLoadok also from the catalogue's loader
-// thread. Starting, stopping and the load-finished call are serialised, and once FormDestroy has
+// Threads: commands come from the owner's threads (the window's; the headless program's signal
+// thread and the browser console's workers); LibLoadok also from the catalogue's loader thread. Starting, stopping and the load-finished call are serialised, and once FormDestroy has
 // begun no command touches the service again. View callbacks run on the thread that made the
 // change; an owner with a window brings them to its own thread without waiting for it.
 #pragma once
@@ -64,6 +64,8 @@ class TServiceControl {
   // The catalogue and the service object as they stand; null when there is none.
   std::shared_ptr<TGameLib> GameLib() const;
   std::shared_ptr<TNuvoHttpServer> NuvoClientServer() const;
+  // The address the running service announced ("微端部署地址: "); empty while none answers.
+  std::string DeploymentUrl() const;
 
  private:
   void ShowLabel(const std::string& sMsg);
@@ -81,6 +83,7 @@ class TServiceControl {
   bool FClosing = false;
   std::shared_ptr<TGameLib> FGameLib;
   std::shared_ptr<TNuvoHttpServer> FNuvoClientServer;
+  std::string FUrl;            // under FServiceLock: what the last start announced
   uint64_t FPassAskedAt = 0;   // under FServiceLock: when, in GetTickCount64 milliseconds
 };
 

@@ -188,6 +188,7 @@ void TGameLib::Execute() {
         continue;
       }
       if (Terminated) return;
+      FPassRunning = true;  // before the request flag goes, so that one of the two is always seen
       FLoadLib = false;
       lists = std::move(FPendingLists);
     }
@@ -204,6 +205,7 @@ void TGameLib::Execute() {
       MainOutMessage("[Exception] TGameLib::Execute Error ");
       CallPassFailed("TGameLib::Execute Error");
     }
+    FPassRunning = false;
   }
 }
 

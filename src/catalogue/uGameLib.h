@@ -109,6 +109,8 @@ class TGameLib {
   // the lists of the last request.
   void SetLoadLib(TLoadLists Lists);
   bool LoadLib() const { return FLoadLib.load(); }
+  // A pass asked for or under way (its load-finished call included). Any thread.
+  bool PassUnderWay() const { return FLoadLib.load() || FPassRunning.load(); }
 
   // Releases every library, map and wav entry (readers still holding one keep it alive). The
   // index rows stay.
@@ -179,6 +181,7 @@ class TGameLib {
 
   // Loader state.
   std::atomic<bool> FLoadLib{false};
+  std::atomic<bool> FPassRunning{false};
   std::atomic<bool> Terminated{false};
   std::atomic<bool> FAbandon{false};
   unsigned FLoadThreads = 0;
